@@ -1,0 +1,267 @@
+#include "engine/AudioBuffer.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+struct AudioBuffer::Block {
+    BufferKind kind = BufferKind::None;
+    void* device = nullptr; // prepared for this device; null when not prepared
+    bool ownsData = false;
+    uint32_t capacity = 0;  // owned bytes allocated at header.data
+    WaveHeader header;
+    std::atomic<int32_t> refCount{1};
+};
+
+namespace {
+constexpr uint32_t kHeaderSize = 32;
+}
+
+AudioBuffer::AudioBuffer(const AudioBuffer& other) : block(other.block) {
+    if (block) {
+        block->refCount.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+AudioBuffer::AudioBuffer(AudioBuffer&& other) noexcept : block(other.block) {
+    other.block = nullptr;
+}
+
+AudioBuffer& AudioBuffer::operator=(const AudioBuffer& other) {
+    if (block != other.block) {
+        if (other.block) {
+            other.block->refCount.fetch_add(1, std::memory_order_relaxed);
+        }
+        release(false);
+        block = other.block;
+    }
+    return *this;
+}
+
+AudioBuffer& AudioBuffer::operator=(AudioBuffer&& other) noexcept {
+    if (this != &other) {
+        release(false);
+        block = other.block;
+        other.block = nullptr;
+    }
+    return *this;
+}
+
+AudioBuffer::~AudioBuffer() {
+    release(true);
+}
+
+void AudioBuffer::release(bool unprepareIfLast) {
+    Block* b = block;
+    block = nullptr;
+    if (!b) {
+        return;
+    }
+    if (b->refCount.fetch_sub(1, std::memory_order_acq_rel) != 1) {
+        return;
+    }
+    if (unprepareIfLast && b->device) {
+        AudioBuffer last(b); // the count is 0; nobody else can reach the block
+        last.unprepare();
+        last.block = nullptr;
+    }
+    if (b->ownsData) {
+        std::free(b->header.data);
+    }
+    delete b;
+}
+
+AudioBuffer AudioBuffer::allocate(uint32_t bytes, bool zeroFill) {
+    auto* b = new (std::nothrow) Block;
+    if (!b) {
+        return {};
+    }
+    uint8_t* data = nullptr;
+    if (bytes > 0) {
+        data = static_cast<uint8_t*>(zeroFill ? std::calloc(bytes, 1) : std::malloc(bytes));
+        if (!data) {
+            delete b;
+            return {};
+        }
+    }
+    b->kind = BufferKind::WaveIn;
+    b->ownsData = true;
+    b->capacity = bytes;
+    b->header.data = data;
+    b->header.bufferLength = bytes;
+    b->header.user = reinterpret_cast<uintptr_t>(b);
+    return AudioBuffer(b);
+}
+
+AudioBuffer AudioBuffer::fromBytes(const void* data, uint32_t bytes, bool copy) {
+    if (copy) {
+        AudioBuffer buffer = allocate(bytes, false);
+        if (!buffer.block) {
+            return {};
+        }
+        if (bytes > 0) {
+            std::memcpy(buffer.block->header.data, data, bytes);
+        }
+        buffer.block->kind = BufferKind::WaveOut;
+        return buffer;
+    }
+    auto* b = new (std::nothrow) Block;
+    if (!b) {
+        return {};
+    }
+    b->kind = BufferKind::WaveOut;
+    b->header.data = static_cast<uint8_t*>(const_cast<void*>(data));
+    b->header.bufferLength = bytes;
+    b->header.user = reinterpret_cast<uintptr_t>(b);
+    return AudioBuffer(b);
+}
+
+AudioBuffer AudioBuffer::fromHeader(WaveHeader* header) {
+    auto* b = reinterpret_cast<Block*>(header->user);
+    if (b) {
+        b->refCount.fetch_add(1, std::memory_order_relaxed);
+    }
+    return AudioBuffer(b);
+}
+
+BufferKind AudioBuffer::kind() const {
+    return block ? block->kind : BufferKind::None;
+}
+
+void AudioBuffer::setKind(BufferKind kind) {
+    if (block) {
+        block->kind = kind;
+    }
+}
+
+uint8_t* AudioBuffer::data() {
+    return block ? block->header.data : nullptr;
+}
+
+const uint8_t* AudioBuffer::data() const {
+    return block ? block->header.data : nullptr;
+}
+
+uint32_t AudioBuffer::length() const {
+    return block ? block->header.bufferLength : 0;
+}
+
+void AudioBuffer::setLength(uint32_t bytes) {
+    if (block && bytes < block->header.bufferLength) {
+        block->header.bufferLength = bytes;
+    }
+}
+
+WaveHeader* AudioBuffer::header() {
+    return block ? &block->header : nullptr;
+}
+
+void* AudioBuffer::device() const {
+    return block ? block->device : nullptr;
+}
+
+void AudioBuffer::prepare(void* device) {
+    if (!block || !device) {
+        return;
+    }
+    if (block->device) {
+        unprepare();
+    }
+    block->device = device;
+    if (block->kind == BufferKind::WaveOut) {
+        waveOutPrepareHeader(static_cast<WaveOutHandle>(device), &block->header, kHeaderSize);
+    } else if (block->kind == BufferKind::WaveIn) {
+        waveInPrepareHeader(static_cast<WaveInHandle>(device), &block->header, kHeaderSize);
+    }
+}
+
+void AudioBuffer::unprepare() {
+    if (!block || !block->device) {
+        return;
+    }
+    int result = kWaveOk;
+    if (block->kind == BufferKind::WaveOut) {
+        result = waveOutUnprepareHeader(static_cast<WaveOutHandle>(block->device),
+                                        &block->header, kHeaderSize);
+    } else if (block->kind == BufferKind::WaveIn) {
+        result = waveInUnprepareHeader(static_cast<WaveInHandle>(block->device),
+                                       &block->header, kHeaderSize);
+    }
+    if (result == kWaveOk) {
+        block->device = nullptr;
+    }
+}
+
+bool AudioBuffer::appendBytes(const void* bytes, uint32_t count) {
+    if (count == 0) {
+        return true;
+    }
+    if (!block) {
+        AudioBuffer fresh = fromBytes(bytes, count, true);
+        if (!fresh.block) {
+            return false;
+        }
+        *this = std::move(fresh);
+        return true;
+    }
+    uint32_t length = block->header.bufferLength;
+    if (uint64_t(length) + count > UINT32_MAX) {
+        return false;
+    }
+    uint32_t needed = length + count;
+    if (!block->ownsData || needed > block->capacity) {
+        // Grow geometrically so that a writer appending many small buffers
+        // does not copy quadratically.
+        uint64_t grown = std::max<uint64_t>(needed, uint64_t(block->capacity) * 3 / 2);
+        uint32_t capacity = static_cast<uint32_t>(std::min<uint64_t>(grown, UINT32_MAX));
+        auto* data = static_cast<uint8_t*>(std::malloc(capacity));
+        if (!data) {
+            return false;
+        }
+        if (length > 0) {
+            std::memcpy(data, block->header.data, length);
+        }
+        if (block->ownsData) {
+            std::free(block->header.data);
+        }
+        block->header.data = data;
+        block->ownsData = true;
+        block->capacity = capacity;
+    }
+    std::memcpy(block->header.data + length, bytes, count);
+    block->header.bufferLength = needed;
+    return true;
+}
+
+bool AudioBuffer::appendSamples(const int16_t* samples, uint32_t count) {
+    if (count > UINT32_MAX / 2) {
+        return false;
+    }
+    return appendBytes(samples, count * 2);
+}
+
+bool AudioBuffer::appendBuffer(const AudioBuffer& other) {
+    if (other.length() == 0) {
+        return true;
+    }
+    if (other.block == block) {
+        // Appending a block to itself: copy the bytes first, growing may move them.
+        AudioBuffer copy = fromBytes(other.data(), other.length(), true);
+        return copy.block && appendBytes(copy.data(), copy.length());
+    }
+    return appendBytes(other.data(), other.length());
+}
+
+void AudioBuffer::clear() {
+    if (!block || block->header.bufferLength == 0) {
+        return;
+    }
+    if (block->ownsData) {
+        std::free(block->header.data);
+    }
+    block->header.data = nullptr;
+    block->header.bufferLength = 0;
+    block->ownsData = false;
+    block->capacity = 0;
+}

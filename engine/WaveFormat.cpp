@@ -1,0 +1,58 @@
+#include "engine/WaveFormat.h"
+
+#include "platform/FormatLimits.h"
+
+#include <algorithm>
+#include <cstring>
+
+bool sameFormat(const WaveFormat& a, const WaveFormat& b) {
+    return std::memcmp(&a, &b, kWaveFormatBaseSize) == 0;
+}
+
+WaveFormat pcmFormat(uint16_t channels, uint32_t samplesPerSec, uint16_t bitsPerSample) {
+    WaveFormat f;
+    f.wFormatTag = kWaveFormatPcm;
+    f.nChannels = channels;
+    f.nSamplesPerSec = samplesPerSec;
+    f.wBitsPerSample = bitsPerSample;
+    f.nBlockAlign = static_cast<uint16_t>(bitsPerSample * channels / 8);
+    f.nAvgBytesPerSec = f.nBlockAlign * samplesPerSec;
+    f.cbSize = 0;
+    return f;
+}
+
+uint64_t secondsToBytes(const WaveFormat& format, uint64_t seconds) {
+    if (format.nBlockAlign == 0) {
+        return 0;
+    }
+    return format.nBlockAlign * ((seconds * format.nAvgBytesPerSec) / format.nBlockAlign);
+}
+
+uint32_t tenthOfSecondBytes(const WaveFormat& format) {
+    if (format.nBlockAlign == 0) {
+        return format.nAvgBytesPerSec / 10;
+    }
+    return format.nBlockAlign * ((format.nAvgBytesPerSec / 10) / format.nBlockAlign);
+}
+
+FormatBuffer::FormatBuffer() : FormatBuffer(defaultWaveFormat()) {}
+
+FormatBuffer::FormatBuffer(const WaveFormat& format)
+    : bytes(std::max<size_t>(largestFormatSize(), kWaveFormatBaseSize), 0) {
+    assign(format);
+}
+
+void FormatBuffer::assign(const WaveFormat& format) {
+    size_t size = std::min(kWaveFormatBaseSize + format.cbSize, bytes.size());
+    std::memcpy(bytes.data(), &format, size);
+    get()->cbSize = static_cast<uint16_t>(size - kWaveFormatBaseSize);
+}
+
+void FormatBuffer::assignBytes(const void* data, size_t size) {
+    size = std::min(size, bytes.size());
+    std::memcpy(bytes.data(), data, size);
+    size_t room = bytes.size() - kWaveFormatBaseSize;
+    if (get()->cbSize > room) {
+        get()->cbSize = static_cast<uint16_t>(room);
+    }
+}

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Velumo needs, only those that are missing.
+#   scripts/deps.sh          build and run
+#   scripts/deps.sh --test   also the tools the tests and checks use
+set -euo pipefail
+
+packages=(cmake ninja-build g++ pkg-config
+    qt6-base-dev libsdl2-dev
+    libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
+    libcdio-dev libcdio-paranoia-dev libmp3lame-dev libmp3lame0 libfftw3-dev
+    fonts-dejavu-core)
+if [[ "${1:-}" == "--test" ]]; then
+    packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+        xvfb xauth imagemagick sox ffmpeg lame cd-paranoia)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    echo "Installing: ${missing[*]}"
+    SUDO=""
+    [[ $(id -u) -ne 0 ]] && SUDO=sudo
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

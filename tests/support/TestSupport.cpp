@@ -1,0 +1,144 @@
+#include "support/TestSupport.h"
+
+#include <cmath>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace testing_support {
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "velumo-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) {
+        throw std::runtime_error("cannot create a temporary directory");
+    }
+    dir = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::permissions(dir, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(dir, ignored);
+}
+
+MessageRecorder::MessageRecorder(MessageAnswer answer) : reply(answer) {
+    previous = setMessageHandler([this](const MessageRequest& request) {
+        std::lock_guard lock(mutex);
+        seen.push_back(request);
+        return request.buttons == MessageButtons::YesNo ? reply : MessageAnswer::Ok;
+    });
+}
+
+MessageRecorder::~MessageRecorder() {
+    setMessageHandler(previous);
+}
+
+std::vector<MessageRequest> MessageRecorder::messages() const {
+    std::lock_guard lock(mutex);
+    return seen;
+}
+
+std::vector<std::string> MessageRecorder::texts() const {
+    std::lock_guard lock(mutex);
+    std::vector<std::string> out;
+    for (const auto& m : seen) {
+        out.push_back(m.text);
+    }
+    return out;
+}
+
+void MessageRecorder::setAnswer(MessageAnswer answer) {
+    std::lock_guard lock(mutex);
+    reply = answer;
+}
+
+std::vector<uint8_t> readFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+std::vector<int16_t> sineSamples(uint32_t rate, uint16_t channels, uint32_t frames, double hz,
+                                 double amplitude) {
+    std::vector<int16_t> out(size_t(frames) * channels);
+    for (uint32_t i = 0; i < frames; ++i) {
+        for (uint16_t c = 0; c < channels; ++c) {
+            double v = amplitude * std::sin(2.0 * M_PI * hz * (c + 1) * i / rate);
+            out[size_t(i) * channels + c] = static_cast<int16_t>(std::lround(v * 32767.0));
+        }
+    }
+    return out;
+}
+
+std::vector<uint8_t> toBytes(const std::vector<int16_t>& samples) {
+    std::vector<uint8_t> out;
+    out.reserve(samples.size() * 2);
+    for (int16_t s : samples) {
+        putU16(out, static_cast<uint16_t>(s));
+    }
+    return out;
+}
+
+void putU16(std::vector<uint8_t>& out, uint16_t v) {
+    out.push_back(uint8_t(v & 0xFF));
+    out.push_back(uint8_t(v >> 8));
+}
+
+void putU32(std::vector<uint8_t>& out, uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        out.push_back(uint8_t((v >> (8 * i)) & 0xFF));
+    }
+}
+
+void putTag(std::vector<uint8_t>& out, const char* tag) {
+    for (int i = 0; i < 4; ++i) {
+        out.push_back(static_cast<uint8_t>(tag[i]));
+    }
+}
+
+void putChunk(std::vector<uint8_t>& out, const char* id, const std::vector<uint8_t>& payload) {
+    putTag(out, id);
+    putU32(out, uint32_t(payload.size()));
+    out.insert(out.end(), payload.begin(), payload.end());
+    if (payload.size() % 2) {
+        out.push_back(0);
+    }
+}
+
+std::vector<uint8_t> formatBytes(const WaveFormat& format, const std::vector<uint8_t>& extra) {
+    std::vector<uint8_t> out;
+    putU16(out, format.wFormatTag);
+    putU16(out, format.nChannels);
+    putU32(out, format.nSamplesPerSec);
+    putU32(out, format.nAvgBytesPerSec);
+    putU16(out, format.nBlockAlign);
+    putU16(out, format.wBitsPerSample);
+    putU16(out, uint16_t(extra.size()));
+    out.insert(out.end(), extra.begin(), extra.end());
+    return out;
+}
+
+std::vector<uint8_t> waveFile(const WaveFormat& format, const std::vector<uint8_t>& data,
+                              bool shortFmt) {
+    std::vector<uint8_t> body;
+    putTag(body, "WAVE");
+    std::vector<uint8_t> fmt = formatBytes(format);
+    if (shortFmt) {
+        fmt.resize(16);
+    }
+    putChunk(body, "fmt ", fmt);
+    putChunk(body, "data", data);
+    std::vector<uint8_t> file;
+    putTag(file, "RIFF");
+    putU32(file, uint32_t(body.size()));
+    file.insert(file.end(), body.begin(), body.end());
+    return file;
+}
+
+} // namespace testing_support

@@ -1,0 +1,67 @@
+#pragma once
+// Helpers shared by the test programs: temporary folders, message recording,
+// generated signals and WAVE files built byte by byte.
+
+#include "engine/WaveFormat.h"
+#include "platform/MessageBox.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// A fresh directory under the system's temporary folder, removed with its
+// contents when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::filesystem::path& path() const { return dir; }
+    std::string file(const std::string& name) const { return (dir / name).string(); }
+
+private:
+    std::filesystem::path dir;
+};
+
+// Records every message shown while it lives and answers questions with the
+// given answer. Thread-safe; restores the previous handler when destroyed.
+class MessageRecorder {
+public:
+    explicit MessageRecorder(MessageAnswer answer = MessageAnswer::No);
+    ~MessageRecorder();
+    std::vector<MessageRequest> messages() const;
+    std::vector<std::string> texts() const;
+    void setAnswer(MessageAnswer answer);
+
+private:
+    mutable std::mutex mutex;
+    std::vector<MessageRequest> seen;
+    MessageAnswer reply;
+    MessageHandler previous;
+};
+
+std::vector<uint8_t> readFileBytes(const std::string& path);
+void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// Interleaved 16-bit samples of a sine per channel (channel c at frequency
+// hz x (c + 1)), amplitude 0..1 of full scale.
+std::vector<int16_t> sineSamples(uint32_t rate, uint16_t channels, uint32_t frames,
+                                 double hz = 440.0, double amplitude = 0.5);
+std::vector<uint8_t> toBytes(const std::vector<int16_t>& samples);
+
+// Little-endian writers for building files by hand.
+void putU16(std::vector<uint8_t>& out, uint16_t v);
+void putU32(std::vector<uint8_t>& out, uint32_t v);
+void putTag(std::vector<uint8_t>& out, const char* tag);
+// A chunk: id, size, payload and the pad byte of an odd payload.
+void putChunk(std::vector<uint8_t>& out, const char* id, const std::vector<uint8_t>& payload);
+std::vector<uint8_t> formatBytes(const WaveFormat& format, const std::vector<uint8_t>& extra = {});
+
+// A plain RIFF WAVE file: "fmt " (18 bytes, or 16 with shortFmt) then "data".
+std::vector<uint8_t> waveFile(const WaveFormat& format, const std::vector<uint8_t>& data,
+                              bool shortFmt = false);
+
+} // namespace testing_support
