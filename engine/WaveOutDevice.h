@@ -1,0 +1,82 @@
+#pragma once
+// Plays an AudioStream (in practice the main window's Mixer) through the
+// wave-out layer of platform/WaveOut.h, keeping up to five buffers queued.
+// Each finished buffer is replaced by the source's next one; when the source
+// is exhausted (or Stop was called) and the last queued buffer has played,
+// PlayOver is posted to the notify target, exactly once.
+//
+// Threads: Open, Close, Play, Stop, Restart, Pause, Resume, SetVolume,
+// SetSource, Detach and the destructor run on the user-interface thread.
+// OnBufferDone runs on the wave-out layer's notifier thread (never inside
+// SDL's audio callback) and pulls the source's next buffer there; the source
+// must therefore lock for itself (the Mixer does).
+
+#include "engine/AudioBuffer.h"
+#include "engine/AudioStream.h"
+#include "platform/CommandTarget.h"
+#include "platform/WaveHeader.h"
+
+#include <atomic>
+#include <cstdint>
+#include <list>
+#include <mutex>
+
+class WaveOutDevice {
+public:
+    enum State : int32_t { kStopped = 0, kPlaying = 1, kPaused = 2, kClosing = 3 };
+    static constexpr int kQueuedBuffers = 5;
+
+    WaveOutDevice();
+    WaveOutDevice(const WaveOutDevice&) = delete;
+    WaveOutDevice& operator=(const WaveOutDevice&) = delete;
+    virtual ~WaveOutDevice();
+
+    virtual void OnOpen() {}
+    virtual void OnClose() {}
+    // Notifier thread: a buffer has finished playing.
+    virtual void OnBufferDone(WaveHeader* header);
+
+    // Closes the device if open, takes the stream as source and opens the
+    // device in the stream's format (state stopped).
+    void SetSource(AudioStream* stream);
+    // Closes the device and forgets the source.
+    bool Detach();
+    bool Open();
+    bool Close();
+    // Queues buffers until five are queued; false when not open, without a
+    // source, or when a buffer could not be written (the source ran out).
+    bool Play();
+    // Stops pulling from the source; what is queued plays out, then PlayOver.
+    // 0 when not open, else 1.
+    int32_t Stop();
+    // Stop, rewind the source, Play. Only when open.
+    void Restart();
+    bool Pause();  // only while playing
+    bool Resume(); // only while paused
+    int32_t GetState() const { return state.load(); }
+    // Low 16 bits left channel, high 16 bits right; 0 silent, 0xFFFF full.
+    int SetVolume(uint32_t value);
+    void SetNotifyWindow(CommandTarget* target);
+    bool isOpen() const;
+
+    // Read by the player. playing: more data is to be pulled from the source.
+    std::atomic<bool> playing{false};
+    // One of State; the player sets it to 0 itself once (recording mode).
+    std::atomic<int32_t> state{kStopped};
+
+private:
+    bool Write(AudioBuffer buffer);
+    static void callback(WaveOutHandle device, unsigned message, void* instance,
+                         uintptr_t param1, uintptr_t param2);
+
+    // Guarded by queueMutex: the queue is touched by the user-interface
+    // thread (Write from Play, Close) and by the notifier thread.
+    std::mutex queueMutex;
+    std::list<AudioBuffer> queued;
+
+    // User-interface thread, read by the notifier thread while open.
+    AudioStream* source = nullptr;
+    std::atomic<WaveOutHandle> waveHandle{nullptr};
+    WaveFormat openFormat{};
+    std::atomic<CommandTarget*> notifyWindow{nullptr};
+};
