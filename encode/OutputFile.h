@@ -1,0 +1,87 @@
+#pragma once
+// A writer of an output file from PCM buffers. Two ways to feed it:
+//
+//  - pulled: Run opens the file, reads the attached source stream buffer by
+//    buffer until it ends or Stop is called, and completes the file;
+//  - pushed: the owner calls SetFormat (or SetSource), SetFileName, Open,
+//    Begin, any number of Write, then Finish and Close.
+//
+// Subclasses say how PCM becomes file bytes (Begin, Encode, Finish).
+//
+// Threads: Run and the pushed calls run on one thread at a time (the
+// conversion worker, or the recorder's callback and owner threads). Stop may
+// be called from any thread; it takes effect after the buffer in hand.
+
+#include "engine/AudioBuffer.h"
+#include "engine/AudioStream.h"
+#include "engine/WaveFormat.h"
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+
+class OutputFile {
+public:
+    OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    // Does not close the file: Close (or Run) does that.
+    virtual ~OutputFile();
+
+    // Starts a new file after Open (writes a provisional header, starts an
+    // encoder). False when the file cannot be started.
+    virtual bool Begin() = 0;
+    // Opens the file with the overwrite question, Begin, pulls every buffer
+    // of the source through Write (the empty buffer that ends the stream
+    // too), Finish and Close. False when there is no source, the file could
+    // not be opened or begun, or any write or the finish failed; the file
+    // is complete and closed in every case but the first two.
+    virtual bool Run();
+    // Consumes what it can of pending and hands the bytes to write through
+    // out (left without a block when there is nothing to write this time).
+    virtual bool Encode(AudioBuffer& pending, AudioBuffer& out) = 0;
+    // Completes the file (final header, encoder flush, tag).
+    virtual bool Finish() = 0;
+    // Opens fileName for writing, truncating it. Unless noPrompt, an existing
+    // file is only replaced when the user answers Yes to the overwrite
+    // question. False (with a message when the file cannot be created) on
+    // failure; an empty fileName fails silently.
+    virtual bool Open(bool noPrompt);
+    // Appends the buffer to pending and, while running, encodes and writes.
+    // False when encoding or writing failed; the caller decides what next.
+    virtual bool Write(AudioBuffer buffer);
+    // Stops and closes the file (flushing it). Always true.
+    virtual bool Close();
+
+    // The stream Run reads; the writer's format becomes the stream's.
+    void SetSource(AudioStream* stream);
+    // The format of the PCM handed to Write (first 18 bytes only).
+    void SetFormat(const WaveFormat& pcm);
+    void SetFileName(const std::string& path);
+    // Any thread: ends Run after the buffer in hand; Write keeps appending
+    // but no longer encodes.
+    void Stop();
+
+    bool isRunning() const { return running.load(std::memory_order_acquire); }
+    const WaveFormat& GetFormat() const { return format; }
+    const std::string& GetFileName() const { return fileName; }
+
+    static constexpr const char* kOverwriteQuestion = "the output file has existed, overwrite it?";
+    static constexpr const char* kOverwriteCaption = "Attention";
+    static constexpr const char* kOpenFailedMessage =
+        "open out file failed,\nplease check directory exists!";
+
+protected:
+    // Writes bytes at the current file position; false without a file or
+    // on a short write.
+    bool writeToFile(const void* bytes, size_t count);
+
+    FILE* file = nullptr;
+    AudioStream* source = nullptr;
+    std::string fileName;
+    // Set by Open on the writing thread, cleared by Stop from any thread.
+    std::atomic<bool> running{false};
+    WaveFormat format{};
+    // PCM received by Write and not yet consumed by Encode.
+    AudioBuffer pending;
+};
