@@ -10,6 +10,20 @@
 // OnBufferDone runs on the wave-out layer's notifier thread (never inside
 // SDL's audio callback) and pulls the source's next buffer there; the source
 // must therefore lock for itself (the Mixer does).
+//
+// Locks, always taken in this order:
+//   pullMutex -> the source's own lock (the Mixer's) -> queueMutex
+//   -> the wave-out layer's device lock.
+// pullMutex makes "pull a buffer and write it" and the drain check of
+// OnBufferDone one step with respect to Play, so buffers reach the device in
+// the order the source produced them and PlayOver cannot slip in while Play
+// is queueing. queueMutex is never held across GetBuffer. Neither lock is
+// held while Close waits for the notifier thread (waveOutReset and
+// waveOutClose wait for it), so the notifier can always finish.
+//
+// PlayOver is posted exactly once when the queue drains while playing is
+// clear, and never after Close: Close sets state 3 before it resets the
+// device, and OnBufferDone does nothing in state 3.
 
 #include "engine/AudioBuffer.h"
 #include "engine/AudioStream.h"
@@ -55,6 +69,9 @@ public:
     bool Resume(); // only while paused
     int32_t GetState() const { return state.load(); }
     // Low 16 bits left channel, high 16 bits right; 0 silent, 0xFFFF full.
+    // Returns the wave-out layer's result (kWaveInvalidHandle when closed).
+    // The value is kept and applied again each time the device opens, so a
+    // new item plays at the volume the user chose.
     int SetVolume(uint32_t value);
     void SetNotifyWindow(CommandTarget* target);
     bool isOpen() const;
@@ -69,12 +86,24 @@ private:
     static void callback(WaveOutHandle device, unsigned message, void* instance,
                          uintptr_t param1, uintptr_t param2);
 
+    void dispatch(unsigned message, uintptr_t param1);
+
+    // Held across "pull from the source and write" (Play, OnBufferDone).
+    std::mutex pullMutex;
+
     // Guarded by queueMutex: the queue is touched by the user-interface
-    // thread (Write from Play, Close) and by the notifier thread.
+    // thread (Write from Play, Close) and by the notifier thread. Setting
+    // state to kClosing also happens under it, so that no Write can slip
+    // in between Close's reset and its disposal of the queue.
     std::mutex queueMutex;
     std::list<AudioBuffer> queued;
 
-    // User-interface thread, read by the notifier thread while open.
+    // User-interface thread only
+    uint32_t volume = 0xFFFFFFFF;
+    bool outputPaused = false; // the layer's device is paused
+
+    // User-interface thread, read by the notifier thread while open
+    // (changed only while the device is closed).
     AudioStream* source = nullptr;
     std::atomic<WaveOutHandle> waveHandle{nullptr};
     WaveFormat openFormat{};

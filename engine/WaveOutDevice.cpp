@@ -1,0 +1,251 @@
+#include "engine/WaveOutDevice.h"
+
+#include "platform/WaveOut.h"
+
+#include <cstring>
+
+namespace {
+constexpr uint32_t kHeaderSize = 32;
+}
+
+WaveOutDevice::WaveOutDevice() = default;
+
+WaveOutDevice::~WaveOutDevice() {
+    if (playing) {
+        Stop();
+    }
+    Close();
+}
+
+void WaveOutDevice::callback(WaveOutHandle, unsigned message, void* instance, uintptr_t param1,
+                             uintptr_t) {
+    static_cast<WaveOutDevice*>(instance)->dispatch(message, param1);
+}
+
+void WaveOutDevice::dispatch(unsigned message, uintptr_t param1) {
+    switch (message) {
+    case kMmWomOpen: OnOpen(); break;
+    case kMmWomClose: OnClose(); break;
+    case kMmWomDone: OnBufferDone(reinterpret_cast<WaveHeader*>(param1)); break;
+    default: break;
+    }
+}
+
+bool WaveOutDevice::isOpen() const {
+    return waveHandle.load() != nullptr;
+}
+
+void WaveOutDevice::SetSource(AudioStream* stream) {
+    if (isOpen()) {
+        Close();
+    }
+    source = stream;
+    Open();
+}
+
+bool WaveOutDevice::Detach() {
+    bool closed = Close();
+    source = nullptr;
+    return closed;
+}
+
+bool WaveOutDevice::Open() {
+    if (isOpen()) {
+        Close();
+    }
+    const WaveFormat* format = source ? source->GetFormat() : nullptr;
+    if (!format) {
+        return false;
+    }
+    WaveOutHandle handle = nullptr;
+    int result = waveOutOpen(&handle, format, &WaveOutDevice::callback, this);
+    std::memcpy(&openFormat, format, kWaveFormatBaseSize);
+    playing = false;
+    state = kStopped;
+    outputPaused = false;
+    if (result != kWaveOk) {
+        return false;
+    }
+    if (volume != 0xFFFFFFFF) {
+        waveOutSetVolume(handle, volume);
+    }
+    waveHandle = handle;
+    return true;
+}
+
+bool WaveOutDevice::Close() {
+    WaveOutHandle handle = waveHandle.load();
+    if (!handle) {
+        return false;
+    }
+    {
+        // Under the queue lock, so that no Write can queue a buffer after
+        // the reset below has emptied the device.
+        std::lock_guard lock(queueMutex);
+        playing = false;
+        state = kClosing;
+    }
+    // Not holding any lock: the reset waits until the notifier thread has
+    // handed back every buffer, and OnBufferDone returns at once in state 3.
+    if (waveOutReset(handle) == kWaveOk) {
+        std::list<AudioBuffer> finished;
+        {
+            std::lock_guard lock(queueMutex);
+            finished.swap(queued);
+        }
+        finished.clear(); // the last handles: each header is unprepared, then freed
+    }
+    if (waveOutClose(handle) != kWaveOk) {
+        // Buffers are still queued on the device; keep it so that they
+        // are not freed under it.
+        return false;
+    }
+    waveHandle = nullptr;
+    outputPaused = false;
+    return true;
+}
+
+bool WaveOutDevice::Write(AudioBuffer buffer) {
+    if (buffer.isEmpty()) {
+        return false;
+    }
+    buffer.header()->loops = 0;
+    std::lock_guard lock(queueMutex);
+    WaveOutHandle handle = waveHandle.load();
+    if (!handle || state == kClosing) {
+        return false;
+    }
+    buffer.prepare(handle);
+    if (waveOutWrite(handle, buffer.header(), kHeaderSize) != kWaveOk) {
+        return false;
+    }
+    queued.push_back(std::move(buffer));
+    return true;
+}
+
+bool WaveOutDevice::Play() {
+    if (!isOpen()) {
+        return false;
+    }
+    const WaveFormat* format = source ? source->GetFormat() : nullptr;
+    if (format && !sameFormat(*format, openFormat)) {
+        // The source changed its format since the device opened.
+        Close();
+        if (!Open()) {
+            return false;
+        }
+    }
+    if (!source) {
+        return false;
+    }
+    std::lock_guard pull(pullMutex);
+    size_t count;
+    {
+        std::lock_guard lock(queueMutex);
+        count = queued.size();
+    }
+    for (size_t i = count; i < size_t(kQueuedBuffers); ++i) {
+        if (!Write(source->GetBuffer())) {
+            return false;
+        }
+    }
+    if (outputPaused) {
+        // Playing again after a pause that was stopped rather than resumed:
+        // the device must run, or the state would say playing in silence.
+        waveOutRestart(waveHandle.load());
+        outputPaused = false;
+    }
+    playing = true;
+    state = kPlaying;
+    return true;
+}
+
+int32_t WaveOutDevice::Stop() {
+    if (!isOpen()) {
+        return 0;
+    }
+    playing = false;
+    state = kStopped;
+    return 1;
+}
+
+void WaveOutDevice::Restart() {
+    if (!isOpen()) {
+        return;
+    }
+    Stop();
+    if (source) {
+        // Under pullMutex: a buffer pulled before Stop is written before the
+        // rewind, never after it.
+        std::lock_guard pull(pullMutex);
+        source->Rewind();
+    }
+    Play();
+}
+
+bool WaveOutDevice::Pause() {
+    WaveOutHandle handle = waveHandle.load();
+    if (!handle || state != kPlaying) {
+        return false;
+    }
+    waveOutPause(handle);
+    outputPaused = true;
+    state = kPaused;
+    return true;
+}
+
+bool WaveOutDevice::Resume() {
+    WaveOutHandle handle = waveHandle.load();
+    if (!handle || state != kPaused) {
+        return false;
+    }
+    waveOutRestart(handle);
+    outputPaused = false;
+    state = kPlaying;
+    return true;
+}
+
+int WaveOutDevice::SetVolume(uint32_t value) {
+    volume = value;
+    WaveOutHandle handle = waveHandle.load();
+    if (!handle) {
+        return kWaveInvalidHandle;
+    }
+    return waveOutSetVolume(handle, value);
+}
+
+void WaveOutDevice::SetNotifyWindow(CommandTarget* target) {
+    notifyWindow = target;
+}
+
+void WaveOutDevice::OnBufferDone(WaveHeader* header) {
+    if (state == kClosing) {
+        return; // Close disposes of the buffers
+    }
+    std::lock_guard pull(pullMutex);
+    if (source && playing) {
+        // queueMutex is not held here: GetBuffer takes the source's own lock.
+        if (!Write(source->GetBuffer())) {
+            playing = false; // the source is exhausted, or the write failed
+        }
+    }
+    bool over;
+    {
+        AudioBuffer finished = AudioBuffer::fromHeader(header);
+        {
+            std::lock_guard lock(queueMutex);
+            if (state == kClosing) {
+                return; // Close began meanwhile; it frees every queued buffer
+            }
+            queued.remove_if([&](const AudioBuffer& b) { return b.sameBlock(finished); });
+            over = queued.empty() && !playing;
+        }
+        // finished goes out of scope here: the last handle, so the header is
+        // unprepared and the block freed.
+    }
+    if (over) {
+        if (CommandTarget* target = notifyWindow.load()) {
+            target->postCommand(kPlayOver);
+        }
+    }
+}
