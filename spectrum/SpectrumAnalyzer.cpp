@@ -1,0 +1,172 @@
+#include "spectrum/SpectrumAnalyzer.h"
+
+#include "platform/MessageBox.h"
+
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr double kSampleScale = 1.0 / 32767.0;
+constexpr auto kPollInterval = std::chrono::milliseconds(5);
+
+int16_t sampleAt(const uint8_t* bytes, size_t index) {
+    return static_cast<int16_t>(static_cast<uint16_t>(bytes[2 * index]) |
+                                static_cast<uint16_t>(bytes[2 * index + 1]) << 8);
+}
+
+} // namespace
+
+SpectrumAnalyzer::SpectrumAnalyzer() : WorkerThread(false) {}
+
+SpectrumAnalyzer::~SpectrumAnalyzer() {
+    // Run() uses the queues and the plan: the thread must be gone before they
+    // are. It ends only once it has emptied the input queue.
+    WorkerThread::Stop(true);
+    std::lock_guard<std::mutex> lock(mutex);
+    plan.reset();
+    inputQueue.clear();
+    spectra.clear();
+}
+
+const WaveFormat* SpectrumAnalyzer::GetFormat() {
+    return source ? source->GetFormat() : nullptr;
+}
+
+AudioBuffer SpectrumAnalyzer::GetBuffer() {
+    if (!source) {
+        return {};
+    }
+    AudioBuffer buffer = source->GetBuffer();
+    if (!buffer.isEmpty()) {
+        std::lock_guard<std::mutex> lock(mutex);
+        inputQueue.push_front(buffer);
+    }
+    return buffer;
+}
+
+void SpectrumAnalyzer::SetSource(AudioStream* stream) {
+    if (!stream) {
+        // Detaching: nothing will be read, the transform stays as it is.
+        FilterStream::SetSource(nullptr);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        plan.reset();
+        const WaveFormat* format = stream->GetFormat();
+        channels = format ? format->nChannels : 0;
+        // Sample frames of 16 bits in one request, rounded down to even. A
+        // format without channels gives 0 rather than a division by zero.
+        uint32_t frames = channels ? 2 * ((stream->requestSize / channels) / 4) : 0;
+        if (fftSize >= frames) {
+            fftSize = frames;
+        } else {
+            uint32_t d = frames / 256 ? frames / 256 : 1;
+            for (; d < 1024; ++d) {
+                if (frames % d == 0) {
+                    fftSize = frames / d;
+                    break;
+                }
+            }
+        }
+        plan = RealFftPlan::create(fftSize);
+    }
+    uint32_t current = state.load();
+    if (current == 0 || current == 1) {
+        Start();
+    }
+    FilterStream::SetSource(stream);
+}
+
+void SpectrumAnalyzer::Run() {
+    while (state.load() != 1) {
+        for (;;) {
+            AudioBuffer buffer;
+            bool failed = false;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (inputQueue.empty()) {
+                    break;
+                }
+                buffer = std::move(inputQueue.back());
+                inputQueue.pop_back();
+                if (!buffer.isEmpty()) {
+                    try {
+                        Analyse(buffer);
+                    } catch (...) {
+                        failed = true;
+                    }
+                    while (spectra.size() >= spectrumLimit) {
+                        spectra.pop_back();
+                    }
+                }
+            }
+            // Shown with the lock released: the message may need the
+            // user-interface thread, which can be waiting for this lock in
+            // SetSource.
+            if (failed) {
+                showMessage(kFailureText);
+            }
+        }
+        std::this_thread::sleep_for(kPollInterval);
+    }
+}
+
+void SpectrumAnalyzer::Analyse(const AudioBuffer& buffer) {
+    if (!plan) {
+        return; // no transform size (a request too small to hold one)
+    }
+    if (channels == 0) {
+        throw std::runtime_error("format without channels");
+    }
+    const size_t frames = (buffer.length() / channels) / 2;
+    const size_t blocks = frames / fftSize;
+    if (blocks < 2) {
+        return; // only the last whole block, which is never transformed
+    }
+    const size_t step = channels == 2 ? 2 : 1;
+    std::vector<double> input(frames);
+    const uint8_t* bytes = buffer.data();
+    for (size_t i = 0; i < frames; ++i) {
+        input[i] = sampleAt(bytes, i * step) * kSampleScale;
+    }
+    for (size_t j = 0; j + 1 < blocks; ++j) {
+        SpectrumFrame frame = SpectrumFrame::allocate(fftSize + 1);
+        plan->execute(input.data() + j * fftSize, frame.data());
+        spectra.push_front(std::move(frame));
+    }
+}
+
+uint32_t SpectrumAnalyzer::SpectrumCount() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return static_cast<uint32_t>(spectra.size());
+}
+
+SpectrumFrame SpectrumAnalyzer::FrontSpectrum() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return spectra.empty() ? SpectrumFrame() : spectra.front();
+}
+
+std::deque<SpectrumFrame> SpectrumAnalyzer::Spectra() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return spectra;
+}
+
+uint32_t SpectrumAnalyzer::PendingBuffers() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return static_cast<uint32_t>(inputQueue.size());
+}
+
+uint32_t SpectrumAnalyzer::FftSize() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return fftSize;
+}
+
+bool SpectrumAnalyzer::HasPlan() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return plan != nullptr;
+}
