@@ -1,0 +1,419 @@
+#include "app/MainWindow.h"
+
+#include "app/BitmapButton.h"
+#include "controls/PlayListView.h"
+#include "controls/TransparentSlider.h"
+#include "resources/DialogTemplate.h"
+#include "resources/Images.h"
+#include "resources/StringTable.h"
+#include "resources/TemplateBuilder.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <QTimerEvent>
+
+#include <climits>
+#include <cmath>
+#include <cstdio>
+
+std::string gDefaultBitrate = "32KB";
+std::string gDefaultChannel = "stereo";
+
+namespace {
+
+constexpr int kTimerPeriodMs = 200;
+constexpr uint32_t kMagenta = 0xFF00FF;
+constexpr uint32_t kImageCentred = BitmapButton::kAlignHCenter | BitmapButton::kAlignVCenter;
+
+struct ColumnSpec {
+    const char* header;
+    int width;
+};
+constexpr ColumnSpec kColumns[] = {
+    {"", 20}, {"Audio Name", 150}, {"Time", 60}, {"Size", 80}, {"Directory", 300},
+};
+
+template <typename T> T* findAs(const QWidget* window, int id) {
+    return qobject_cast<T*>(TemplateBuilder::findControl(window, id));
+}
+
+// Puts text into a combo box the way the classic data exchange does: the
+// first list entry that begins with the text (ignoring case) is selected,
+// otherwise the text goes into the edit field. A combo that already shows the
+// text is left alone, so that a half-typed entry is never replaced.
+void putComboText(QComboBox* combo, const std::string& text) {
+    if (!combo) {
+        return;
+    }
+    const QString value = QString::fromStdString(text);
+    if (combo->currentText() == value) {
+        return;
+    }
+    const int index = value.isEmpty() ? -1 : combo->findText(value, Qt::MatchStartsWith);
+    if (index >= 0) {
+        combo->setCurrentIndex(index);
+    } else if (combo->isEditable()) {
+        combo->setEditText(value);
+    }
+}
+
+} // namespace
+
+double bitrateValueOf(const std::string& text) {
+    struct Entry {
+        const char* text;
+        double value;
+    };
+    static constexpr Entry kTable[] = {
+        {"32KB", 22050.0},  {"48KB", 33075.0},   {"64KB", 44100.0},
+        {"80KB", 55125.0},  {"96KB", 66150.0},   {"112KB", 77175.0},
+        {"144KB", 99225.0}, {"160KB", 110250.0}, {"192KB", 132300.0},
+    };
+    for (const auto& entry : kTable) {
+        if (text == entry.text) {
+            return entry.value;
+        }
+    }
+    return 22050.0;
+}
+
+std::string formatTime(double seconds) {
+    long long whole = 0;
+    if (std::isfinite(seconds) && seconds > 0.0) {
+        whole = seconds >= static_cast<double>(INT_MAX) ? INT_MAX : static_cast<long long>(seconds);
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%02lld:%02lld", whole / 60, whole % 60);
+    return text;
+}
+
+MainWindow::MainWindow(ProgramFiles programFiles, QWidget* parent)
+    : QDialog(parent), files(std::move(programFiles)) {
+    icon = loadIcon(kIconProgram);
+    buildControls();
+    initialise();
+}
+
+MainWindow::~MainWindow() {
+    if (timerId != 0) {
+        killTimer(timerId);
+        timerId = 0;
+    }
+    // Close the output before the mixer goes: the device's notifier thread
+    // reads from the mixer until the device is closed.
+    outputDevice.Detach();
+    outputDevice.SetNotifyWindow(nullptr);
+    mixer.RemoveAll();
+    if (listView) {
+        listView->SetOwnerWindow(nullptr);
+    }
+}
+
+void MainWindow::buildControls() {
+    const DialogTemplate* dialog = findDialogTemplate(kMainDialog);
+    if (!dialog) {
+        return;
+    }
+    TemplateBuilder builder(*dialog);
+    builder.build(this);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+
+    channelCombo = findAs<QComboBox>(this, kIdChannel);
+    bitrateCombo = findAs<QComboBox>(this, kIdBitrate);
+    statusText = findAs<QLabel>(this, kIdStatus);
+    listView = findAs<PlayListView>(this, kIdList);
+    repeatButton = findAs<BitmapButton>(this, kIdRepeat);
+    moveUpButton = findAs<BitmapButton>(this, kIdMoveUp);
+    removeButton = findAs<BitmapButton>(this, kIdRemove);
+    convertButton = findAs<BitmapButton>(this, kIdConvert);
+    cdRefreshButton = findAs<BitmapButton>(this, kIdCdRefresh);
+    moveDownButton = findAs<BitmapButton>(this, kIdMoveDown);
+    clearAllButton = findAs<BitmapButton>(this, kIdClearAll);
+    addFilesButton = findAs<BitmapButton>(this, kIdAddFiles);
+    recordButton = findAs<BitmapButton>(this, kIdRecord);
+    prevButton = findAs<BitmapButton>(this, kIdPrev);
+    nextButton = findAs<BitmapButton>(this, kIdNext);
+    ejectButton = findAs<BitmapButton>(this, kIdEject);
+    stopButton = findAs<BitmapButton>(this, kIdStop);
+    pauseButton = findAs<BitmapButton>(this, kIdPause);
+    playButton = findAs<BitmapButton>(this, kIdPlay);
+    positionSlider = findAs<TransparentSlider>(this, kIdPosition);
+    volumeSlider = findAs<TransparentSlider>(this, kIdVolume);
+
+    for (BitmapButton* button : findChildren<BitmapButton*>()) {
+        connect(button, &OwnerDrawButton::command, this, [this](int id) { onCommand(id); });
+    }
+}
+
+void MainWindow::setUpButton(BitmapButton* button, int bitmap, const char* tip) {
+    if (!button) {
+        return;
+    }
+    button->setBitmap(bitmap, kMagenta);
+    button->setImageAlign(kImageCentred);
+    button->setToolTip(QString::fromUtf8(tip), true);
+}
+
+void MainWindow::initialise() {
+    backgroundBitmap = loadBitmap(kBitmapBackground);
+    tileWidth = backgroundBitmap.width();
+    tileHeight = backgroundBitmap.height();
+
+    setWindowIcon(icon);
+
+    if (positionSlider) {
+        positionSlider->setRange(0, 100);
+        positionSlider->setPageStep(20);
+    }
+    if (volumeSlider) {
+        volumeSlider->setRange(0, 65535);
+        volumeSlider->setValue(0x8000);
+        volumeSlider->setTickInterval(512);
+        volumeSlider->setPageStep(4096);
+    }
+    volume = 0x8000;
+
+    titleText = "no audio file";
+
+    setUpButton(playButton, kBitmapPlay, "Play");
+    setUpButton(pauseButton, kBitmapPause, "Pause");
+    setUpButton(stopButton, kBitmapStop, "Stop");
+    setUpButton(ejectButton, kBitmapEject, "Eject");
+    setUpButton(prevButton, kBitmapPrev, "Prev");
+    setUpButton(nextButton, kBitmapNext, "Next");
+    setUpButton(recordButton, kBitmapRecord, "Record");
+    setUpButton(repeatButton, kBitmapGoStraight, "No Repeat");
+    setUpButton(cdRefreshButton, kBitmapCdRefresh, "CD Refresh");
+    setUpButton(addFilesButton, kBitmapAddFiles, "Add Audio Files");
+    setUpButton(convertButton, kBitmapConvert, "Convert Audio Format and Save");
+    setUpButton(removeButton, kBitmapRemove, "Remove");
+    setUpButton(moveUpButton, kBitmapMoveUp, "Move Up");
+    setUpButton(moveDownButton, kBitmapMoveDown, "Move Down");
+    setUpButton(clearAllButton, kBitmapClearAll, "Clear All");
+
+    if (listView) {
+        QStringList headers;
+        for (const auto& column : kColumns) {
+            headers << QString::fromUtf8(column.header);
+        }
+        listView->setColumnCount(static_cast<int>(std::size(kColumns)));
+        listView->setHeaderLabels(headers);
+        for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i) {
+            listView->setColumnWidth(i, kColumns[i].width);
+            listView->headerItem()->setTextAlignment(i, Qt::AlignLeft | Qt::AlignVCenter);
+        }
+        listView->header()->setStretchLastSection(false);
+        listView->setAllColumnsShowFocus(true);
+        listView->setMouseTracking(true);
+    }
+
+    loadStoredList();
+
+    // The label font: a heavy italic sans. Arial is rarely installed on
+    // Linux; Nimbus Sans has its metrics, DejaVu Sans is always there.
+    displayFont.setFamilies({QStringLiteral("Arial"), QStringLiteral("Nimbus Sans"),
+                             QStringLiteral("DejaVu Sans")});
+    displayFont.setPixelSize(16);
+    displayFont.setWeight(QFont::Black);
+    displayFont.setItalic(true);
+    displayFont.setStyleStrategy(QFont::PreferAntialias);
+    for (QWidget* child : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        const int id = TemplateBuilder::controlId(child);
+        const bool unnamed = id == kNoControlId && child->property("controlId").isValid();
+        if (unnamed || id == kIdStatus || id == kIdTime) {
+            child->setFont(displayFont);
+            child->setAutoFillBackground(false);
+        }
+    }
+
+    outputDevice.SetNotifyWindow(this);
+    if (listView) {
+        listView->SetOwnerWindow(this);
+    }
+    timerId = startTimer(kTimerPeriodMs);
+    repeatMode = kGoStraight;
+
+    mixer.outputSampleRate = kPlaybackSampleRate;
+    mixer.calcoutputformat();
+    outputDevice.SetSource(&mixer);
+    updateDisplay();
+
+    bitrateText = gDefaultBitrate;
+    channelText = gDefaultChannel;
+    if (bitrateCombo) {
+        bitrateCombo->clear();
+        for (int id = kStringFirstBitrate; id <= kStringLastListedBitrate; ++id) {
+            bitrateCombo->addItem(QString::fromStdString(loadString(id)));
+        }
+        bitrateCombo->setCurrentIndex(bitrateCombo->findText(QString::fromStdString(bitrateText),
+                                                             Qt::MatchExactly | Qt::MatchCaseSensitive));
+    }
+    if (channelCombo) {
+        channelCombo->clear();
+        channelCombo->addItem(QString::fromStdString(loadString(kStringMono)));
+        channelCombo->addItem(QString::fromStdString(loadString(kStringStereo)));
+        channelCombo->setCurrentIndex(channelCombo->findText(QString::fromStdString(channelText),
+                                                             Qt::MatchExactly | Qt::MatchCaseSensitive));
+    }
+    bitrateValue = bitrateValueOf(bitrateText);
+    updateDisplay();
+
+    // What the user picks or types in the combos is the setting at once, so
+    // that the periodic display update never puts the old text back.
+    if (bitrateCombo) {
+        connect(bitrateCombo, &QComboBox::currentTextChanged, this, [this](const QString& text) {
+            bitrateText = text.toStdString();
+            bitrateValue = bitrateValueOf(bitrateText);
+        });
+    }
+    if (channelCombo) {
+        connect(channelCombo, &QComboBox::currentTextChanged, this,
+                [this](const QString& text) { channelText = text.toStdString(); });
+    }
+    if (volumeSlider) {
+        connect(volumeSlider, &QSlider::valueChanged, this, [this](int value) { onVolumeMoved(value); });
+    }
+}
+
+QWidget* MainWindow::control(int id) const { return TemplateBuilder::findControl(this, id); }
+
+void MainWindow::updateDisplay() {
+    if (auto* time = findAs<QLabel>(this, kIdTime)) {
+        time->setText(QString::fromStdString(timeText));
+    }
+    if (auto* title = findAs<QLabel>(this, kIdTitle)) {
+        title->setText(QString::fromStdString(titleText));
+    }
+    putComboText(bitrateCombo, bitrateText);
+    putComboText(channelCombo, channelText);
+}
+
+void MainWindow::readControls() {
+    if (auto* time = findAs<QLabel>(this, kIdTime)) {
+        timeText = time->text().toStdString();
+    }
+    if (auto* title = findAs<QLabel>(this, kIdTitle)) {
+        titleText = title->text().toStdString();
+    }
+    if (bitrateCombo) {
+        bitrateText = bitrateCombo->currentText().toStdString();
+    }
+    if (channelCombo) {
+        channelText = channelCombo->currentText().toStdString();
+    }
+}
+
+void MainWindow::postCommand(int commandId) {
+    QMetaObject::invokeMethod(this, [this, commandId] { onCommand(commandId); }, Qt::QueuedConnection);
+}
+
+void MainWindow::setCommandHandler(int commandId, std::function<void(MainWindow&)> handler) {
+    if (handler) {
+        commandHandlers[commandId] = std::move(handler);
+    } else {
+        commandHandlers.erase(commandId);
+    }
+}
+
+void MainWindow::onCommand(int commandId) {
+    switch (commandId) {
+    case kIdPlay: onPlay(); return;
+    case kIdPause: onPause(); return;
+    case kIdStop: onStop(); return;
+    case kIdPrev: onPrev(); return;
+    case kIdNext: onNext(); return;
+    case kIdEject: onEject(); return;
+    case kIdRepeat: onRepeat(); return;
+    case kIdAddFiles: onAddFiles(); return;
+    case kIdRemove: onRemove(); return;
+    case kIdMoveUp: onMoveUp(); return;
+    case kIdMoveDown: onMoveDown(); return;
+    case kIdClearAll: onClearAll(); return;
+    case kNewItem: onNewItem(); return;
+    case kPlayOver: onPlayOver(); return;
+    default: break;
+    }
+    const auto handler = commandHandlers.find(commandId);
+    if (handler != commandHandlers.end()) {
+        // A copy: the handler may replace itself.
+        auto run = handler->second;
+        run(*this);
+    }
+}
+
+void MainWindow::paintEvent(QPaintEvent* event) {
+    if (backgroundBitmap.isNull() || tileWidth <= 0 || tileHeight <= 0) {
+        QDialog::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    painter.drawTiledPixmap(rect(), backgroundBitmap);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    storeList();
+    QDialog::closeEvent(event);
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    const bool plain = event->modifiers() == Qt::NoModifier ||
+                       (event->modifiers() == Qt::KeypadModifier && event->key() == Qt::Key_Enter);
+    if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        accept();
+        return;
+    }
+    if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
+        showAbout();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void MainWindow::accept() { reject(); }
+
+void MainWindow::reject() {
+    if (timerId != 0) {
+        killTimer(timerId);
+        timerId = 0;
+    }
+    QDialog::reject();
+}
+
+void MainWindow::timerEvent(QTimerEvent* event) {
+    if (event->timerId() == timerId && timerId != 0) {
+        onTimer();
+        return;
+    }
+    QDialog::timerEvent(event);
+}
+
+void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    QAction* about = menu.addAction(QString::fromStdString(loadString(kStringAbout)));
+    connect(about, &QAction::triggered, this, &MainWindow::showAbout);
+    menu.exec(event->globalPos());
+}
+
+void MainWindow::showAbout() {
+    const DialogTemplate* dialog = findDialogTemplate(kAboutDialog);
+    if (!dialog) {
+        return;
+    }
+    QDialog about(this);
+    TemplateBuilder builder(*dialog);
+    builder.build(&about);
+    about.setWindowIcon(icon);
+    for (QPushButton* button : about.findChildren<QPushButton*>()) {
+        connect(button, &QPushButton::clicked, &about, &QDialog::accept);
+    }
+    about.exec();
+}

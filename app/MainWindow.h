@@ -1,0 +1,234 @@
+#pragma once
+// The program's one window: the play list, the player and the buttons that
+// open the Convert and Record dialogs.
+//
+// The window is a dialog built from template 165. Its fields are public
+// because the commands that live in other folders (CD Refresh, Convert,
+// Record) work on them directly, as the window's own commands do:
+//  - the list: listView, currentIndex, listMode, addRow, setListMode;
+//  - the player: mixer, outputDevice, loadFile, loadCdTrack, setStatus;
+//  - the conversion settings: readControls, bitrateText, bitrateValue.
+//
+// Three command buttons (Record 1024, CD Refresh 1025, Convert 1031) run
+// handlers installed with setCommandHandler; a button without a handler does
+// nothing.
+//
+// Files: the stored list and the recorded take are where ProgramFiles says
+// (next to the program, or in the user's data directory).
+//
+// User-interface thread only, except postCommand, which any thread may call.
+
+#include "app/ProgramFiles.h"
+#include "engine/Mixer.h"
+#include "engine/WaveOutDevice.h"
+#include "platform/CommandTarget.h"
+
+#include <QDialog>
+#include <QFont>
+#include <QIcon>
+#include <QPixmap>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+
+class BitmapButton;
+class PlayListView;
+class QComboBox;
+class QLabel;
+class TransparentSlider;
+
+// Control ids of the window (template 165).
+enum MainWindowControl : int {
+    kIdClearAll = 1006,
+    kIdVolume = 1012,
+    kIdPosition = 1014,
+    kIdPlay = 1017,
+    kIdPause = 1018,
+    kIdStop = 1019,
+    kIdPrev = 1020,
+    kIdNext = 1021,
+    kIdEject = 1023,
+    kIdRecord = 1024,
+    kIdCdRefresh = 1025,
+    kIdAddFiles = 1026,
+    kIdRemove = 1027,
+    kIdList = 1028,
+    kIdMoveUp = 1029,
+    kIdMoveDown = 1030,
+    kIdConvert = 1031,
+    kIdRepeat = 1033,
+    kIdStatus = 1036,
+    kIdTime = 1037,
+    kIdTitle = 1044,
+    kIdBitrate = 1049,
+    kIdChannel = 1050,
+};
+
+// What the list shows (listMode).
+enum ListMode : int { kListFiles = 0, kListCdTracks = 1, kListRecording = 2 };
+
+// Repeat modes (repeatMode): what follows the end of an item.
+enum RepeatMode : int { kGoStraight = 0, kRepeatOne = 1, kRepeatAll = 2 };
+
+// The process-wide defaults of the two combo boxes, copied into bitrateText
+// and channelText when the window starts.
+extern std::string gDefaultBitrate; // "32KB"
+extern std::string gDefaultChannel; // "stereo"
+
+// The output sample rate for a bitrate text: 11025 x kilobytes / 16 for
+// "32KB" .. "192KB", compared exactly; 22050.0 for any other text.
+double bitrateValueOf(const std::string& text);
+
+// "%02d:%02d" of whole minutes and seconds (the minutes may have more digits).
+// Negative, NaN and huge values are shown as "00:00" and the largest time.
+std::string formatTime(double seconds);
+
+class MainWindow : public QDialog, public CommandTarget {
+public:
+    // Builds the window and runs its initialisation: controls, stored list,
+    // timer, device. files says where the stored list lives.
+    explicit MainWindow(ProgramFiles files = ProgramFiles::current(), QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Any thread: queues the command for the user-interface thread.
+    void postCommand(int commandId) override;
+    // Runs a command at once (a button, a posted command); unknown ids are
+    // ignored.
+    void onCommand(int commandId);
+    // The handler of a command implemented outside the window (kIdRecord,
+    // kIdCdRefresh, kIdConvert). An empty handler removes it.
+    void setCommandHandler(int commandId, std::function<void(MainWindow&)> handler);
+
+    // Strings -> controls (time, title, bitrate and channel combos).
+    void updateDisplay();
+    // Controls -> strings.
+    void readControls();
+
+    // --- The audio list ---
+    // Appends a row unless a row with the same path and name exists (both
+    // compared without regard to case). seconds below 0 show as 00:00.
+    bool addRow(const std::string& name, int64_t seconds, int64_t sizeBytes,
+                const std::string& path);
+    void setListMode(int mode);
+    // Reads the stored list into the rows (after the existing ones). False
+    // when the file is missing or unreadable, or ended early or was
+    // malformed; the rows read in full are kept either way.
+    bool loadStoredList();
+    // Writes the rows to the stored list through a temporary file in the same
+    // directory that then replaces the old one, so that a failed write leaves
+    // the old list as it was. False when it could not be written.
+    bool storeList();
+    // Adds the files at paths as Add Audio Files does with a dialog's choice;
+    // returns the number of rows added.
+    int addFiles(const std::vector<std::string>& paths);
+
+    // --- The player ---
+    void setStatus(int s); // 0 "Stopped", 1 "Playing", 2 "Paused"
+    int loadItem(const std::string& path, const std::string& title);
+    // 0 loaded, 1 load error, 2 unsupported type.
+    int loadFile(const std::string& path, const std::string& title);
+    // 0 loaded (or nothing to do), 1 track cannot be opened, 2 no disc.
+    int loadCdTrack(const std::string& title);
+    bool prev(bool wrap);
+    bool next(bool wrap);
+    void resetPlayer();
+
+    const ProgramFiles& programFiles() const { return files; }
+    // The control with that id (null for an unknown id).
+    QWidget* control(int id) const;
+
+    // --- Controls (children of the window) ---
+    QComboBox* channelCombo = nullptr;
+    QComboBox* bitrateCombo = nullptr;
+    QLabel* statusText = nullptr;
+    PlayListView* listView = nullptr;
+    BitmapButton* repeatButton = nullptr;
+    BitmapButton* moveUpButton = nullptr;
+    BitmapButton* removeButton = nullptr;
+    BitmapButton* convertButton = nullptr;
+    BitmapButton* cdRefreshButton = nullptr;
+    BitmapButton* moveDownButton = nullptr;
+    BitmapButton* clearAllButton = nullptr;
+    BitmapButton* addFilesButton = nullptr;
+    BitmapButton* recordButton = nullptr;
+    BitmapButton* prevButton = nullptr;
+    BitmapButton* nextButton = nullptr;
+    BitmapButton* ejectButton = nullptr;
+    BitmapButton* stopButton = nullptr;
+    BitmapButton* pauseButton = nullptr;
+    BitmapButton* playButton = nullptr;
+    TransparentSlider* positionSlider = nullptr;
+    TransparentSlider* volumeSlider = nullptr;
+
+    // --- Texts shown by updateDisplay ---
+    std::string timeText;
+    std::string titleText;
+    std::string bitrateText;
+    std::string channelText;
+
+    // --- Player and list state ---
+    int32_t currentIndex = -1;
+    int32_t repeatMode = kGoStraight;
+    WaveOutDevice outputDevice;
+    Mixer mixer; // declared after the device: destroyed before it
+    int32_t volume = 0x8000;
+    double bitrateValue = 22050.0;
+    double elapsedSeconds = 0.0;
+    double durationSeconds = 0.0;
+    int32_t listMode = kListFiles;
+
+    // The sample rate of the playback mixer's output.
+    static constexpr double kPlaybackSampleRate = 44100.0;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+public:
+    // Escape and the close box end here; Enter (accept) too.
+    void reject() override;
+    void accept() override;
+    void showAbout();
+
+private:
+    void buildControls();
+    void initialise();
+    void setUpButton(BitmapButton* button, int bitmap, const char* tip);
+    void setRepeatImage();
+    void onVolumeMoved(int position);
+    void onTimer();
+    void setPosition(int percent);
+    std::string rowText(int row, int column) const;
+    void setListEnabled(bool enabled);
+
+    // Commands
+    void onAddFiles();
+    void onRemove();
+    void onMoveUp();
+    void onMoveDown();
+    void onClearAll();
+    void onPlay();
+    void onPause();
+    void onStop();
+    void onPrev();
+    void onNext();
+    void onEject();
+    void onRepeat();
+    void onNewItem();
+    void onPlayOver();
+
+    ProgramFiles files;
+    std::map<int, std::function<void(MainWindow&)>> commandHandlers;
+    QIcon icon;
+    QPixmap backgroundBitmap;
+    int32_t tileWidth = 0;
+    int32_t tileHeight = 0;
+    QFont displayFont;
+    int timerId = 0;
+};

@@ -1,0 +1,46 @@
+#pragma once
+// Where Velumo keeps its files: the stored play list and the recorded take.
+//
+// Both live next to the program: the list is the executable's path with
+// ".ini" appended (velumo.ini), the take is "_temp.wav" in the same
+// directory. When the program's directory cannot be written (an installed
+// copy), both go to the user's data directory instead:
+// $XDG_DATA_HOME/velumo when XDG_DATA_HOME is an absolute path, otherwise
+// $HOME/.local/share/velumo. The file names stay the same.
+
+#include <string>
+
+class ProgramFiles {
+public:
+    // Paths of the running program (its executable from /proc/self/exe and
+    // the environment of the process).
+    static ProgramFiles current();
+
+    // The same rule for a given executable path and environment values
+    // (empty for unset). The program's directory is tested for writing.
+    static ProgramFiles locate(const std::string& programPath, const std::string& xdgDataHome,
+                               const std::string& home);
+
+    // Every file in dataDirectory (no fallback); for tests and tools.
+    static ProgramFiles inDirectory(const std::string& directory,
+                                    const std::string& programName = "velumo");
+
+    const std::string& programPath() const { return program; }
+    // The directory that holds the stored list and the take.
+    const std::string& dataDirectory() const { return dataDir; }
+    // dataDirectory + "/" + the executable's file name + ".ini".
+    std::string storedListPath() const;
+    // dataDirectory + "/_temp.wav".
+    std::string recordedTakePath() const;
+
+    // Creates dataDirectory (and its parents) when missing; true when it
+    // exists afterwards. Called before a file is written there.
+    bool ensureDataDirectory() const;
+
+private:
+    std::string program;
+    std::string dataDir;
+};
+
+// The executable's full path from /proc/self/exe; empty when it cannot be read.
+std::string executablePath();
