@@ -1,0 +1,169 @@
+#include "encode/Mp3FileWriter.h"
+
+#include "platform/MessageBox.h"
+
+#include <cstring>
+#include <new>
+
+Mp3FileWriter::Mp3FileWriter() = default;
+
+Mp3FileWriter::~Mp3FileWriter() = default;
+
+uint16_t Mp3FileWriter::chooseBitrate(const WaveFormat& format) {
+    uint32_t target = uint32_t(format.nSamplesPerSec * format.wBitsPerSample * format.nChannels) / 11025;
+    // The walk starts from the first entry, so that even the smallest
+    // target gets a bitrate the encoder accepts.
+    uint32_t best = kBitrates[0];
+    for (uint16_t rate : kBitrates) {
+        uint32_t distance = rate > target ? rate - target : target - rate;
+        uint32_t bestDistance = best > target ? best - target : target - best;
+        if (distance < bestDistance) {
+            best = rate;
+        }
+    }
+    return uint16_t(best);
+}
+
+BeConfig Mp3FileWriter::makeConfig(const WaveFormat& format) {
+    BeConfig c;
+    std::memset(&c, 0, sizeof c);
+    uint16_t bitrate = chooseBitrate(format);
+    uint32_t rate = format.nSamplesPerSec;
+    if (rate == 32000 || rate == 44100 || rate == 48000) {
+        c.configKind = kBeConfigMp3;
+        c.format.mp3.sampleRate = rate;
+        c.format.mp3.mode = format.nChannels == 2 ? kBeModeStereo : kBeModeMono;
+        c.format.mp3.bitrate = bitrate;
+    } else {
+        BeConfigLhv1& x = c.format.lhv1;
+        c.configKind = kBeConfigLhv1;
+        x.structVersion = 1;
+        x.structSize = sizeof(BeConfig);
+        x.sampleRate = rate;
+        x.resampleRate = 0;
+        x.mode = format.nChannels == 1 ? kBeModeMono : kBeModeStereo;
+        x.bitrate = bitrate;
+        x.maxBitrate = 192;
+        x.preset = 5;
+        x.mpegVersion = kBeMpeg1;
+        x.original = 1;
+        x.vbrQuality = 2;
+        x.noReservoir = 1;
+    }
+    return c;
+}
+
+std::array<uint8_t, Mp3FileWriter::kTagBytes> Mp3FileWriter::makeTag(const std::string& path) {
+    std::array<uint8_t, kTagBytes> tag{};
+    auto put = [&](size_t at, const std::string& text, size_t width) {
+        std::memcpy(tag.data() + at, text.data(), std::min(width, text.size()));
+    };
+    put(0, "TAG", 3);
+    put(3, path, 30);
+    put(33, "Unknown artist", 30);
+    put(63, "Unknown album", 30);
+    put(93, "2003", 4);
+    tag[125] = 0;
+    tag[126] = 1; // track
+    tag[127] = 1; // genre
+    return tag;
+}
+
+bool Mp3FileWriter::Begin() {
+    streamOpen = false;
+    chunkCalls = 0;
+    // A library left from a file whose flush failed is dropped (and its
+    // stream ended) before the new one loads.
+    encoderLibrary.reset();
+    encoderLibrary = EncoderLibrary::load();
+    if (!encoderLibrary) {
+        showMessage(kLoadFailedMessage);
+        return false;
+    }
+    config = makeConfig(format);
+    if (encoderLibrary->beInitStream(&config, &samplesPerChunk, &outputBufferSize, &encoderStream) !=
+        kBeOk) {
+        return false;
+    }
+    outputBuffer.reset(new (std::nothrow) uint8_t[outputBufferSize]);
+    if (!outputBuffer || samplesPerChunk == 0) {
+        encoderLibrary.reset();
+        return false;
+    }
+    streamOpen = true;
+    leftoverBytes = -1;
+    return true;
+}
+
+bool Mp3FileWriter::Encode(AudioBuffer& pending, AudioBuffer& out) {
+    out = AudioBuffer();
+    uint32_t length = pending.length();
+    if (length == 0) {
+        return true;
+    }
+    if (!streamOpen) {
+        return false;
+    }
+    bool flush = int64_t(length) == leftoverBytes;
+    const uint8_t* bytes = pending.data();
+    uint64_t chunkBytes = uint64_t(samplesPerChunk) * 2;
+    uint32_t pos = 0;
+    for (;;) {
+        if (!flush && length - pos <= chunkBytes) {
+            break;
+        }
+        uint32_t n = samplesPerChunk;
+        if (flush) {
+            n = length / 2;
+            flush = false;
+        }
+        ++chunkCalls;
+        if (encoderLibrary->beEncodeChunk(encoderStream, n,
+                                          reinterpret_cast<const int16_t*>(bytes + pos),
+                                          outputBuffer.get(), &outputBytes) != kBeOk) {
+            out = AudioBuffer();
+            return false;
+        }
+        pos += 2 * n;
+        if (!out.hasBlock()) {
+            out = AudioBuffer::fromBytes(outputBuffer.get(), outputBytes, true);
+            if (!out.hasBlock()) {
+                return false;
+            }
+        } else if (!out.appendBytes(outputBuffer.get(), outputBytes)) {
+            out = AudioBuffer();
+            return false;
+        }
+    }
+    if (pos < length) {
+        leftoverBytes = int32_t(length - pos);
+        if (pos > 0) {
+            AudioBuffer rest = AudioBuffer::fromBytes(bytes + pos, length - pos, true);
+            if (!rest.hasBlock()) {
+                return false;
+            }
+            pending = std::move(rest);
+        }
+    } else {
+        pending.clear();
+        leftoverBytes = 0;
+    }
+    return true;
+}
+
+bool Mp3FileWriter::Finish() {
+    if (!streamOpen) {
+        return false;
+    }
+    streamOpen = false;
+    if (encoderLibrary->beDeinitStream(encoderStream, outputBuffer.get(), &outputBytes) != kBeOk) {
+        return false;
+    }
+    if (outputBytes > 0 && !writeToFile(outputBuffer.get(), outputBytes)) {
+        return false;
+    }
+    encoderLibrary.reset();
+    auto tag = makeTag(fileName);
+    writeToFile(tag.data(), tag.size());
+    return true;
+}

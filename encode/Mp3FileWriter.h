@@ -1,0 +1,70 @@
+#pragma once
+// Encodes 16-bit PCM to MP3 through the encoder library and appends a
+// 128-byte ID3v1.1 tag.
+//
+// The encoder settings follow from the input format alone: the bitrate is
+// the entry of kBitrates nearest to rate x bits x channels / 11025 (a tie
+// keeps the smaller entry); 32000, 44100 and 48000 Hz use the record's plain
+// MP3 variant, every other rate the extended one (see makeConfig).
+//
+// PCM is fed to the encoder straight from pending, samplesPerChunk samples
+// per call; up to one chunk is kept back between Writes, and the empty
+// buffer that ends Run's stream flushes what is left in one call. The
+// output of one Write is written with one stdio call.
+//
+// After a failed Begin (no library, the encoder refused the settings) Encode
+// and Finish return false without calling into the library.
+//
+// Threads: as OutputFile; each writer loads its own library, so several
+// writers may encode at once on different threads.
+
+#include "encode/OutputFile.h"
+#include "platform/LameEncoder.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+class Mp3FileWriter : public OutputFile {
+public:
+    static constexpr std::array<uint16_t, 14> kBitrates = {8,  16, 24, 32,  40,  48,  56,
+                                                           64, 80, 96, 112, 128, 144, 160};
+    static constexpr uint32_t kTagBytes = 128;
+    static constexpr const char* kLoadFailedMessage = "Error loading LAME encoder dll!";
+
+    Mp3FileWriter();
+    ~Mp3FileWriter() override;
+
+    // Loads the library and starts an encoder stream for format.
+    bool Begin() override;
+    // Encodes whole chunks of pending (see the header comment).
+    bool Encode(AudioBuffer& pending, AudioBuffer& out) override;
+    // Flushes the encoder, unloads the library and appends the tag.
+    bool Finish() override;
+
+    // The bitrate (kbit/s) chosen for a PCM format.
+    static uint16_t chooseBitrate(const WaveFormat& format);
+    // The configuration record Begin passes to the encoder.
+    static BeConfig makeConfig(const WaveFormat& format);
+    // The ID3v1.1 tag: the first 30 bytes of the path as the title, fixed
+    // artist, album and year, track 1, genre 1.
+    static std::array<uint8_t, kTagBytes> makeTag(const std::string& path);
+
+    // Samples per encoder call, as the encoder asked in Begin (0 before).
+    uint32_t SamplesPerChunk() const { return samplesPerChunk; }
+
+protected:
+    // Encoder calls made since Begin (for tests of the chunking).
+    uint32_t chunkCalls = 0;
+    int32_t leftoverBytes = -1;
+
+private:
+    std::unique_ptr<EncoderLibrary> encoderLibrary;
+    BeConfig config{};
+    uint32_t samplesPerChunk = 0;
+    uint32_t outputBufferSize = 0;
+    BeStream encoderStream = 0;
+    bool streamOpen = false; // an encoder stream is running
+    std::unique_ptr<uint8_t[]> outputBuffer;
+    uint32_t outputBytes = 0;
+};

@@ -1,0 +1,134 @@
+#pragma once
+// MP3 encoding through the LAME library, loaded at run time.
+//
+// The encoder offers the classic stream interface of an MP3 encoder library:
+// a configuration record (BeConfig, 331 bytes, byte-packed, in two variants),
+// beInitStream, beEncodeChunk and beDeinitStream. Each EncoderLibrary loads
+// libmp3lame anew with dlopen and looks up LAME's entry points by name, so a
+// machine without LAME still runs everything but MP3 output.
+//
+// Mapping of the record onto LAME:
+//  - the input rate, the mode (0 stereo, 1 joint stereo, 2 dual channel,
+//    3 mono; mono takes one input channel, every other mode two) and the
+//    bitrate in kbit/s, constant bitrate unless the extended variant enables
+//    VBR; no Xing/Info frame is written;
+//  - at a sample rate MPEG defines, the output keeps it; at any other rate
+//    LAME resamples to the rate it chooses for the bitrate (the extended
+//    variant may name a resample rate instead);
+//  - the flag words (private, CRC, copyright, original), the emphasis, the
+//    bit reservoir and strict-ISO switches of the extended variant. Presets
+//    and the MPEG version are not mapped: LAME derives the version from the
+//    output rate, and its default quality applies unless nQuality names one
+//    (low byte 0-9, high byte its complement).
+//
+// Threads: one EncoderLibrary serves one writer at a time; different
+// libraries may be used on different threads at once.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#pragma pack(push, 1)
+struct BeConfigMp3 {
+    uint32_t sampleRate;
+    uint8_t mode;
+    uint16_t bitrate;
+    int32_t privateFlag;
+    int32_t crc;
+    int32_t copyright;
+    int32_t original;
+};
+
+struct BeConfigLhv1 {
+    uint32_t structVersion;
+    uint32_t structSize;
+    uint32_t sampleRate;
+    uint32_t resampleRate;
+    int32_t mode;
+    uint32_t bitrate;
+    uint32_t maxBitrate;
+    int32_t preset;
+    uint32_t mpegVersion;
+    uint32_t psychoModel;
+    uint32_t emphasis;
+    int32_t privateFlag;
+    int32_t crc;
+    int32_t copyright;
+    int32_t original;
+    int32_t writeVbrHeader;
+    int32_t enableVbr;
+    int32_t vbrQuality;
+    uint32_t vbrAbrBps;
+    int32_t vbrMethod;
+    int32_t noReservoir;
+    int32_t strictIso;
+    uint16_t quality;
+    uint8_t reserved[237];
+};
+
+struct BeConfig {
+    uint32_t configKind; // kBeConfigMp3 or kBeConfigLhv1
+    union {
+        BeConfigMp3 mp3;
+        BeConfigLhv1 lhv1;
+        uint8_t bytes[327];
+    } format;
+};
+#pragma pack(pop)
+static_assert(sizeof(BeConfigLhv1) == 327, "extended variant fills the record");
+static_assert(sizeof(BeConfig) == 331, "BeConfig keeps its 331-byte layout");
+
+constexpr uint32_t kBeConfigMp3 = 0;
+constexpr uint32_t kBeConfigLhv1 = 256;
+constexpr uint32_t kBeMpeg1 = 1;
+constexpr uint8_t kBeModeStereo = 0;
+constexpr uint8_t kBeModeJointStereo = 1;
+constexpr uint8_t kBeModeDualChannel = 2;
+constexpr uint8_t kBeModeMono = 3;
+
+using BeStream = uint32_t;
+using BeResult = uint32_t;
+constexpr BeResult kBeOk = 0;
+constexpr BeResult kBeInvalidFormat = 1;
+constexpr BeResult kBeInvalidFormatParameters = 2;
+constexpr BeResult kBeNoMoreHandles = 3;
+constexpr BeResult kBeInvalidHandle = 4;
+constexpr BeResult kBeBufferTooSmall = 5;
+
+class EncoderLibrary {
+public:
+    // Loads the library; null when it or one of its entry points is missing
+    // (the reason goes to *error when given).
+    static std::unique_ptr<EncoderLibrary> load(std::string* error = nullptr);
+    // Ends any stream still open, then unloads.
+    ~EncoderLibrary();
+    EncoderLibrary(const EncoderLibrary&) = delete;
+    EncoderLibrary& operator=(const EncoderLibrary&) = delete;
+
+    // Starts an encoder. samplesPerChunk: 16-bit samples (all channels) to
+    // pass per beEncodeChunk; outputBufferSize: bytes the output buffer of
+    // every later call must hold.
+    BeResult beInitStream(const BeConfig* config, uint32_t* samplesPerChunk,
+                          uint32_t* outputBufferSize, BeStream* stream);
+    // Encodes count samples (interleaved for two channels, at most
+    // samplesPerChunk) into output; *outputBytes may be 0.
+    BeResult beEncodeChunk(BeStream stream, uint32_t count, const int16_t* samples, uint8_t* output,
+                           uint32_t* outputBytes);
+    // Flushes the encoder into output and ends the stream (also on failure).
+    BeResult beDeinitStream(BeStream stream, uint8_t* output, uint32_t* outputBytes);
+
+private:
+    struct Api;
+    struct Encoder;
+    EncoderLibrary();
+
+    void* module = nullptr;
+    std::unique_ptr<Api> api;
+    std::unique_ptr<Encoder> encoder; // one stream at a time
+    BeStream nextHandle = 1;
+};
+
+// The file name dlopen looks for ("libmp3lame.so.0"). Tests point it at a
+// missing file to see the failure path.
+void setEncoderLibraryName(const std::string& name);
+std::string encoderLibraryName();
