@@ -57,7 +57,7 @@ public:
     void setColours(DrawState state, QColor background, QColor text, bool repaint);
 
     void setStyleFlags(uint32_t flags);
-    uint32_t styleFlags() const { return style; }
+    uint32_t styleFlags() const { return buttonStyle; }
     // A popup menu shown from the arrow strip (not owned); enables hasMenu.
     void setPopupMenu(QMenu* popup);
     // Opened with the desktop's default handler on click; empty for none
@@ -123,7 +123,7 @@ private:
     uint32_t pressed = 0;
     uint32_t hover = 0;
     uint32_t disabled = 0;
-    uint32_t style = kFlat;
+    uint32_t buttonStyle = kFlat;
     uint32_t textFormat = 5; // centred horizontally and vertically
     uint32_t align = 0;
     uint32_t check = 0;

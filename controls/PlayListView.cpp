@@ -1,0 +1,226 @@
+#include "controls/PlayListView.h"
+
+#include "platform/CommandTarget.h"
+
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QMouseEvent>
+
+#include <algorithm>
+
+namespace {
+
+QString fromText(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string toText(const QString& text) {
+    return text.toUtf8().toStdString();
+}
+
+} // namespace
+
+PlayListView::PlayListView(QWidget* parent) : QTreeWidget(parent) {
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setUniformRowHeights(true);
+    setAllColumnsShowFocus(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setExpandsOnDoubleClick(false);
+    setSortingEnabled(false);
+    setColumnCount(0);
+    header()->setStretchLastSection(false);
+    header()->setSectionsMovable(false);
+    applySelectionPalette();
+}
+
+PlayListView::~PlayListView() = default;
+
+void PlayListView::applySelectionPalette() {
+    // The selection stays as visible without the focus as with it.
+    QPalette p = palette();
+    for (auto role : {QPalette::Highlight, QPalette::HighlightedText}) {
+        p.setColor(QPalette::Inactive, role, p.color(QPalette::Active, role));
+    }
+    setPalette(p);
+}
+
+void PlayListView::SetOwnerWindow(CommandTarget* window) {
+    owner = window;
+}
+
+int PlayListView::GetColumnCount() const {
+    return header()->count();
+}
+
+int PlayListView::GetItemCount() const {
+    return topLevelItemCount();
+}
+
+std::string PlayListView::GetItemText(int row, int column) const {
+    const QTreeWidgetItem* item = topLevelItem(row);
+    if (item == nullptr || column < 0) {
+        return {};
+    }
+    return toText(item->text(column));
+}
+
+void PlayListView::SetItemText(int row, int column, const std::string& text) {
+    QTreeWidgetItem* item = topLevelItem(row);
+    if (item != nullptr && column >= 0) {
+        item->setText(column, fromText(text));
+    }
+}
+
+int PlayListView::InsertItem(int index, const std::string& column0) {
+    index = std::clamp(index, 0, topLevelItemCount());
+    auto* item = new QTreeWidgetItem;
+    item->setText(0, fromText(column0));
+    insertTopLevelItem(index, item);
+    return index;
+}
+
+bool PlayListView::DeleteItem(int row) {
+    if (row < 0 || row >= topLevelItemCount()) {
+        return false;
+    }
+    delete takeTopLevelItem(row);
+    return true;
+}
+
+void PlayListView::DeleteAllItems() {
+    clear();
+}
+
+int PlayListView::GetSelectedRow() const {
+    for (int row = 0; row < topLevelItemCount(); ++row) {
+        if (topLevelItem(row)->isSelected()) {
+            return row;
+        }
+    }
+    return -1;
+}
+
+void PlayListView::SelectRow(int row) {
+    QTreeWidgetItem* item = topLevelItem(row);
+    if (item == nullptr) {
+        clearSelection();
+        return;
+    }
+    setCurrentItem(item, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+bool PlayListView::IsRowSelected(int row) const {
+    const QTreeWidgetItem* item = topLevelItem(row);
+    return item != nullptr && item->isSelected();
+}
+
+int PlayListView::SwapRows(int a, int b) {
+    const int count = topLevelItemCount();
+    if (a < 0 || b < 0 || a >= count || b >= count || a == b) {
+        return 0;
+    }
+    QTreeWidgetItem* itemA = topLevelItem(a);
+    QTreeWidgetItem* itemB = topLevelItem(b);
+    const int columns = std::max(GetColumnCount(), columnCount());
+
+    for (int c = 0; c < columns; ++c) {
+        const QString text = itemA->text(c);
+        itemA->setText(c, itemB->text(c));
+        itemB->setText(c, text);
+    }
+    // The item parameter and image live in column 0.
+    const QVariant data = itemA->data(0, Qt::UserRole);
+    itemA->setData(0, Qt::UserRole, itemB->data(0, Qt::UserRole));
+    itemB->setData(0, Qt::UserRole, data);
+    const QIcon icon = itemA->icon(0);
+    itemA->setIcon(0, itemB->icon(0));
+    itemB->setIcon(0, icon);
+
+    // State: the selection and the current (focused) row move with the texts.
+    const bool selectedA = itemA->isSelected();
+    const bool selectedB = itemB->isSelected();
+    QTreeWidgetItem* current = currentItem();
+    if (current == itemA || current == itemB) {
+        QTreeWidgetItem* newCurrent = current == itemA ? itemB : itemA;
+        selectionModel()->setCurrentIndex(indexFromItem(newCurrent), QItemSelectionModel::NoUpdate);
+    }
+    itemA->setSelected(selectedB);
+    itemB->setSelected(selectedA);
+    return 0;
+}
+
+void PlayListView::DeselectAll() {
+    for (int row = 0; row < topLevelItemCount(); ++row) {
+        topLevelItem(row)->setSelected(false);
+    }
+}
+
+bool PlayListView::SaveRows() {
+    const int k = std::min(GetColumnCount(), kStoredColumns);
+    savedRows.clear();
+    for (int row = 0; row < topLevelItemCount(); ++row) {
+        StoredRow texts;
+        for (int c = 0; c < k; ++c) {
+            texts[static_cast<size_t>(c)] = GetItemText(row, c);
+        }
+        savedRows.push_back(std::move(texts));
+    }
+    hasSavedRows = true;
+    return true;
+}
+
+bool PlayListView::RestoreRows() {
+    if (!hasSavedRows) {
+        return false;
+    }
+    DeleteAllItems();
+    const int k = std::min(GetColumnCount(), kStoredColumns);
+    int row = 0;
+    for (const StoredRow& texts : savedRows) {
+        InsertItem(row, texts[0]);
+        for (int c = 1; c < k; ++c) {
+            SetItemText(row, c, texts[static_cast<size_t>(c)]);
+        }
+        ++row;
+    }
+    return true;
+}
+
+std::vector<uint8_t> PlayListView::Serialize() const {
+    std::vector<StoredRow> rows;
+    rows.reserve(static_cast<size_t>(topLevelItemCount()));
+    for (int row = 0; row < topLevelItemCount(); ++row) {
+        StoredRow texts;
+        for (int c = 0; c < kStoredColumns; ++c) {
+            texts[static_cast<size_t>(c)] = GetItemText(row, c);
+        }
+        rows.push_back(std::move(texts));
+    }
+    return encodeStoredList(rows);
+}
+
+bool PlayListView::Serialize(const uint8_t* data, size_t size) {
+    const StoredListDecoding decoded = decodeStoredList(data, size);
+    int row = 0;
+    for (const StoredRow& texts : decoded.rows) {
+        InsertItem(row, texts[0]);
+        for (int c = 1; c < kStoredColumns; ++c) {
+            SetItemText(row, c, texts[static_cast<size_t>(c)]);
+        }
+        ++row;
+    }
+    return decoded.complete;
+}
+
+void PlayListView::mouseDoubleClickEvent(QMouseEvent* event) {
+    const QModelIndex index = indexAt(event->position().toPoint());
+    const int row = index.isValid() ? index.row() : -1;
+    if (row >= 0 && row < topLevelItemCount() && owner != nullptr) {
+        clickedRow = row;
+        owner->postCommand(kNewItem);
+    }
+    QTreeWidget::mouseDoubleClickEvent(event);
+}
