@@ -6,6 +6,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 }
@@ -525,6 +526,8 @@ int acmStreamOpen(AcmStream* stream, const WaveFormat* source, const WaveFormat*
     if (!source || !target || (!stream && !(flags & kAcmOpenQuery))) {
         return kAcmInvalidParam;
     }
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_FATAL); });
     AcmStreamState* state = new (std::nothrow) AcmStreamState;
     if (!state) {
         return kAcmNoMemory;

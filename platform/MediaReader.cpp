@@ -1,0 +1,567 @@
+#include "platform/MediaReader.h"
+
+#include "engine/WaveFormat.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/log.h>
+#include <libavutil/dict.h>
+#include <libavutil/mathematics.h>
+#include <libswresample/swresample.h>
+}
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <string>
+
+const uint8_t kMediaTypeAudio[16] = {'a', 'u', 'd', 's', 0x00, 0x00, 0x10, 0x00,
+                                     0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+const uint8_t kMediaTypeVideo[16] = {'v', 'i', 'd', 's', 0x00, 0x00, 0x10, 0x00,
+                                     0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+const uint8_t kMediaTypeOther[16] = {'d', 'a', 't', 'a', 0x00, 0x00, 0x10, 0x00,
+                                     0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+namespace {
+
+constexpr int64_t kUnitsPerSecond = 10000000;
+constexpr int64_t kUnknownPosition = INT64_MIN;
+// Files up to this size are scanned for their duration when the container
+// does not state it; reading that much takes well under a second.
+constexpr int64_t kScanLimitBytes = 64 * 1024 * 1024;
+// How far before a seek target decoding starts, in seconds: MP3 needs the
+// frames before a position (bit reservoir), the WMA decoder drops what it gets
+// right after a flush, and seeking by table of contents is approximate. The
+// last attempt decodes from the start.
+constexpr int64_t kPrerollSeconds[] = {1, 5, -1};
+
+// The file's streams as probed, limited to what the reader serves.
+const char* const kFormats = "mp3,asf";
+const char* const kProtocols = "file";
+
+MediaResult openError(int error) {
+    if (error == AVERROR(ENOENT)) {
+        return kMediaFileNotFound;
+    }
+    if (error == AVERROR(EACCES) || error == AVERROR(EPERM)) {
+        return kMediaAccessDenied;
+    }
+    if (error == AVERROR(ENOMEM)) {
+        return kMediaOutOfMemory;
+    }
+    return kMediaInvalidFormat;
+}
+
+WaveFormat pcm16(int channels, int rate) {
+    WaveFormat f;
+    f.wFormatTag = 1;
+    f.nChannels = static_cast<uint16_t>(channels);
+    f.nSamplesPerSec = static_cast<uint32_t>(rate);
+    f.wBitsPerSample = 16;
+    f.nBlockAlign = static_cast<uint16_t>(2 * channels);
+    f.nAvgBytesPerSec = f.nBlockAlign * f.nSamplesPerSec;
+    f.cbSize = 0;
+    return f;
+}
+
+} // namespace
+
+struct MediaReader::State {
+    ~State();
+
+    // Immutable after open
+    AVFormatContext* input = nullptr;
+    AVCodecContext* decoder = nullptr;
+    int audioIndex = -1;
+    int rate = 0;      // delivered frames per second
+    int channels = 0;  // delivered channels
+    bool hasDuration = false;
+    uint64_t duration = 0; // 100-ns units
+    int64_t origin = 0;    // timestamp of the first sample of the file, in samples
+    int64_t firstPacketTs = 0; // timestamp of the first audio packet, in the stream's units
+    bool firstPacketSeen = false;
+
+    AVPacket* packet = nullptr;
+    AVFrame* frame = nullptr;
+    bool frameReady = false; // frame holds a decoded frame not yet delivered
+    bool inputEnded = false;
+
+    SwrContext* swr = nullptr;
+    int swrFormat = -1;
+    int swrChannels = 0;
+    int swrRate = 0;
+
+    // Position of the next decoded frame, in samples from the start of the
+    // audio; unknown right after a seek until a frame's timestamp tells it.
+    bool positionKnown = true;
+    int64_t nextPosition = 0;
+    int64_t discardUntil = 0; // samples before this position are dropped
+
+    bool decodeNextFrame();
+    void notePacket(const AVPacket* read);
+    int64_t framePosition(const AVFrame* decoded) const;
+    bool convert(const AVFrame* decoded, std::vector<uint8_t>& out);
+    bool seekTo(int64_t position);
+    uint64_t scanDuration();
+};
+
+MediaReader::State::~State() {
+    swr_free(&swr);
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avcodec_free_context(&decoder);
+    avformat_close_input(&input);
+}
+
+void MediaReader::State::notePacket(const AVPacket* read) {
+    int64_t ts = read->pts != AV_NOPTS_VALUE ? read->pts : read->dts;
+    if (!firstPacketSeen && ts != AV_NOPTS_VALUE) {
+        firstPacketSeen = true;
+        firstPacketTs = ts;
+    }
+}
+
+bool MediaReader::State::decodeNextFrame() {
+    if (frameReady) {
+        frameReady = false;
+        return true;
+    }
+    for (;;) {
+        av_frame_unref(frame);
+        int result = avcodec_receive_frame(decoder, frame);
+        if (result >= 0) {
+            return true;
+        }
+        if (result != AVERROR(EAGAIN) || inputEnded) {
+            return false;
+        }
+        result = av_read_frame(input, packet);
+        if (result < 0) {
+            // End of file or a read error: let the decoder give up what it holds.
+            inputEnded = true;
+            avcodec_send_packet(decoder, nullptr);
+            continue;
+        }
+        if (packet->stream_index == audioIndex) {
+            notePacket(packet);
+            // A damaged packet is skipped, as a player skips a bad frame.
+            avcodec_send_packet(decoder, packet);
+        }
+        av_packet_unref(packet);
+    }
+}
+
+int64_t MediaReader::State::framePosition(const AVFrame* decoded) const {
+    int64_t ts = decoded->best_effort_timestamp != AV_NOPTS_VALUE ? decoded->best_effort_timestamp : decoded->pts;
+    if (ts == AV_NOPTS_VALUE) {
+        return kUnknownPosition;
+    }
+    AVRational base = input->streams[audioIndex]->time_base;
+    return av_rescale_q(ts, base, AVRational{1, rate}) - origin;
+}
+
+bool MediaReader::State::convert(const AVFrame* decoded, std::vector<uint8_t>& out) {
+    int inChannels = decoded->ch_layout.nb_channels;
+    if (!swr || decoded->format != swrFormat || inChannels != swrChannels || decoded->sample_rate != swrRate) {
+        swr_free(&swr);
+        if (inChannels < 1 || decoded->sample_rate < 1) {
+            return false;
+        }
+        AVChannelLayout inLayout;
+        AVChannelLayout outLayout;
+        if (av_channel_layout_copy(&inLayout, &decoded->ch_layout) < 0) {
+            return false;
+        }
+        if (inChannels == channels) {
+            av_channel_layout_copy(&outLayout, &decoded->ch_layout);
+        } else {
+            av_channel_layout_default(&outLayout, channels);
+        }
+        bool ok = swr_alloc_set_opts2(&swr, &outLayout, AV_SAMPLE_FMT_S16, rate, &inLayout,
+                                      static_cast<AVSampleFormat>(decoded->format), decoded->sample_rate, 0,
+                                      nullptr) >= 0 &&
+                  swr_init(swr) >= 0;
+        av_channel_layout_uninit(&inLayout);
+        av_channel_layout_uninit(&outLayout);
+        if (!ok) {
+            swr_free(&swr);
+            return false;
+        }
+        swrFormat = decoded->format;
+        swrChannels = inChannels;
+        swrRate = decoded->sample_rate;
+    }
+    int room = swr_get_out_samples(swr, decoded->nb_samples);
+    if (room < 0) {
+        return false;
+    }
+    out.resize(static_cast<size_t>(room) * channels * 2);
+    uint8_t* target = out.data();
+    int made = swr_convert(swr, &target, room, const_cast<const uint8_t**>(decoded->extended_data),
+                           decoded->nb_samples);
+    if (made < 0) {
+        return false;
+    }
+    out.resize(static_cast<size_t>(made) * channels * 2);
+    return true;
+}
+
+bool MediaReader::State::seekTo(int64_t position) {
+    for (int64_t preroll : kPrerollSeconds) {
+        int64_t from = preroll < 0 ? 0 : position - preroll * rate;
+        bool atStart = from <= 0;
+        // The start is the first packet itself, not the first sample: MP3
+        // frames before the first sample prime the decoder and carry the
+        // encoder delay that is trimmed.
+        int64_t ts = atStart ? firstPacketTs
+                             : av_rescale_q(from + origin, AVRational{1, rate}, input->streams[audioIndex]->time_base);
+        int result = av_seek_frame(input, audioIndex, ts, AVSEEK_FLAG_BACKWARD);
+        if (result < 0 && atStart) {
+            result = avformat_seek_file(input, audioIndex, INT64_MIN, ts, ts, 0);
+        }
+        avcodec_flush_buffers(decoder);
+        swr_free(&swr);
+        frameReady = false;
+        inputEnded = false;
+        discardUntil = position;
+        if (result < 0) {
+            if (atStart) {
+                return false;
+            }
+            continue;
+        }
+        if (!decodeNextFrame()) {
+            // Past the end: nothing more to read.
+            positionKnown = true;
+            nextPosition = position;
+            return true;
+        }
+        frameReady = true;
+        // Positions come from the timestamps, which also tells how much of
+        // the encoder delay is still to be dropped when the demuxer did not
+        // trim it after the seek.
+        int64_t at = framePosition(frame);
+        if (at == kUnknownPosition) {
+            if (!atStart) {
+                continue;
+            }
+            at = 0;
+        }
+        if (at > position && !atStart) {
+            continue; // landed too late: start earlier
+        }
+        positionKnown = true;
+        nextPosition = at;
+        return true;
+    }
+    return false;
+}
+
+uint64_t MediaReader::State::scanDuration() {
+    AVStream* stream = input->streams[audioIndex];
+    int64_t first = AV_NOPTS_VALUE;
+    int64_t end = AV_NOPTS_VALUE;
+    while (av_read_frame(input, packet) >= 0) {
+        if (packet->stream_index == audioIndex && packet->pts != AV_NOPTS_VALUE) {
+            notePacket(packet);
+            if (first == AV_NOPTS_VALUE || packet->pts < first) {
+                first = packet->pts;
+            }
+            int64_t last = packet->pts + std::max<int64_t>(packet->duration, 0);
+            if (end == AV_NOPTS_VALUE || last > end) {
+                end = last;
+            }
+        }
+        av_packet_unref(packet);
+    }
+    if (first == AV_NOPTS_VALUE || end <= first) {
+        return 0;
+    }
+    return static_cast<uint64_t>(av_rescale_q(end - first, stream->time_base, AVRational{1, kUnitsPerSecond}));
+}
+
+MediaReader::MediaReader() = default;
+
+MediaReader::~MediaReader() = default;
+
+MediaResult MediaReader::open(const char* path) {
+    close();
+    // Damaged input is expected and handled here; the library's own
+    // complaints on standard error would only be noise.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_FATAL); });
+    if (!path || !*path) {
+        return kMediaInvalidArg;
+    }
+    try {
+        state = std::make_unique<State>();
+        State& s = *state;
+        AVDictionary* options = nullptr;
+        av_dict_set(&options, "protocol_whitelist", kProtocols, 0);
+        av_dict_set(&options, "format_whitelist", kFormats, 0);
+        // "file:" keeps a colon in a local name from reading as a protocol.
+        std::string url = std::string("file:") + path;
+        int result = avformat_open_input(&s.input, url.c_str(), nullptr, &options);
+        av_dict_free(&options);
+        if (result < 0) {
+            state.reset();
+            return openError(result);
+        }
+        if (avformat_find_stream_info(s.input, nullptr) < 0) {
+            state.reset();
+            return kMediaInvalidFormat;
+        }
+        for (unsigned i = 0; i < s.input->nb_streams; ++i) {
+            if (s.audioIndex < 0 && s.input->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+                s.audioIndex = static_cast<int>(i);
+            } else {
+                s.input->streams[i]->discard = AVDISCARD_ALL;
+            }
+        }
+        if (s.audioIndex < 0) {
+            return kMediaOk; // opens, but offers no audio output
+        }
+        AVStream* stream = s.input->streams[s.audioIndex];
+        s.rate = stream->codecpar->sample_rate;
+        s.channels = stream->codecpar->ch_layout.nb_channels;
+        if (s.rate <= 0 || s.channels <= 0 || s.channels > 255) {
+            state.reset();
+            return kMediaInvalidFormat;
+        }
+        const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+        s.decoder = codec ? avcodec_alloc_context3(codec) : nullptr;
+        s.packet = av_packet_alloc();
+        s.frame = av_frame_alloc();
+        if (!s.decoder || !s.packet || !s.frame) {
+            state.reset();
+            return codec ? kMediaOutOfMemory : kMediaNoDecoder;
+        }
+        if (avcodec_parameters_to_context(s.decoder, stream->codecpar) < 0) {
+            state.reset();
+            return kMediaNoDecoder;
+        }
+        s.decoder->pkt_timebase = stream->time_base;
+        s.decoder->thread_count = 1;
+        if (avcodec_open2(s.decoder, codec, nullptr) < 0) {
+            state.reset();
+            return kMediaNoDecoder;
+        }
+
+        if (s.input->duration != AV_NOPTS_VALUE && s.input->duration > 0) {
+            s.hasDuration = true;
+            s.duration = static_cast<uint64_t>(s.input->duration) * (kUnitsPerSecond / AV_TIME_BASE);
+        } else {
+            int64_t size = avio_size(s.input->pb);
+            if (size > 0 && size <= kScanLimitBytes) {
+                s.duration = s.scanDuration();
+                s.hasDuration = s.duration > 0;
+                s.seekTo(0);
+            }
+        }
+
+        // The first frame fixes the timestamp of the file's first sample,
+        // which positions after a seek are counted from.
+        s.positionKnown = true;
+        s.nextPosition = 0;
+        if (!s.frameReady && s.decodeNextFrame()) {
+            s.frameReady = true;
+        }
+        if (s.frameReady) {
+            int64_t ts = s.frame->best_effort_timestamp != AV_NOPTS_VALUE ? s.frame->best_effort_timestamp
+                                                                         : s.frame->pts;
+            if (ts != AV_NOPTS_VALUE) {
+                s.origin = av_rescale_q(ts, stream->time_base, AVRational{1, s.rate});
+            }
+        }
+        return kMediaOk;
+    } catch (const std::bad_alloc&) {
+        state.reset();
+        return kMediaOutOfMemory;
+    }
+}
+
+MediaResult MediaReader::close() {
+    state.reset();
+    return kMediaOk;
+}
+
+MediaResult MediaReader::getAttributeByName(uint16_t streamNumber, const char* name, MediaAttributeType* type,
+                                            uint8_t* value, uint16_t* length) {
+    if (!state) {
+        return kMediaUnexpected;
+    }
+    if (!name || !type || !length) {
+        return kMediaInvalidArg;
+    }
+    if (streamNumber != 0 || std::strcmp(name, "Duration") != 0 || !state->hasDuration) {
+        return kMediaNotFound;
+    }
+    *type = MediaAttributeType::Qword;
+    if (!value) {
+        *length = sizeof(uint64_t);
+        return kMediaOk;
+    }
+    if (*length < sizeof(uint64_t)) {
+        return kMediaInvalidArg;
+    }
+    std::memcpy(value, &state->duration, sizeof(uint64_t));
+    *length = sizeof(uint64_t);
+    return kMediaOk;
+}
+
+MediaResult MediaReader::getOutputCount(uint32_t* count) {
+    if (!state) {
+        return kMediaUnexpected;
+    }
+    if (!count) {
+        return kMediaInvalidArg;
+    }
+    *count = state->input->nb_streams;
+    return kMediaOk;
+}
+
+MediaResult MediaReader::getOutputProps(uint32_t output, std::unique_ptr<MediaOutputProps>* props) {
+    if (!state) {
+        return kMediaUnexpected;
+    }
+    if (!props || output >= state->input->nb_streams) {
+        return kMediaInvalidArg;
+    }
+    try {
+        auto made = std::make_unique<MediaOutputProps>();
+        const AVCodecParameters* params = state->input->streams[output]->codecpar;
+        if (params->codec_type == AVMEDIA_TYPE_AUDIO) {
+            std::memcpy(made->majorType, kMediaTypeAudio, 16);
+            int channels = static_cast<int>(output) == state->audioIndex ? state->channels : params->ch_layout.nb_channels;
+            int rate = static_cast<int>(output) == state->audioIndex ? state->rate : params->sample_rate;
+            WaveFormat format = pcm16(std::clamp(channels, 0, 65535 / 2), std::max(rate, 0));
+            made->sampleSize = format.nBlockAlign;
+            made->format.resize(sizeof format);
+            std::memcpy(made->format.data(), &format, sizeof format);
+        } else if (params->codec_type == AVMEDIA_TYPE_VIDEO) {
+            std::memcpy(made->majorType, kMediaTypeVideo, 16);
+        } else {
+            std::memcpy(made->majorType, kMediaTypeOther, 16);
+        }
+        *props = std::move(made);
+        return kMediaOk;
+    } catch (const std::bad_alloc&) {
+        return kMediaOutOfMemory;
+    }
+}
+
+MediaResult MediaOutputProps::getMediaType(MediaType* type, uint32_t* size) const {
+    if (!size) {
+        return kMediaInvalidArg;
+    }
+    uint32_t needed = static_cast<uint32_t>(sizeof(MediaType) + format.size());
+    if (!type) {
+        *size = needed;
+        return kMediaOk;
+    }
+    if (*size < needed) {
+        return kMediaInvalidArg;
+    }
+    std::memcpy(type->majorType, majorType, 16);
+    std::memset(type->subType, 0, 16);
+    type->fixedSizeSamples = sampleSize != 0;
+    type->sampleSize = sampleSize;
+    type->formatSize = static_cast<uint32_t>(format.size());
+    type->format = reinterpret_cast<uint8_t*>(type) + sizeof(MediaType);
+    if (!format.empty()) {
+        std::memcpy(type->format, format.data(), format.size());
+    }
+    return kMediaOk;
+}
+
+MediaResult MediaSample::getBufferAndLength(uint8_t** data, uint32_t* length) {
+    if (!data || !length) {
+        return kMediaInvalidArg;
+    }
+    *data = bytes.data();
+    *length = static_cast<uint32_t>(bytes.size());
+    return kMediaOk;
+}
+
+MediaResult MediaReader::getNextSample(uint16_t streamNumber, std::unique_ptr<MediaSample>* sample,
+                                       uint64_t* sampleTime, uint64_t* sampleDuration, uint32_t* flags,
+                                       uint32_t* outputNumber, uint16_t* outputStreamNumber) {
+    if (!state) {
+        return kMediaUnexpected;
+    }
+    State& s = *state;
+    if (s.audioIndex < 0) {
+        return kMediaNoMoreSamples;
+    }
+    if (!sample || (streamNumber != 0 && streamNumber != s.audioIndex + 1)) {
+        return kMediaInvalidArg;
+    }
+    try {
+        auto made = std::make_unique<MediaSample>();
+        for (;;) {
+            if (!s.decodeNextFrame()) {
+                return kMediaNoMoreSamples;
+            }
+            int64_t start = s.positionKnown ? s.nextPosition : s.framePosition(s.frame);
+            if (start == kUnknownPosition) {
+                start = s.discardUntil; // no timestamp to go by
+            }
+            s.positionKnown = true;
+            if (!s.convert(s.frame, made->bytes)) {
+                return kMediaReadFailed;
+            }
+            int64_t frames = static_cast<int64_t>(made->bytes.size() / (2u * s.channels));
+            s.nextPosition = start + frames;
+            int64_t drop = std::clamp<int64_t>(s.discardUntil - start, 0, frames);
+            if (drop == frames) {
+                continue;
+            }
+            if (drop > 0) {
+                made->bytes.erase(made->bytes.begin(), made->bytes.begin() + drop * 2 * s.channels);
+            }
+            int64_t begin = start + drop;
+            int64_t beginUnits = av_rescale(begin, kUnitsPerSecond, s.rate);
+            int64_t endUnits = av_rescale(start + frames, kUnitsPerSecond, s.rate);
+            if (sampleTime) {
+                *sampleTime = static_cast<uint64_t>(beginUnits);
+            }
+            if (sampleDuration) {
+                *sampleDuration = static_cast<uint64_t>(endUnits - beginUnits);
+            }
+            if (flags) {
+                *flags = 0;
+            }
+            if (outputNumber) {
+                *outputNumber = static_cast<uint32_t>(s.audioIndex);
+            }
+            if (outputStreamNumber) {
+                *outputStreamNumber = static_cast<uint16_t>(s.audioIndex + 1);
+            }
+            *sample = std::move(made);
+            return kMediaOk;
+        }
+    } catch (const std::bad_alloc&) {
+        return kMediaOutOfMemory;
+    }
+}
+
+MediaResult MediaReader::setRange(uint64_t start, int64_t duration) {
+    if (!state) {
+        return kMediaUnexpected;
+    }
+    if (duration != 0) {
+        return kMediaInvalidArg;
+    }
+    if (state->audioIndex < 0) {
+        return kMediaOk;
+    }
+    if (start > static_cast<uint64_t>(INT64_MAX / 1000)) {
+        start = static_cast<uint64_t>(INT64_MAX / 1000);
+    }
+    int64_t position = av_rescale(static_cast<int64_t>(start), state->rate, kUnitsPerSecond);
+    return state->seekTo(position) ? kMediaOk : kMediaReadFailed;
+}
