@@ -1,0 +1,432 @@
+#include "platform/CdLibrary.h"
+
+#include <cdio/cdio.h>
+#include <cdio/logging.h>
+#include <cdio/paranoia/cdda.h>
+#include <cdio/paranoia/paranoia.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <vector>
+
+struct CdHandleState {
+    CdIo_t* cdio = nullptr;
+    bool isImage = false;
+    lsn_t leadOut = 0;         // first frame past the disc's last track
+    uint32_t overlapFrames = 0;
+    uint32_t compareFrames = 0;
+    // The jitter-correcting reader, made on the first read that needs it.
+    cdrom_drive_t* drive = nullptr;
+    cdrom_paranoia_t* paranoia = nullptr;
+};
+
+namespace {
+
+constexpr uint8_t kImageAdapter = 0;
+constexpr uint8_t kDeviceAdapter = 1;
+constexpr int kJitterRetries = 20;
+
+// Guards the image list and the device list, and serialises opening and
+// closing of library objects (the library's set-up is not thread-safe).
+std::mutex& layerMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+std::vector<std::string> images;   // guarded by layerMutex
+std::vector<std::string> devices;  // as of the last GetCDList; guarded by layerMutex
+std::atomic<CdReadMethod> readMethod{CdReadMethod::Automatic};
+
+// The library's default handler ends the process on an error message (a file
+// that is not a CUE sheet is enough); Velumo reports failures by result and
+// keeps the text for the log.
+void logHandler(cdio_log_level_t level, const char* message) {
+    if (level >= CDIO_LOG_ERROR && message) {
+        std::fprintf(stderr, "velumo: cd: %s\n", message);
+    }
+}
+
+void ensureInit() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        cdio_log_set_handler(logHandler);
+        cdio_init();
+    });
+}
+
+std::vector<std::string> listDevices() {
+    std::vector<std::string> out;
+    char** list = cdio_get_devices(DRIVER_DEVICE);
+    if (list) {
+        for (char** p = list; *p; ++p) {
+            out.emplace_back(*p);
+        }
+        cdio_free_device_list(list);
+    }
+    return out;
+}
+
+driver_id_t imageDriver(const std::string& path) {
+    auto endsWith = [&](const char* ext) {
+        size_t n = std::strlen(ext);
+        if (path.size() < n) {
+            return false;
+        }
+        for (size_t i = 0; i < n; ++i) {
+            char c = path[path.size() - n + i];
+            if (c >= 'A' && c <= 'Z') {
+                c = static_cast<char>(c - 'A' + 'a');
+            }
+            if (c != ext[i]) {
+                return false;
+            }
+        }
+        return true;
+    };
+    if (endsWith(".cue") || endsWith(".bin")) {
+        return DRIVER_BINCUE;
+    }
+    if (endsWith(".toc")) {
+        return DRIVER_CDRDAO;
+    }
+    if (endsWith(".nrg")) {
+        return DRIVER_NRG;
+    }
+    return DRIVER_UNKNOWN;
+}
+
+void copyText(char* out, size_t size, const std::string& text) {
+    std::memset(out, 0, size);
+    std::memcpy(out, text.data(), std::min(text.size(), size - 1));
+}
+
+std::string baseName(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Called with layerMutex held.
+std::string deviceId(const std::string& device) {
+    std::string id = device;
+    if (CdIo_t* cdio = cdio_open(device.c_str(), DRIVER_DEVICE)) {
+        cdio_hwinfo_t info{};
+        if (cdio_get_hwinfo(cdio, &info)) {
+            id = std::string(info.psz_vendor) + " " + info.psz_model + " " + info.psz_revision;
+        }
+        cdio_destroy(cdio);
+    }
+    return id;
+}
+
+void putBigEndian(uint8_t* out, uint32_t v) {
+    out[0] = static_cast<uint8_t>(v >> 24);
+    out[1] = static_cast<uint8_t>(v >> 16);
+    out[2] = static_cast<uint8_t>(v >> 8);
+    out[3] = static_cast<uint8_t>(v);
+}
+
+uint8_t controlBits(CdIo_t* cdio, track_t track) {
+    uint8_t control = 0;
+    if (cdio_get_track_format(cdio, track) != TRACK_FORMAT_AUDIO) {
+        control |= kCdControlData;
+    }
+    if (cdio_get_track_copy_permit(cdio, track) == CDIO_TRACK_FLAG_TRUE) {
+        control |= 0x02;
+    }
+    if (cdio_get_track_preemphasis(cdio, track) == CDIO_TRACK_FLAG_TRUE) {
+        control |= 0x01;
+    }
+    return control;
+}
+
+bool useJitterCorrection(const CdHandleState& h) {
+    switch (readMethod.load()) {
+    case CdReadMethod::Plain:
+        return false;
+    case CdReadMethod::JitterCorrected:
+        return true;
+    case CdReadMethod::Automatic:
+        break;
+    }
+    return !h.isImage && (h.overlapFrames != 0 || h.compareFrames != 0);
+}
+
+bool openJitterReader(CdHandleState& h) {
+    std::lock_guard<std::mutex> lock(layerMutex());
+    h.drive = cdio_cddap_identify_cdio(h.cdio, CDDA_MESSAGE_FORGETIT, nullptr);
+    if (!h.drive) {
+        return false;
+    }
+    // Left unset, the reader guesses the byte order from the audio and may
+    // swap; plain reads return the drive's order, and both must agree.
+    h.drive->bigendianp = 0;
+    if (cdio_cddap_open(h.drive) != 0) {
+        cdio_cddap_close_no_free_cdio(h.drive);
+        h.drive = nullptr;
+        return false;
+    }
+    h.paranoia = cdio_paranoia_init(h.drive);
+    if (!h.paranoia) {
+        cdio_cddap_close_no_free_cdio(h.drive);
+        h.drive = nullptr;
+        return false;
+    }
+    int mode = PARANOIA_MODE_DISABLE;
+    if (h.compareFrames != 0) {
+        mode = PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP;
+    } else if (h.overlapFrames != 0) {
+        mode = PARANOIA_MODE_OVERLAP;
+    }
+    cdio_paranoia_modeset(h.paranoia, mode);
+    if (h.overlapFrames != 0) {
+        cdio_paranoia_overlapset(h.paranoia, static_cast<long>(h.overlapFrames));
+    }
+    return true;
+}
+
+bool readJitterCorrected(CdHandleState& h, lsn_t first, uint32_t frames, uint8_t* out) {
+    if (!h.paranoia && !openJitterReader(h)) {
+        return false;
+    }
+    cdio_paranoia_seek(h.paranoia, first, SEEK_SET);
+    for (uint32_t i = 0; i < frames; ++i) {
+        int16_t* frame = cdio_paranoia_read_limited(h.paranoia, nullptr, kJitterRetries);
+        if (!frame) {
+            return false;
+        }
+        std::memcpy(out + static_cast<size_t>(i) * kCdFrameBytes, frame, kCdFrameBytes);
+    }
+    return true;
+}
+
+} // namespace
+
+CdTrackBuffer* CdTrackBuffer::create(uint32_t frames) {
+    const size_t bytes = static_cast<size_t>(frames) * kCdFrameBytes;
+    void* memory = ::operator new(sizeof(CdTrackBuffer) + bytes, std::nothrow);
+    if (!memory) {
+        return nullptr;
+    }
+    auto* buffer = new (memory) CdTrackBuffer;
+    buffer->maxLen = static_cast<uint32_t>(bytes);
+    return buffer;
+}
+
+void CdTrackBuffer::destroy(CdTrackBuffer* buffer) {
+    if (buffer) {
+        buffer->~CdTrackBuffer();
+        ::operator delete(buffer);
+    }
+}
+
+uint32_t GetCDList(CdDriveList* list) {
+    if (!list) {
+        return 0;
+    }
+    ensureInit();
+    std::lock_guard<std::mutex> lock(layerMutex());
+    list->count = 0;
+    devices = listDevices();
+    auto add = [&](uint8_t adapter, uint8_t target, const std::string& id,
+                   const std::string& path) {
+        if (list->count >= kCdMaxDrives) {
+            return;
+        }
+        CdDriveListEntry& e = list->drives[list->count++];
+        e.hostAdapter = adapter;
+        e.target = target;
+        e.lun = 0;
+        e.reserved = 0;
+        copyText(e.id, sizeof e.id, id);
+        copyText(reinterpret_cast<char*>(e.details), sizeof e.details, path);
+    };
+    for (size_t i = 0; i < images.size() && i < kCdMaxDrives; ++i) {
+        add(kImageAdapter, static_cast<uint8_t>(i), "IMAGE " + baseName(images[i]), images[i]);
+    }
+    for (size_t i = 0; i < devices.size() && i < kCdMaxDrives; ++i) {
+        if (list->count < kCdMaxDrives) {
+            add(kDeviceAdapter, static_cast<uint8_t>(i), deviceId(devices[i]), devices[i]);
+        }
+    }
+    return list->count;
+}
+
+CdHandle GetCDHandle(const CdHandleRequest* request) {
+    if (!request) {
+        return nullptr;
+    }
+    ensureInit();
+    std::lock_guard<std::mutex> lock(layerMutex());
+    std::string path;
+    bool isImage = request->hostAdapter == kImageAdapter;
+    if (isImage) {
+        if (request->target >= images.size()) {
+            return nullptr;
+        }
+        path = images[request->target];
+    } else if (request->hostAdapter == kDeviceAdapter) {
+        if (devices.empty()) {
+            devices = listDevices();
+        }
+        if (request->target >= devices.size()) {
+            return nullptr;
+        }
+        path = devices[request->target];
+    } else {
+        return nullptr;
+    }
+    CdIo_t* cdio = cdio_open(path.c_str(), isImage ? imageDriver(path) : DRIVER_DEVICE);
+    if (!cdio) {
+        return nullptr;
+    }
+    auto* handle = new (std::nothrow) CdHandleState;
+    if (!handle) {
+        cdio_destroy(cdio);
+        return nullptr;
+    }
+    handle->cdio = cdio;
+    handle->isImage = isImage;
+    lsn_t leadOut = cdio_get_track_lsn(cdio, CDIO_CDROM_LEADOUT_TRACK);
+    handle->leadOut = leadOut == CDIO_INVALID_LSN ? 0 : leadOut;
+    return handle;
+}
+
+uint32_t ModifyCDParms(CdHandle handle, uint32_t parameter, uint32_t value) {
+    if (!handle) {
+        return kCdError;
+    }
+    if (parameter == kCdParmOverlap) {
+        handle->overlapFrames = value;
+    } else if (parameter == kCdParmCompare) {
+        handle->compareFrames = value;
+    } else {
+        return kCdError;
+    }
+    if (handle->paranoia) {
+        // Settings apply to reads that follow: start a new reader with them.
+        std::lock_guard<std::mutex> lock(layerMutex());
+        cdio_paranoia_free(handle->paranoia);
+        cdio_cddap_close_no_free_cdio(handle->drive);
+        handle->paranoia = nullptr;
+        handle->drive = nullptr;
+    }
+    return kCdOk;
+}
+
+uint32_t ReadTOC(CdHandle handle, CdToc* toc) {
+    if (!handle || !toc) {
+        return kCdError;
+    }
+    std::memset(toc, 0, sizeof *toc);
+    track_t first = cdio_get_first_track_num(handle->cdio);
+    track_t last = cdio_get_last_track_num(handle->cdio);
+    if (first == CDIO_INVALID_TRACK || last == CDIO_INVALID_TRACK || first == 0 || last < first ||
+        last - first + 1 >= static_cast<int>(kCdMaxTocTracks)) {
+        return kCdError;
+    }
+    lsn_t leadOut = cdio_get_track_lsn(handle->cdio, CDIO_CDROM_LEADOUT_TRACK);
+    if (leadOut == CDIO_INVALID_LSN || leadOut < 0) {
+        return kCdError;
+    }
+    uint32_t count = 0;
+    uint8_t lastControl = 0;
+    for (track_t t = first; t <= last; ++t) {
+        lsn_t start = cdio_get_track_lsn(handle->cdio, t);
+        if (start == CDIO_INVALID_LSN || start < 0) {
+            return kCdError;
+        }
+        CdTocDescriptor& d = toc->tracks[count++];
+        lastControl = controlBits(handle->cdio, t);
+        d.adrControl = static_cast<uint8_t>(0x10 | lastControl);
+        d.trackNumber = t;
+        putBigEndian(d.address, static_cast<uint32_t>(start));
+    }
+    CdTocDescriptor& end = toc->tracks[count++];
+    end.adrControl = static_cast<uint8_t>(0x10 | lastControl);
+    end.trackNumber = kCdLeadOutTrack;
+    putBigEndian(end.address, static_cast<uint32_t>(leadOut));
+    const uint32_t length = 2 + 8 * count;
+    toc->length[0] = static_cast<uint8_t>(length >> 8);
+    toc->length[1] = static_cast<uint8_t>(length);
+    toc->firstTrack = first;
+    toc->lastTrack = last;
+    handle->leadOut = leadOut;
+    return kCdOk;
+}
+
+uint32_t ReadCDAudioLBA(CdHandle handle, CdTrackBuffer* buffer) {
+    if (!handle || !buffer) {
+        return kCdError;
+    }
+    buffer->len = 0;
+    buffer->startOffset = 0;
+    buffer->status = kCdError;
+    const uint64_t first = buffer->startFrame;
+    const uint64_t frames = buffer->numFrames;
+    // The library reports success for a read running past the end of an
+    // image and leaves the buffer as it was: the range is checked here.
+    if (frames == 0 || frames * kCdFrameBytes > buffer->maxLen ||
+        first + frames > static_cast<uint64_t>(std::max<lsn_t>(handle->leadOut, 0))) {
+        return kCdError;
+    }
+    const lsn_t start = static_cast<lsn_t>(first);
+    bool ok;
+    if (useJitterCorrection(*handle)) {
+        ok = readJitterCorrected(*handle, start, static_cast<uint32_t>(frames), buffer->data());
+    } else {
+        ok = cdio_read_audio_sectors(handle->cdio, buffer->data(), start,
+                                     static_cast<uint32_t>(frames)) == DRIVER_OP_SUCCESS;
+    }
+    if (!ok) {
+        return kCdError;
+    }
+    buffer->len = static_cast<uint32_t>(frames * kCdFrameBytes);
+    buffer->status = kCdOk;
+    return kCdOk;
+}
+
+void CloseCDHandle(CdHandle handle) {
+    if (!handle) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(layerMutex());
+    if (handle->paranoia) {
+        cdio_paranoia_free(handle->paranoia);
+    }
+    if (handle->drive) {
+        cdio_cddap_close_no_free_cdio(handle->drive);
+    }
+    cdio_destroy(handle->cdio);
+    delete handle;
+}
+
+void registerDiscImage(const std::string& path) {
+    ensureInit();
+    std::lock_guard<std::mutex> lock(layerMutex());
+    images.push_back(path);
+}
+
+void clearDiscImages() {
+    std::lock_guard<std::mutex> lock(layerMutex());
+    images.clear();
+}
+
+bool ejectFirstCdDevice() {
+    ensureInit();
+    std::vector<std::string> found;
+    {
+        std::lock_guard<std::mutex> lock(layerMutex());
+        found = listDevices();
+    }
+    if (found.empty()) {
+        return false;
+    }
+    return cdio_eject_media_drive(found.front().c_str()) == DRIVER_OP_SUCCESS;
+}
+
+void setCdReadMethod(CdReadMethod method) {
+    readMethod.store(method);
+}
