@@ -8,8 +8,15 @@
 // Threads: the loads, RemoveAll, seeking and positions are called on the
 // owner's thread (the user-interface thread, or the conversion job's);
 // GetBuffer on the reader's thread (the wave-out notifier, or the conversion
-// worker). mutex serialises AddStream, GetBuffer and RemoveAll. Lock order:
+// worker). mutex serialises every operation that touches the entries
+// (AddStream, GetBuffer, RemoveAll, seeking, positions, calcoutputformat),
+// so no stream is moved or deleted while a reader is inside it. Lock order:
 // a Mixer's mutex is taken before an analyser's, never the reverse.
+//
+// Failures inside the loads, AddStream and calcoutputformat (such as running
+// out of memory) are shown as messages with fixed texts; the operation then
+// returns its failure value. A failed AddStream leaves no entry and deletes
+// the stages it built, but not the stream it was given.
 
 #include "engine/AudioStream.h"
 
@@ -30,11 +37,16 @@ public:
     ~Mixer() override;
 
     const WaveFormat* GetFormat() override { return &outputFormat; }
+    // One buffer of the first entry's conversion (about a tenth of a second
+    // of output); empty with no entry or at the end of the item.
     AudioBuffer GetBuffer() override;
+    // Seeking moves every entry through its conversion, which also drops
+    // what the converter held from before.
     void Rewind() override;
     void SkipBack(uint32_t seconds) override;
     void SkipForward(uint32_t seconds) override;
     void Seek(uint32_t seconds) override;
+    // The smallest value the entries' sources know; -1.0 when none knows.
     double GetPosition() override;
     double GetDuration() override;
 
@@ -43,8 +55,14 @@ public:
     WmaStream* LoadWMA(const char* path);
     CdDrive* LoadCdTrack(int track); // 0-based index among the audio tracks
 
+    // Builds stream -> ConversionStream -> SpectrumAnalyzer, pulls the first
+    // buffer through the analyser and appends the entry. With owned, the
+    // Mixer deletes the stream with the entry.
     bool AddStream(AudioStream* stream, bool owned);
+    // Deletes every entry with its stages (and owned sources).
     void RemoveAll();
+    // Mono 16-bit PCM at outputSampleRate, a tenth of a second per request,
+    // given to every entry's conversion.
     void calcoutputformat();
     bool IsCdTrack() const { return isCdTrack; }
     // The source of the index-th entry, or null.
@@ -57,6 +75,10 @@ public:
     double outputSampleRate = 44100.0;
 
 private:
+    // Sets outputFormat and requestSize and reconfigures the entries'
+    // conversions; false when that failed. Called with mutex held.
+    bool computeOutputFormat();
+
     struct StreamEntry {
         AudioStream* source = nullptr;
         ConversionStream* conversion = nullptr;

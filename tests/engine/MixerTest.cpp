@@ -1,0 +1,237 @@
+#include "engine/Mixer.h"
+
+#include "engine/WaveStream.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <new>
+#include <thread>
+
+using namespace testing_support;
+
+namespace {
+
+std::string writeWave(const TempDir& dir, const std::string& name, uint16_t channels, uint32_t rate,
+                      double seconds, double hz = 440.0) {
+    auto samples = sineSamples(rate, channels, uint32_t(rate * seconds), hz);
+    std::string path = dir.file(name);
+    writeFileBytes(path, waveFile(pcmFormat(channels, rate, 16), toBytes(samples)));
+    return path;
+}
+
+size_t drainBytes(AudioStream& stream, std::vector<uint32_t>* sizes = nullptr) {
+    size_t total = 0;
+    for (int guard = 0; guard < 100000; ++guard) {
+        AudioBuffer b = stream.GetBuffer();
+        if (b.isEmpty()) {
+            break;
+        }
+        if (sizes) {
+            sizes->push_back(b.length());
+        }
+        total += b.length();
+    }
+    return total;
+}
+
+// A source that knows when it is deleted, to check ownership.
+class TrackedStream : public AudioStream {
+public:
+    explicit TrackedStream(std::atomic<int>* deletions) : deletions(deletions) {}
+    ~TrackedStream() override { ++*deletions; }
+    const WaveFormat* GetFormat() override { return &format; }
+    AudioBuffer GetBuffer() override { return {}; }
+    double GetPosition() override { return position; }
+    double GetDuration() override { return duration; }
+    WaveFormat format = pcmFormat(1, 22050, 16);
+    double position = -1.0;
+    double duration = -1.0;
+
+private:
+    std::atomic<int>* deletions;
+};
+
+// A source whose format cannot even be read.
+class BrokenFormatStream : public AudioStream {
+public:
+    const WaveFormat* GetFormat() override { throw std::bad_alloc(); }
+    AudioBuffer GetBuffer() override { return {}; }
+};
+
+} // namespace
+
+TEST(Mixer, OutputIsMono16BitAtItsRateInTenthsOfASecond) {
+    Mixer mixer;
+    mixer.outputSampleRate = 22050;
+    mixer.calcoutputformat();
+    const WaveFormat* f = mixer.GetFormat();
+    EXPECT_EQ(1, f->wFormatTag);
+    EXPECT_EQ(1, f->nChannels);
+    EXPECT_EQ(22050u, f->nSamplesPerSec);
+    EXPECT_EQ(44100u, f->nAvgBytesPerSec);
+    EXPECT_EQ(2, f->nBlockAlign);
+    EXPECT_EQ(16, f->wBitsPerSample);
+    EXPECT_EQ(4410u, mixer.requestSize);
+
+    Mixer playback; // the playback Mixer runs at 44100 unless told otherwise
+    EXPECT_EQ(44100u, playback.GetFormat()->nSamplesPerSec);
+}
+
+TEST(Mixer, EmptyMixerEndsAtOnceAndKnowsNoPosition) {
+    Mixer mixer;
+    EXPECT_TRUE(mixer.GetBuffer().isEmpty());
+    EXPECT_EQ(-1.0, mixer.GetPosition());
+    EXPECT_EQ(-1.0, mixer.GetDuration());
+    EXPECT_EQ(nullptr, mixer.GetStream(0));
+    EXPECT_FALSE(mixer.hasEntries());
+}
+
+TEST(Mixer, StereoWaveAt44100BecomesMonoBuffersOfATenthAt22050) {
+    TempDir dir;
+    MessageRecorder messages;
+    std::string path = writeWave(dir, "s.wav", 2, 44100, 2.0);
+    Mixer mixer;
+    mixer.outputSampleRate = 22050;
+    WaveStream* stream = mixer.LoadWave(path.c_str());
+    ASSERT_NE(nullptr, stream);
+    EXPECT_EQ(stream, mixer.GetStream(0));
+    EXPECT_FALSE(mixer.IsCdTrack());
+    mixer.Rewind();
+    std::vector<uint32_t> sizes;
+    size_t total = drainBytes(mixer, &sizes);
+    ASSERT_GE(sizes.size(), 19u);
+    for (size_t i = 1; i + 1 < sizes.size(); ++i) {
+        EXPECT_NEAR(4410.0, double(sizes[i]), 64.0) << "buffer " << i;
+        EXPECT_EQ(0u, sizes[i] % 2);
+    }
+    // Two seconds at 22050 Hz, give or take the resampler's edges.
+    EXPECT_NEAR(2.0 * 44100, double(total), 200.0);
+    EXPECT_TRUE(messages.texts().empty());
+}
+
+TEST(Mixer, ReaderThatDoesNotRewindStartsOneBufferIn) {
+    TempDir dir;
+    std::string path = writeWave(dir, "m.wav", 1, 22050, 1.0);
+    Mixer mixer;
+    mixer.outputSampleRate = 22050;
+    ASSERT_NE(nullptr, mixer.LoadWave(path.c_str()));
+    size_t withoutRewind = drainBytes(mixer);
+    mixer.Rewind();
+    size_t withRewind = drainBytes(mixer);
+    EXPECT_NEAR(44100.0, double(withRewind), 100.0);
+    EXPECT_NEAR(double(withRewind - 4410), double(withoutRewind), 100.0);
+}
+
+TEST(Mixer, FailedLoadsLeaveNoEntryAndNoMessage) {
+    TempDir dir;
+    MessageRecorder messages;
+    Mixer mixer;
+    EXPECT_EQ(nullptr, mixer.LoadWave(nullptr));
+    EXPECT_EQ(nullptr, mixer.LoadWave(dir.file("missing.wav").c_str()));
+    writeFileBytes(dir.file("junk.wav"), {'R', 'I', 'F', 'F', 1, 2, 3});
+    EXPECT_EQ(nullptr, mixer.LoadWave(dir.file("junk.wav").c_str()));
+    EXPECT_FALSE(mixer.hasEntries());
+    EXPECT_TRUE(mixer.GetBuffer().isEmpty());
+    EXPECT_TRUE(messages.texts().empty());
+}
+
+TEST(Mixer, OwnedSourcesGoWithRemoveAllOthersStay) {
+    std::atomic<int> deletions{0};
+    auto* owned = new TrackedStream(&deletions);
+    TrackedStream kept(&deletions);
+    {
+        Mixer mixer;
+        ASSERT_TRUE(mixer.AddStream(owned, true));
+        ASSERT_TRUE(mixer.AddStream(&kept, false));
+        mixer.RemoveAll();
+        EXPECT_EQ(1, deletions.load());
+        EXPECT_FALSE(mixer.hasEntries());
+        ASSERT_TRUE(mixer.AddStream(&kept, false));
+    }
+    EXPECT_EQ(1, deletions.load());
+}
+
+TEST(Mixer, TwoEntriesPlayTheFirstSeekBothAndReportTheSmaller) {
+    TempDir dir;
+    std::string longer = writeWave(dir, "long.wav", 1, 22050, 5.0, 440);
+    std::string shorter = writeWave(dir, "short.wav", 1, 22050, 3.0, 880);
+    Mixer mixer;
+    mixer.outputSampleRate = 22050;
+    ASSERT_NE(nullptr, mixer.LoadWave(longer.c_str()));
+    ASSERT_NE(nullptr, mixer.LoadWave(shorter.c_str()));
+    EXPECT_DOUBLE_EQ(3.0, mixer.GetDuration());
+    mixer.Seek(2);
+    EXPECT_DOUBLE_EQ(2.0, mixer.GetStream(0)->GetPosition());
+    EXPECT_DOUBLE_EQ(2.0, mixer.GetStream(1)->GetPosition());
+    // Only the first (5-second) entry is heard: three seconds are left.
+    EXPECT_NEAR(3.0 * 44100, double(drainBytes(mixer)), 200.0);
+    EXPECT_DOUBLE_EQ(2.0, mixer.GetPosition()); // the second source did not move
+}
+
+TEST(Mixer, UnknownPositionsGiveWayToKnownOnes) {
+    std::atomic<int> deletions{0};
+    TrackedStream unknown(&deletions);
+    TrackedStream known(&deletions);
+    known.position = 4.0;
+    known.duration = 9.0;
+    Mixer mixer;
+    ASSERT_TRUE(mixer.AddStream(&unknown, false));
+    ASSERT_TRUE(mixer.AddStream(&known, false));
+    EXPECT_DOUBLE_EQ(4.0, mixer.GetPosition());
+    EXPECT_DOUBLE_EQ(9.0, mixer.GetDuration());
+}
+
+TEST(Mixer, ChangedRateReachesLoadedConversion) {
+    TempDir dir;
+    std::string path = writeWave(dir, "r.wav", 2, 44100, 1.0);
+    Mixer mixer;
+    mixer.outputSampleRate = 44100;
+    ASSERT_NE(nullptr, mixer.LoadWave(path.c_str()));
+    mixer.outputSampleRate = 11025;
+    mixer.calcoutputformat();
+    EXPECT_EQ(11025u, mixer.GetFormat()->nSamplesPerSec);
+    EXPECT_EQ(2204u, mixer.requestSize);
+    mixer.Rewind();
+    EXPECT_NEAR(22050.0, double(drainBytes(mixer)), 100.0);
+}
+
+TEST(Mixer, FailureWhileAttachingShowsItsTextAndAddsNothing) {
+    MessageRecorder messages;
+    BrokenFormatStream broken;
+    Mixer mixer;
+    EXPECT_FALSE(mixer.AddStream(&broken, false));
+    EXPECT_EQ((std::vector<std::string>{"Exception attaching a conversion stream in Mixer::AddStream!"}),
+              messages.texts());
+    EXPECT_FALSE(mixer.hasEntries());
+    EXPECT_TRUE(mixer.GetBuffer().isEmpty());
+}
+
+TEST(Mixer, RemoveAllWaitsForAReaderInsideGetBuffer) {
+    TempDir dir;
+    std::string path = writeWave(dir, "t.wav", 2, 44100, 1.0);
+    Mixer mixer;
+    mixer.outputSampleRate = 22050;
+    std::atomic<bool> done{false};
+    std::atomic<size_t> buffers{0};
+    std::thread reader([&] {
+        while (!done.load()) {
+            if (!mixer.GetBuffer().isEmpty()) {
+                ++buffers;
+            }
+        }
+    });
+    // Each round deletes the chain the reader may be inside; without the
+    // lock this is a use after free (caught by the sanitizer builds).
+    for (int round = 0; round < 30; ++round) {
+        mixer.RemoveAll();
+        ASSERT_NE(nullptr, mixer.LoadWave(path.c_str()));
+        mixer.Seek(0);
+        std::this_thread::yield();
+    }
+    done.store(true);
+    reader.join();
+    mixer.RemoveAll();
+    EXPECT_GT(buffers.load(), 0u);
+}
