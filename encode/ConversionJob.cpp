@@ -1,0 +1,199 @@
+#include "encode/ConversionJob.h"
+
+#include "cd/CdDrive.h"
+#include "engine/WaveStream.h"
+#include "engine/WmaStream.h"
+#include "platform/CommandTarget.h"
+#include "platform/MessageBox.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <pthread.h>
+#include <sched.h>
+#include <strings.h>
+
+namespace {
+
+// The last three characters, lower-cased ("" for a shorter name).
+std::string lastThree(const std::string& path) {
+    if (path.size() < 3) {
+        return {};
+    }
+    std::string ext = path.substr(path.size() - 3);
+    for (char& c : ext) {
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return ext;
+}
+
+// "Track-NN": the index read after the prefix, at most two digits; 0 when
+// no digits follow.
+int trackIndex(const std::string& name) {
+    if (name.size() < 6 || name[5] != '-') {
+        return 0;
+    }
+    int index = 0;
+    for (size_t i = 6; i < name.size() && i < 8 && std::isdigit(static_cast<unsigned char>(name[i])); ++i) {
+        index = index * 10 + (name[i] - '0');
+    }
+    return index;
+}
+
+void lowerToIdlePriority() {
+    sched_param param{};
+    param.sched_priority = 0;
+    // Best effort: a system that refuses keeps the normal priority.
+    pthread_setschedparam(pthread_self(), SCHED_IDLE, &param);
+}
+
+} // namespace
+
+AudioBuffer ConversionJob::StopGate::GetBuffer() {
+    if (stopped.load(std::memory_order_acquire)) {
+        return {};
+    }
+    return mixer.GetBuffer();
+}
+
+ConversionJob::ConversionJob(double sampleRate) : gate(mixer, stopRequested) {
+    mixer.outputSampleRate = sampleRate;
+    mixer.calcoutputformat();
+}
+
+ConversionJob::~ConversionJob() {
+    Stop();
+    Wait();
+}
+
+bool ConversionJob::LoadSource(const std::string& path) {
+    // A new item starts a new job: a stop meant for an earlier one is over.
+    stopRequested.store(false, std::memory_order_release);
+    mixer.RemoveAll();
+    loadedStream = nullptr;
+    sourcePath = path;
+    std::string ext = lastThree(path);
+    if (ext == "wav") {
+        loadedStream = mixer.LoadWave(path.c_str());
+    } else if (ext == "wma" || ext == "mp3") {
+        loadedStream = mixer.LoadWMA(path.c_str());
+    } else if (path.size() >= 5 && strncasecmp(path.c_str(), "Track", 5) == 0) {
+        loadedStream = mixer.LoadCdTrack(trackIndex(path));
+    } else {
+        showMessage(kUnknownSourceMessage);
+        return false;
+    }
+    if (!loadedStream) {
+        showMessage(kCannotOpenSourceMessage);
+        return false;
+    }
+    return true;
+}
+
+bool ConversionJob::SetTarget(const std::string& targetPath) {
+    std::string ext = lastThree(targetPath);
+    OutputFile* chosen = nullptr;
+    if (ext == "mp3") {
+        chosen = &mp3Writer;
+        activeWriter = WriterKind::Mp3;
+    } else if (ext == "wav") {
+        chosen = &waveWriter;
+        activeWriter = WriterKind::Wave;
+    } else {
+        showMessage(kFormatNotSupportedMessage);
+        return false;
+    }
+    // Opening the target truncates it: were it the source, the item would
+    // be destroyed before it is read.
+    std::error_code error;
+    if (!sourcePath.empty() && std::filesystem::equivalent(sourcePath, targetPath, error)) {
+        showMessage(kTargetIsSourceMessage);
+        activeWriter = WriterKind::None;
+        return false;
+    }
+    chosen->SetSource(&gate);
+    chosen->SetFileName(targetPath);
+    return true;
+}
+
+OutputFile* ConversionJob::writer() {
+    switch (activeWriter) {
+    case WriterKind::Mp3: return &mp3Writer;
+    case WriterKind::Wave: return &waveWriter;
+    default: return nullptr;
+    }
+}
+
+ConversionJob::Result ConversionJob::RunHere() {
+    OutputFile* out = writer();
+    Result outcome = Result::Failed;
+    if (out && loadedStream && !stopRequested.load(std::memory_order_acquire)) {
+        // Loading pulled the item's first buffer through the analyser:
+        // start again from the beginning so that the file holds all of it.
+        mixer.Rewind();
+        bool ok = out->Run();
+        if (!ok) {
+            outcome = Result::Failed;
+        } else if (stopRequested.load(std::memory_order_acquire)) {
+            outcome = Result::Stopped;
+        } else {
+            outcome = Result::Completed;
+        }
+    } else if (stopRequested.load(std::memory_order_acquire)) {
+        outcome = Result::Stopped;
+    }
+    result.store(outcome, std::memory_order_release);
+    finished.store(true, std::memory_order_release);
+    return outcome;
+}
+
+bool ConversionJob::Start(std::function<void(Result)> onDone, CommandTarget* target) {
+    if (!loadedStream || !writer() || worker.joinable()) {
+        return false;
+    }
+    finished.store(false, std::memory_order_release);
+    result.store(Result::NotRun, std::memory_order_release);
+    bool idle = idlePriority;
+    worker = std::thread([this, idle, onDone = std::move(onDone), target] {
+        if (idle) {
+            lowerToIdlePriority();
+        }
+        Result outcome = RunHere();
+        if (onDone) {
+            onDone(outcome);
+        }
+        if (target) {
+            target->postCommand(kEncodeOver);
+        }
+    });
+    return true;
+}
+
+void ConversionJob::Stop() {
+    stopRequested.store(true, std::memory_order_release);
+    waveWriter.Stop();
+    mp3Writer.Stop();
+}
+
+void ConversionJob::Wait() {
+    if (worker.joinable()) {
+        worker.join();
+    }
+}
+
+double ConversionJob::Position() {
+    return loadedStream ? mixer.GetPosition() : -1.0;
+}
+
+double ConversionJob::Duration() {
+    return loadedStream ? mixer.GetDuration() : -1.0;
+}
+
+int ConversionJob::Percent() {
+    double duration = Duration();
+    if (!(duration > 0.0)) {
+        return 0;
+    }
+    double percent = Position() * 100.0 / duration;
+    return int(std::clamp(percent, 0.0, 100.0));
+}
