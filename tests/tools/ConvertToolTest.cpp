@@ -1,0 +1,271 @@
+// velumo-convert run as a subprocess, its outputs read back by sox, ffprobe
+// and ffmpeg.
+
+#include "encode/ExternalTools.h"
+#include "platform/LameEncoder.h"
+#include "support/DiscImage.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <spawn.h>
+#include <thread>
+
+using namespace testing_support;
+
+namespace {
+
+const std::string kTool = VELUMO_BINARY_DIR "/velumo-convert";
+
+struct Outcome {
+    int status = -1;
+    std::string err;
+};
+
+// Runs the tool with stdin from /dev/null (never a terminal).
+Outcome convert(const std::string& arguments, const TempDir& dir) {
+    Outcome o;
+    std::string errFile = dir.file("stderr.txt");
+    runCommand(shellQuoted(kTool) + " " + arguments + " </dev/null 2>" + shellQuoted(errFile), &o.status);
+    auto bytes = readFileBytes(errFile);
+    o.err.assign(bytes.begin(), bytes.end());
+    return o;
+}
+
+std::string writeWave(const TempDir& dir, const std::string& name, uint16_t channels, uint32_t rate,
+                      double seconds, double hz = 440.0) {
+    auto samples = sineSamples(rate, channels, uint32_t(rate * seconds), hz);
+    std::string path = dir.file(name);
+    writeFileBytes(path, waveFile(pcmFormat(channels, rate, 16), toBytes(samples)));
+    return path;
+}
+
+std::string soxInfo(const std::string& path, const char* option) {
+    std::string out = runCommand("soxi " + std::string(option) + " " + shellQuoted(path) + " 2>/dev/null");
+    while (!out.empty() && out.back() == '\n') {
+        out.pop_back();
+    }
+    return out;
+}
+
+std::vector<int16_t> waveSamples(const std::string& path) {
+    auto file = readFileBytes(path);
+    std::vector<int16_t> out(file.size() > 44 ? (file.size() - 44) / 2 : 0);
+    std::memcpy(out.data(), file.data() + 44, out.size() * 2);
+    return out;
+}
+
+bool canEncodeMp3() {
+    return EncoderLibrary::load() != nullptr;
+}
+
+} // namespace
+
+class ConvertTool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!std::filesystem::exists(kTool)) {
+            GTEST_SKIP() << "velumo-convert is not built";
+        }
+    }
+    TempDir dir;
+};
+
+TEST_F(ConvertTool, HelpAndVersionExitCleanly) {
+    Outcome help = convert("--help >" + shellQuoted(dir.file("help.txt")), dir);
+    EXPECT_EQ(0, help.status);
+    auto text = readFileBytes(dir.file("help.txt"));
+    EXPECT_NE(std::string::npos, std::string(text.begin(), text.end()).find("--format wav|mp3"));
+    EXPECT_EQ(0, convert("--version >/dev/null", dir).status);
+}
+
+TEST_F(ConvertTool, UsageErrorsExitWithTwo) {
+    std::string in = writeWave(dir, "in.wav", 1, 22050, 0.2);
+    EXPECT_EQ(2, convert("", dir).status);
+    EXPECT_EQ(2, convert(shellQuoted(in), dir).status);
+    EXPECT_EQ(2, convert("--rate abc " + shellQuoted(in) + " " + shellQuoted(dir.file("o.wav")), dir).status);
+    EXPECT_EQ(2, convert("--bogus " + shellQuoted(in) + " " + shellQuoted(dir.file("o.wav")), dir).status);
+    EXPECT_EQ(2, convert("--format wav " + shellQuoted(in) + " " + shellQuoted(dir.file("nodir")), dir).status);
+}
+
+TEST_F(ConvertTool, UnsupportedOutputExtensionIsFormatNotSupport) {
+    std::string in = writeWave(dir, "in.wav", 1, 22050, 0.2);
+    Outcome o = convert(shellQuoted(in) + " " + shellQuoted(dir.file("out.ogg")), dir);
+    EXPECT_EQ(2, o.status);
+    EXPECT_NE(std::string::npos, o.err.find("format not support!")) << o.err;
+    EXPECT_EQ(1, std::count(o.err.begin(), o.err.end(), '\n')) << o.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("out.ogg")));
+    EXPECT_EQ(2, convert("--format ogg " + shellQuoted(in) + " " + shellQuoted(dir.path().string()), dir).status);
+}
+
+TEST_F(ConvertTool, WaveOutputIsMono16BitAtTheDefaultRate) {
+    std::string in = writeWave(dir, "in.wav", 2, 44100, 2.0);
+    std::string out = dir.file("out.wav");
+    Outcome o = convert(shellQuoted(in) + " " + shellQuoted(out), dir);
+    ASSERT_EQ(0, o.status) << o.err;
+    EXPECT_TRUE(o.err.empty()) << o.err; // no progress line off a terminal
+    if (haveTool("soxi")) {
+        EXPECT_EQ("22050", soxInfo(out, "-r"));
+        EXPECT_EQ("1", soxInfo(out, "-c"));
+        EXPECT_EQ("16", soxInfo(out, "-b"));
+        EXPECT_NEAR(44100.0, std::stod(soxInfo(out, "-s")), 32.0);
+    }
+    if (haveTool("ffprobe")) {
+        EXPECT_EQ("pcm_s16le", probeStream(out, "codec_name"));
+        EXPECT_EQ("22050", probeStream(out, "sample_rate"));
+    }
+}
+
+TEST_F(ConvertTool, AudioCorrelatesWithFfmpegsOwnConversion) {
+    if (!haveTool("ffmpeg")) {
+        GTEST_SKIP() << "ffmpeg is not installed";
+    }
+    // A chord with different content per channel, so that the down-mix counts.
+    std::string in = dir.file("in.wav");
+    int status = 0;
+    runCommand("ffmpeg -v error -f lavfi -i 'sine=frequency=300:duration=3' -f lavfi -i "
+               "'sine=frequency=1250:duration=3' -filter_complex amerge=inputs=2 -ar 44100 -c:a pcm_s16le " +
+                   shellQuoted(in),
+               &status);
+    ASSERT_EQ(0, status);
+    for (const char* rate : {"22050", "33075", "11025"}) {
+        SCOPED_TRACE(rate);
+        std::string out = dir.file(std::string("out") + rate + ".wav");
+        ASSERT_EQ(0, convert("--rate " + std::string(rate) + " " + shellQuoted(in) + " " + shellQuoted(out), dir).status);
+        auto ours = waveSamples(out);
+        auto reference = decodeMono(in, uint32_t(std::stoul(rate)));
+        EXPECT_NEAR(double(reference.size()), double(ours.size()), 64.0);
+        EXPECT_GE(bestCorrelation(reference, ours, 48), 0.99);
+    }
+}
+
+TEST_F(ConvertTool, BitrateTextsChooseTheRateAndTheMp3Bitrate) {
+    if (!canEncodeMp3() || !haveTool("ffprobe")) {
+        GTEST_SKIP() << "needs libmp3lame and ffprobe";
+    }
+    std::string in = writeWave(dir, "in.wav", 2, 44100, 1.0);
+    struct Case {
+        const char* text;
+        const char* rate;
+        const char* bitRate;
+    } cases[] = {{"64KB", "44100", "64000"}, {"32KB", "22050", "32000"}, {"nonsense", "22050", "32000"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::string out = dir.file(std::string("o-") + c.text + ".mp3");
+        Outcome o = convert("--bitrate " + std::string(c.text) + " " + shellQuoted(in) + " " + shellQuoted(out), dir);
+        ASSERT_EQ(0, o.status) << o.err;
+        EXPECT_EQ(c.rate, probeStream(out, "sample_rate"));
+        EXPECT_EQ("1", probeStream(out, "channels"));
+        EXPECT_EQ(c.bitRate, probeStream(out, "bit_rate"));
+        std::string tags = runCommand("ffprobe -v error -show_entries format_tags=artist -of default=nw=1 " +
+                                      shellQuoted(out));
+        EXPECT_NE(std::string::npos, tags.find("Unknown artist")) << tags;
+    }
+}
+
+TEST_F(ConvertTool, DirectoryModeConvertsEveryInputInParallel) {
+    if (!canEncodeMp3()) {
+        GTEST_SKIP() << "libmp3lame is not installed";
+    }
+    std::filesystem::create_directory(dir.path() / "out");
+    std::string args = "--format mp3 --jobs 3";
+    for (int i = 0; i < 4; ++i) {
+        args += " " + shellQuoted(writeWave(dir, "song" + std::to_string(i) + ".wav", 2, 44100, 0.5 + i * 0.25));
+    }
+    args += " " + shellQuoted((dir.path() / "out").string());
+    Outcome o = convert(args, dir);
+    ASSERT_EQ(0, o.status) << o.err;
+    for (int i = 0; i < 4; ++i) {
+        auto file = readFileBytes((dir.path() / "out" / ("song" + std::to_string(i) + ".mp3")).string());
+        ASSERT_GT(file.size(), 128u) << i;
+        EXPECT_EQ(0, std::memcmp(file.data() + file.size() - 128, "TAG", 3));
+    }
+}
+
+TEST_F(ConvertTool, OneFailedItemMakesTheRunFailButOthersComplete) {
+    std::filesystem::create_directory(dir.path() / "out");
+    std::string good = writeWave(dir, "good.wav", 1, 22050, 0.3);
+    Outcome o = convert("--format wav " + shellQuoted(good) + " " + shellQuoted(dir.file("missing.wav")) + " " +
+                            shellQuoted(dir.file("notes.txt")) + " " + shellQuoted((dir.path() / "out").string()),
+                        dir);
+    EXPECT_EQ(1, o.status);
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / "out" / "good.wav"));
+    EXPECT_NE(std::string::npos, o.err.find("missing.wav: can not open source file!")) << o.err;
+    EXPECT_NE(std::string::npos, o.err.find("notes.txt: Unknow audio file! Mixer has emptyed")) << o.err;
+}
+
+TEST_F(ConvertTool, ExistingOutputNeedsYes) {
+    std::string in = writeWave(dir, "in.wav", 1, 22050, 0.3);
+    std::string out = dir.file("out.wav");
+    writeFileBytes(out, {1, 2, 3, 4});
+    Outcome refused = convert(shellQuoted(in) + " " + shellQuoted(out), dir);
+    EXPECT_EQ(1, refused.status);
+    EXPECT_NE(std::string::npos, refused.err.find("the output file has existed, overwrite it?")) << refused.err;
+    EXPECT_EQ((std::vector<uint8_t>{1, 2, 3, 4}), readFileBytes(out));
+
+    Outcome forced = convert("--yes " + shellQuoted(in) + " " + shellQuoted(out), dir);
+    EXPECT_EQ(0, forced.status) << forced.err;
+    EXPECT_GT(readFileBytes(out).size(), 44u);
+}
+
+TEST_F(ConvertTool, UnwritableTargetGivesTheWritersMessage) {
+    std::string in = writeWave(dir, "in.wav", 1, 22050, 0.3);
+    Outcome o = convert(shellQuoted(in) + " " + shellQuoted(dir.file("no/such/dir/out.wav")), dir);
+    EXPECT_EQ(1, o.status);
+    EXPECT_NE(std::string::npos, o.err.find("open out file failed, please check directory exists!")) << o.err;
+}
+
+TEST_F(ConvertTool, CdImageTrackRipsToTheDownMixOfItsBytes) {
+    DiscImage image;
+    image.audio(75, 11).tone(225, 700);
+    std::string cue = image.write(dir.path().string(), "disc");
+    std::string out = dir.file("rip.wav");
+    Outcome o = convert("--rate 44100 --cd " + shellQuoted(cue) + " Track-01 " + shellQuoted(out), dir);
+    ASSERT_EQ(0, o.status) << o.err;
+    auto stereo = image.trackBytes(1);
+    auto mono = waveSamples(out);
+    ASSERT_EQ(stereo.size() / 4, mono.size());
+    int worst = 0;
+    for (size_t i = 0; i < mono.size(); ++i) {
+        int left = int16_t(stereo[4 * i] | stereo[4 * i + 1] << 8);
+        int right = int16_t(stereo[4 * i + 2] | stereo[4 * i + 3] << 8);
+        worst = std::max(worst, std::abs(mono[i] - (left + right) / 2));
+    }
+    EXPECT_LE(worst, 1);
+}
+
+TEST_F(ConvertTool, InterruptLeavesAValidShorterWave) {
+    std::string in = writeWave(dir, "long.wav", 2, 44100, 120.0);
+    std::string out = dir.file("out.wav");
+    pid_t pid = 0;
+    std::string inArg = in, outArg = out;
+    std::vector<char*> argv = {const_cast<char*>(kTool.c_str()), inArg.data(), outArg.data(), nullptr};
+    ASSERT_EQ(0, posix_spawn(&pid, kTool.c_str(), nullptr, nullptr, argv.data(), environ));
+    // Interrupt once the output has grown past its header.
+    for (int i = 0; i < 4000; ++i) {
+        std::error_code ec;
+        auto size = std::filesystem::file_size(out, ec);
+        if (!ec && size > 200000) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
+    auto file = readFileBytes(out);
+    ASSERT_GE(file.size(), 44u);
+    uint32_t n = uint32_t(file[40]) | uint32_t(file[41]) << 8 | uint32_t(file[42]) << 16 |
+                 uint32_t(file[43]) << 24;
+    EXPECT_EQ(file.size(), size_t(n) + 44);
+    if (WEXITSTATUS(status) == 1) {
+        EXPECT_LT(n, 120u * 44100); // stopped before the end
+    } else {
+        EXPECT_EQ(0, WEXITSTATUS(status)); // finished before the signal came
+    }
+}

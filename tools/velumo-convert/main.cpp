@@ -1,0 +1,412 @@
+// velumo-convert: converts audio items to 16-bit mono WAV or MP3 files with
+// the same Mixer and writers as the Convert dialog.
+//
+//   velumo-convert [OPTIONS] INPUT OUTPUT
+//   velumo-convert [OPTIONS] --format wav|mp3 INPUT... DIRECTORY
+//
+// Exit status: 0 when every item was converted, 1 when any item failed or
+// the run was interrupted, 2 for a usage error (including an unsupported
+// output format).
+
+#include "encode/ConversionJob.h"
+#include "platform/CdLibrary.h"
+#include "platform/MessageBox.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr const char* kProgram = "velumo-convert";
+constexpr const char* kVersion = "2.27";
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+const char* const kUsage =
+    "Usage: velumo-convert [OPTIONS] INPUT OUTPUT\n"
+    "       velumo-convert [OPTIONS] --format wav|mp3 INPUT... DIRECTORY\n"
+    "\n"
+    "Converts audio items (WAV, MP3 or WMA files, or CD tracks named Track-NN)\n"
+    "to 16-bit mono PCM, written as a WAV file or as an MP3 file.\n"
+    "\n"
+    "Options:\n"
+    "  --rate HZ         output sample rate (default 22050)\n"
+    "  --bitrate TEXT    output sample rate by the main window's bitrate texts:\n"
+    "                    32KB 48KB 64KB 80KB 96KB 112KB 144KB 160KB 192KB\n"
+    "                    (any other text means 22050 Hz)\n"
+    "  --format wav|mp3  convert several INPUTs into the existing DIRECTORY, each\n"
+    "                    named after its input with the new extension\n"
+    "  --jobs N          conversions run at once (default: processor cores)\n"
+    "  --cd PATH         use a disc image (CUE/BIN) or CD device as the first\n"
+    "                    CD drive; an INPUT Track-NN is then that track\n"
+    "  --yes             overwrite existing outputs without asking\n"
+    "  --help            show this help and exit\n"
+    "  --version         show the version and exit\n";
+
+struct BitrateEntry {
+    const char* text;
+    double rate;
+};
+// The Bitrate combo box of the main window: its texts and the rates they mean.
+constexpr BitrateEntry kBitrates[] = {
+    {"32KB", 22050},  {"48KB", 33075},  {"64KB", 44100},   {"80KB", 55125},  {"96KB", 66150},
+    {"112KB", 77175}, {"144KB", 99225}, {"160KB", 110250}, {"192KB", 132300},
+};
+constexpr double kDefaultRate = 22050;
+
+struct Options {
+    double rate = kDefaultRate;
+    bool assumeYes = false;
+    unsigned jobs = 0;
+    std::string format; // "wav" or "mp3" in directory mode
+    std::string cdPath;
+    std::vector<std::string> positional;
+};
+
+struct Item {
+    std::string input;
+    std::string output;
+    bool ok = false;
+};
+
+// Terminal output: error lines, questions and the progress line share it.
+std::mutex terminalMutex;
+bool progressShown = false;      // Guarded by terminalMutex
+bool stderrIsTerminal = false;
+bool stdinIsTerminal = false;
+bool assumeYes = false;
+thread_local std::string currentItem; // the item this thread converts
+
+std::atomic<bool> interrupted{false};
+
+void onInterrupt(int) {
+    interrupted.store(true);
+}
+
+// Called with terminalMutex held.
+void clearProgressLine() {
+    if (progressShown) {
+        std::fputs("\r\033[K", stderr);
+        progressShown = false;
+    }
+}
+
+std::string oneLine(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
+        text.pop_back();
+    }
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    return text;
+}
+
+std::string prefix() {
+    std::string p = std::string(kProgram) + ": ";
+    if (!currentItem.empty()) {
+        p += currentItem + ": ";
+    }
+    return p;
+}
+
+void printError(const std::string& text) {
+    std::lock_guard lock(terminalMutex);
+    clearProgressLine();
+    std::fprintf(stderr, "%s%s\n", prefix().c_str(), oneLine(text).c_str());
+}
+
+MessageAnswer handleMessage(const MessageRequest& request) {
+    std::lock_guard lock(terminalMutex);
+    clearProgressLine();
+    std::string text = oneLine(request.text);
+    if (request.buttons != MessageButtons::YesNo) {
+        std::fprintf(stderr, "%s%s\n", prefix().c_str(), text.c_str());
+        return MessageAnswer::Ok;
+    }
+    if (assumeYes) {
+        return MessageAnswer::Yes;
+    }
+    if (!stdinIsTerminal) {
+        std::fprintf(stderr, "%s%s no (use --yes to overwrite)\n", prefix().c_str(), text.c_str());
+        return MessageAnswer::No;
+    }
+    std::fprintf(stderr, "%s%s [y/N] ", prefix().c_str(), text.c_str());
+    std::fflush(stderr);
+    std::string answer;
+    if (!std::getline(std::cin, answer)) {
+        return MessageAnswer::No;
+    }
+    return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y') ? MessageAnswer::Yes
+                                                                      : MessageAnswer::No;
+}
+
+bool parseRate(const std::string& text, double& rate) {
+    char* end = nullptr;
+    long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < 1000 || value > 384000) {
+        return false;
+    }
+    rate = double(value);
+    return true;
+}
+
+double rateOfBitrateText(const std::string& text) {
+    for (const auto& entry : kBitrates) {
+        if (text == entry.text) {
+            return entry.rate;
+        }
+    }
+    return kDefaultRate;
+}
+
+std::string lowerExtension(const std::string& path) {
+    std::string ext = std::filesystem::path(path).extension().string();
+    for (char& c : ext) {
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return ext;
+}
+
+int usageError(const std::string& text) {
+    std::fprintf(stderr, "%s: %s\nTry 'velumo-convert --help' for more information.\n", kProgram,
+                 text.c_str());
+    return kExitUsage;
+}
+
+// Parses the command line; returns -1 to go on, or the exit status.
+int parseOptions(int argc, char** argv, Options& options) {
+    bool onlyPositional = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (onlyPositional || arg.empty() || arg[0] != '-' || arg == "-") {
+            options.positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            onlyPositional = true;
+            continue;
+        }
+        std::string name = arg;
+        std::string value;
+        bool hasValue = false;
+        if (size_t eq = arg.find('='); eq != std::string::npos && arg.rfind("--", 0) == 0) {
+            name = arg.substr(0, eq);
+            value = arg.substr(eq + 1);
+            hasValue = true;
+        }
+        auto needValue = [&]() -> bool {
+            if (hasValue) {
+                return true;
+            }
+            if (i + 1 >= argc) {
+                return false;
+            }
+            value = argv[++i];
+            return true;
+        };
+        if (name == "--help" || name == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (name == "--version") {
+            std::printf("%s %s\n", kProgram, kVersion);
+            return 0;
+        }
+        if (name == "--yes" || name == "-y") {
+            options.assumeYes = true;
+        } else if (name == "--rate") {
+            if (!needValue() || !parseRate(value, options.rate)) {
+                return usageError("--rate needs a sample rate in Hz between 1000 and 384000");
+            }
+        } else if (name == "--bitrate") {
+            if (!needValue()) {
+                return usageError("--bitrate needs one of the bitrate texts, such as 32KB");
+            }
+            options.rate = rateOfBitrateText(value);
+        } else if (name == "--format") {
+            if (!needValue()) {
+                return usageError("--format needs wav or mp3");
+            }
+            options.format = value;
+        } else if (name == "--jobs" || name == "-j") {
+            char* end = nullptr;
+            long n = needValue() ? std::strtol(value.c_str(), &end, 10) : 0;
+            if (!end || *end != '\0' || n < 1 || n > 256) {
+                return usageError("--jobs needs a number from 1 to 256");
+            }
+            options.jobs = unsigned(n);
+        } else if (name == "--cd") {
+            if (!needValue() || value.empty()) {
+                return usageError("--cd needs a disc image or a CD device");
+            }
+            options.cdPath = value;
+        } else {
+            return usageError("unknown option " + arg);
+        }
+    }
+    return -1;
+}
+
+// Active jobs, for the progress line and for stopping on an interrupt.
+std::mutex activeMutex;
+std::map<const Item*, ConversionJob*> active; // Guarded by activeMutex
+
+bool convertItem(Item& item, double rate) {
+    currentItem = item.input;
+    ConversionJob job(rate);
+    job.SetIdlePriority(false);
+    if (!job.LoadSource(item.input) || !job.SetTarget(item.output)) {
+        return false;
+    }
+    {
+        std::lock_guard lock(activeMutex);
+        if (interrupted.load()) {
+            return false;
+        }
+        active[&item] = &job;
+    }
+    ConversionJob::Result result = job.RunHere();
+    {
+        std::lock_guard lock(activeMutex);
+        active.erase(&item);
+    }
+    if (result == ConversionJob::Result::Stopped) {
+        printError("stopped; the output holds what was converted so far");
+        return false;
+    }
+    return result == ConversionJob::Result::Completed;
+}
+
+void showProgress() {
+    std::string line;
+    {
+        std::lock_guard lock(activeMutex);
+        for (const auto& [item, job] : active) {
+            if (!line.empty()) {
+                line += "  ";
+            }
+            line += std::to_string(job->Percent()) + "% " +
+                    std::filesystem::path(item->input).filename().string();
+        }
+    }
+    std::lock_guard lock(terminalMutex);
+    clearProgressLine();
+    if (!line.empty()) {
+        std::fprintf(stderr, "%s", line.c_str());
+        std::fflush(stderr);
+        progressShown = true;
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (int status = parseOptions(argc, argv, options); status >= 0) {
+        return status;
+    }
+
+    std::vector<Item> items;
+    if (options.format.empty()) {
+        if (options.positional.size() != 2) {
+            return usageError("expected INPUT and OUTPUT, or --format with INPUTs and a DIRECTORY");
+        }
+        std::string ext = lowerExtension(options.positional[1]);
+        if (ext != ".wav" && ext != ".mp3") {
+            currentItem = options.positional[1];
+            printError(ConversionJob::kFormatNotSupportedMessage);
+            return kExitUsage;
+        }
+        items.push_back({options.positional[0], options.positional[1]});
+    } else {
+        if (options.format != "wav" && options.format != "mp3") {
+            currentItem = options.format;
+            printError(ConversionJob::kFormatNotSupportedMessage);
+            return kExitUsage;
+        }
+        if (options.positional.size() < 2) {
+            return usageError("--format needs at least one INPUT and a DIRECTORY");
+        }
+        std::filesystem::path directory = options.positional.back();
+        std::error_code error;
+        if (!std::filesystem::is_directory(directory, error)) {
+            return usageError(directory.string() + " is not an existing directory");
+        }
+        for (size_t i = 0; i + 1 < options.positional.size(); ++i) {
+            const std::string& input = options.positional[i];
+            std::string name = std::filesystem::path(input).stem().string() + "." + options.format;
+            items.push_back({input, (directory / name).string()});
+        }
+    }
+
+    stderrIsTerminal = isatty(STDERR_FILENO) != 0;
+    stdinIsTerminal = isatty(STDIN_FILENO) != 0;
+    assumeYes = options.assumeYes;
+    setMessageHandler(handleMessage);
+    if (!options.cdPath.empty()) {
+        registerDiscImage(options.cdPath);
+    }
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
+
+    // Two inputs with the same name would write one output twice at once.
+    std::set<std::string> taken;
+    std::vector<Item*> work;
+    for (Item& item : items) {
+        if (!taken.insert(std::filesystem::absolute(item.output).lexically_normal().string()).second) {
+            currentItem = item.input;
+            printError("another input already writes " + item.output);
+            continue;
+        }
+        work.push_back(&item);
+    }
+    currentItem.clear();
+
+    unsigned jobs = options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+    jobs = std::min<unsigned>(jobs, unsigned(std::max<size_t>(work.size(), 1)));
+    std::atomic<size_t> next{0};
+    std::atomic<unsigned> running{jobs};
+    std::vector<std::thread> slots;
+    for (unsigned s = 0; s < jobs; ++s) {
+        slots.emplace_back([&] {
+            for (size_t i; !interrupted.load() && (i = next.fetch_add(1)) < work.size();) {
+                work[i]->ok = convertItem(*work[i], options.rate);
+            }
+            running.fetch_sub(1);
+        });
+    }
+    bool stopping = false;
+    while (running.load() > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(stderrIsTerminal ? 200 : 50));
+        if (interrupted.load() && !stopping) {
+            stopping = true;
+            std::lock_guard lock(activeMutex);
+            for (auto& [item, job] : active) {
+                job->Stop();
+            }
+        }
+        if (stderrIsTerminal) {
+            showProgress();
+        }
+    }
+    for (auto& slot : slots) {
+        slot.join();
+    }
+    {
+        std::lock_guard lock(terminalMutex);
+        clearProgressLine();
+    }
+    bool allOk = std::all_of(items.begin(), items.end(), [](const Item& item) { return item.ok; });
+    return allOk && !interrupted.load() ? 0 : kExitFailed;
+}
