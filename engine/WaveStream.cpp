@@ -54,8 +54,10 @@ bool WaveStream::loadChunks() {
     // larger than the buffer is cut to its size (cbSize is clamped to what
     // was kept), a shorter one leaves the rest of the record as it was.
     std::vector<uint8_t> payload(std::min<size_t>(reader.size(), format.capacity()));
-    size_t got = reader.read(payload.data(), payload.size());
-    format.assignBytes(payload.data(), got);
+    size_t got = payload.empty() ? 0 : reader.read(payload.data(), payload.size());
+    if (got > 0) {
+        format.assignBytes(payload.data(), got);
+    }
     reader.Ascend();
 
     requestSize = tenthOfSecondBytes(*format);

@@ -151,6 +151,15 @@ TEST_F(WaveStreamTest, ShortFormatChunkKeepsExtraSizeZero) {
     EXPECT_EQ(s.GetFormat()->cbSize, 0);
     EXPECT_TRUE(sameFormat(*s.GetFormat(), f));
     EXPECT_EQ(readAll(s), ramp(64));
+
+    // An empty "fmt " chunk leaves the default format in place.
+    std::vector<uint8_t> chunks;
+    putChunk(chunks, "fmt ", {});
+    putChunk(chunks, "data", ramp(8));
+    WaveStream e;
+    ASSERT_TRUE(e.LoadWave(write(riff("WAVE", chunks), "emptyfmt.wav").c_str()));
+    EXPECT_TRUE(sameFormat(*e.GetFormat(), defaultWaveFormat()));
+    EXPECT_EQ(e.requestSize, 17640u);
 }
 
 TEST_F(WaveStreamTest, FormatChunkLargerThanTheFormatBufferIsCut) {
