@@ -1,0 +1,307 @@
+// The audio list of the main window: adding, removing and ordering rows, the
+// three list modes and the stored list.
+
+#include "app/MainWindow.h"
+
+#include "app/BitmapButton.h"
+#include "controls/PlayListView.h"
+#include "engine/WaveStream.h"
+#include "engine/WmaStream.h"
+#include "platform/FileDialog.h"
+
+#include <QString>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* kAudioFilter =
+    "Audio Files (*.wav,*.mp3,*.wma)|*.wav;*.mp3;*.wma|Wave Files (*.wav)|*.wav|"
+    "Mp3 Files(*.mp3)|*.mp3|Windows Media Files (*.wma)|*.wma||";
+
+// A stored list larger than this is not a list Velumo wrote; reading stops
+// there, as at any other damage.
+constexpr off_t kStoredListLimit = 64 * 1024 * 1024;
+
+bool sameText(const std::string& a, const std::string& b) {
+    return QString::fromUtf8(a.data(), static_cast<qsizetype>(a.size()))
+               .compare(QString::fromUtf8(b.data(), static_cast<qsizetype>(b.size())),
+                        Qt::CaseInsensitive) == 0;
+}
+
+bool sameTextIgnoringCase(const std::string& a, const char* b) {
+    return a.size() == std::strlen(b) && sameText(a, b);
+}
+
+// The length of a regular file that can be opened for reading, or -1.
+int64_t readableFileLength(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat info {};
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    ::close(fd);
+    return regular ? static_cast<int64_t>(info.st_size) : -1;
+}
+
+bool writeAll(int fd, const std::vector<uint8_t>& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+std::string MainWindow::rowText(int row, int column) const {
+    return listView ? listView->GetItemText(row, column) : std::string();
+}
+
+bool MainWindow::addRow(const std::string& name, int64_t seconds, int64_t sizeBytes,
+                        const std::string& path) {
+    if (!listView) {
+        return false;
+    }
+    const int count = listView->GetItemCount();
+    for (int row = 0; row < count; ++row) {
+        if (sameText(listView->GetItemText(row, 4), path) &&
+            sameText(listView->GetItemText(row, 1), name)) {
+            return false;
+        }
+    }
+    if (seconds < 0) {
+        seconds = 0;
+    }
+    if (sizeBytes < 0) {
+        sizeBytes = 0;
+    }
+    char time[32];
+    std::snprintf(time, sizeof time, "%02lld:%02lld", static_cast<long long>(seconds / 60),
+                  static_cast<long long>(seconds % 60));
+    char size[32];
+    std::snprintf(size, sizeof size, "%lld KB", static_cast<long long>(sizeBytes / 1024));
+
+    const int row = listView->InsertItem(count, std::string());
+    listView->SetItemText(row, 1, name);
+    listView->SetItemText(row, 2, time);
+    listView->SetItemText(row, 3, size);
+    listView->SetItemText(row, 4, path);
+    return true;
+}
+
+int MainWindow::addFiles(const std::vector<std::string>& paths) {
+    int added = 0;
+    for (const std::string& path : paths) {
+        const auto slash = path.rfind('/');
+        const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+        const auto dot = path.rfind('.');
+        const std::string extension =
+            dot == std::string::npos || dot == 0 ? std::string() : path.substr(dot + 1);
+
+        const int64_t length = readableFileLength(path);
+        if (length < 0) {
+            continue;
+        }
+        double duration = 0.0;
+        if (sameTextIgnoringCase(extension, "wav")) {
+            WaveStream stream;
+            stream.LoadWave(path.c_str());
+            duration = stream.GetDuration();
+        } else if (sameTextIgnoringCase(extension, "wma") || sameTextIgnoringCase(extension, "mp3")) {
+            WmaStream stream;
+            stream.Open(path.c_str());
+            duration = stream.GetDuration();
+        } else {
+            continue;
+        }
+        int64_t seconds = 0;
+        if (duration > 0.0 && duration < 1e12) {
+            seconds = static_cast<int64_t>(duration);
+        }
+        if (addRow(name, seconds, length, path)) {
+            ++added;
+        }
+    }
+    return added;
+}
+
+void MainWindow::onAddFiles() {
+    setListMode(kListFiles);
+    OpenFilesRequest request;
+    request.filter = kAudioFilter;
+    request.multipleSelection = true;
+    request.fileMustExist = true;
+    const std::vector<std::string> paths = openFiles(request);
+    if (!paths.empty()) {
+        addFiles(paths);
+    }
+}
+
+void MainWindow::onRemove() {
+    if (!listView) {
+        return;
+    }
+    const int row = listView->GetSelectedRow();
+    if (row >= 0) {
+        listView->DeleteItem(row);
+    }
+}
+
+void MainWindow::onMoveUp() {
+    if (listView) {
+        const int row = listView->GetSelectedRow();
+        if (row >= 0) {
+            listView->SwapRows(row, row - 1);
+        }
+    }
+}
+
+void MainWindow::onMoveDown() {
+    if (listView) {
+        const int row = listView->GetSelectedRow();
+        if (row >= 0) {
+            listView->SwapRows(row, row + 1);
+        }
+    }
+}
+
+void MainWindow::onClearAll() {
+    if (listView) {
+        listView->DeleteAllItems();
+    }
+    updateDisplay();
+}
+
+void MainWindow::setListEnabled(bool enabled) {
+    if (listView) {
+        listView->setEnabled(enabled);
+    }
+    for (BitmapButton* button : {moveDownButton, moveUpButton, removeButton, clearAllButton, repeatButton}) {
+        if (button) {
+            button->setEnabled(enabled);
+        }
+    }
+}
+
+void MainWindow::setListMode(int mode) {
+    if (mode == kListFiles && listMode != kListFiles) {
+        resetPlayer();
+        currentIndex = -1;
+        if (listView) {
+            listView->RestoreRows();
+        }
+    } else if (mode == kListCdTracks && listMode != kListCdTracks) {
+        resetPlayer();
+        currentIndex = -1;
+        if (listView) {
+            listView->SaveRows();
+        }
+    } else if (mode == kListRecording) {
+        if (listMode == kListFiles) {
+            currentIndex = -1;
+            if (listView) {
+                listView->SaveRows();
+            }
+        }
+        if (listView) {
+            listView->DeselectAll();
+        }
+        setListEnabled(false);
+    }
+    listMode = mode;
+    updateDisplay();
+}
+
+bool MainWindow::loadStoredList() {
+    if (!listView) {
+        return false;
+    }
+    const std::string path = files.storedListPath();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    std::vector<uint8_t> bytes;
+    struct stat info {};
+    bool readFailed = ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode);
+    if (!readFailed) {
+        const off_t wanted = info.st_size < kStoredListLimit ? info.st_size : kStoredListLimit;
+        bytes.resize(static_cast<size_t>(wanted));
+        size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                readFailed = n < 0;
+                break;
+            }
+            done += static_cast<size_t>(n);
+        }
+        bytes.resize(done);
+    }
+    ::close(fd);
+    if (readFailed) {
+        std::fprintf(stderr, "velumo: cannot read the stored list %s\n", path.c_str());
+        return false;
+    }
+    const int before = listView->GetItemCount();
+    const bool complete = listView->Serialize(bytes);
+    if (!complete) {
+        std::fprintf(stderr, "velumo: the stored list %s is damaged; kept the %d rows before the damage\n",
+                     path.c_str(), listView->GetItemCount() - before);
+    }
+    return complete;
+}
+
+bool MainWindow::storeList() {
+    if (!listView) {
+        return false;
+    }
+    const std::vector<uint8_t> bytes = listView->Serialize();
+    const std::string path = files.storedListPath();
+    if (!files.ensureDataDirectory()) {
+        std::fprintf(stderr, "velumo: cannot create %s\n", files.dataDirectory().c_str());
+        return false;
+    }
+    // Written beside the list and renamed over it only once complete, so a
+    // crash or a full disk leaves the previous list intact.
+    std::string temporary = path + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) {
+        std::fprintf(stderr, "velumo: cannot write the stored list %s: %s\n", path.c_str(),
+                     std::strerror(errno));
+        return false;
+    }
+    struct stat old {};
+    const mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+    if (::fchmod(fd, mode) != 0) {
+        // mkstemp's owner-only mode is a safe default; not worth failing for.
+    }
+    bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) {
+        ok = false;
+    }
+    if (!ok) {
+        std::fprintf(stderr, "velumo: cannot write the stored list %s: %s\n", path.c_str(),
+                     std::strerror(errno));
+        ::unlink(temporary.c_str());
+    }
+    return ok;
+}

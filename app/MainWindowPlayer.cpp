@@ -1,0 +1,358 @@
+// The player of the main window: loading an item into the mixer, the
+// transport buttons, the repeat modes, the sequencing from one item to the
+// next, the elapsed time and the volume.
+
+#include "app/MainWindow.h"
+
+#include "app/BitmapButton.h"
+#include "cd/CdDrive.h"
+#include "controls/PlayListView.h"
+#include "controls/TransparentSlider.h"
+#include "platform/CdLibrary.h"
+#include "platform/MessageBox.h"
+#include "resources/Images.h"
+
+#include <QLabel>
+#include <QString>
+
+#include <cstdlib>
+
+namespace {
+
+constexpr const char* kCdPath = "CDROM";
+
+bool endsWithIgnoringCase(const std::string& text, const char* type) {
+    const std::string last = text.size() >= 3 ? text.substr(text.size() - 3) : text;
+    return QString::fromStdString(last).compare(QString::fromUtf8(type), Qt::CaseInsensitive) == 0;
+}
+
+struct RepeatLook {
+    int bitmap;
+    const char* tip;
+};
+constexpr RepeatLook kRepeatLooks[] = {
+    {kBitmapGoStraight, "Go Straight"},
+    {kBitmapRepeatOne, "Repeat One"},
+    {kBitmapRepeatAll, "Repeat All"},
+};
+
+} // namespace
+
+void MainWindow::setStatus(int s) {
+    static constexpr const char* kTexts[] = {"Stopped", "Playing", "Paused"};
+    if (statusText && s >= 0 && s <= 2) {
+        statusText->setText(QString::fromUtf8(kTexts[s]));
+    }
+    updateDisplay();
+}
+
+void MainWindow::setPosition(int percent) {
+    if (positionSlider) {
+        positionSlider->setValue(percent);
+    }
+}
+
+int MainWindow::loadItem(const std::string& path, const std::string& title) {
+    if (path == kCdPath) {
+        const int result = loadCdTrack(title);
+        if (result != 0) {
+            showMessage("Fault to play CD!");
+        }
+        return result;
+    }
+    const int result = loadFile(path, title);
+    if (result != 0) {
+        showMessage("Fault to open audio file!");
+    }
+    return result;
+}
+
+int MainWindow::loadFile(const std::string& path, const std::string& title) {
+    if (outputDevice.playing) {
+        outputDevice.Stop();
+    }
+    mixer.RemoveAll();
+    outputDevice.Detach();
+
+    int result = 2;
+    if (endsWithIgnoringCase(path, "wav")) {
+        result = mixer.LoadWave(path.c_str()) ? 0 : 1;
+    } else if (endsWithIgnoringCase(path, "wma") || endsWithIgnoringCase(path, "mp3")) {
+        result = mixer.LoadWMA(path.c_str()) ? 0 : 1;
+    }
+
+    if (result == 0) {
+        elapsedSeconds = 0.0;
+        durationSeconds = mixer.GetDuration();
+        timeText = formatTime(durationSeconds);
+        titleText = title;
+    } else {
+        timeText = "00:00";
+        titleText = result == 2 ? "Unsupport audio type!" : "Error in loading audio file!";
+    }
+    setPosition(0);
+    setStatus(0);
+    outputDevice.SetSource(&mixer);
+    return result;
+}
+
+int MainWindow::loadCdTrack(const std::string& title) {
+    const std::string digits = title.size() >= 2 ? title.substr(title.size() - 2) : title;
+    const int track = std::atoi(digits.c_str());
+
+    if (!mixer.IsCdTrack() || !mixer.hasEntries()) {
+        return 0;
+    }
+    auto* drive = dynamic_cast<CdDrive*>(mixer.GetStream(0));
+    if (!drive) {
+        return 0;
+    }
+    int result = 0;
+    if (!drive->discReady) {
+        timeText = "00:00";
+        titleText = "No Audio";
+        if (outputDevice.playing) {
+            outputDevice.Stop();
+        }
+        mixer.RemoveAll();
+        outputDevice.Detach();
+        if (listView) {
+            listView->DeleteAllItems();
+        }
+        result = 2;
+    } else if (drive->OpenTrack(track)) {
+        elapsedSeconds = 0.0;
+        durationSeconds = mixer.GetDuration();
+        timeText = formatTime(durationSeconds);
+        titleText = title;
+    } else {
+        timeText = "00:00";
+        titleText = "Error in openng CD track!";
+        result = 1;
+    }
+    setPosition(0);
+    updateDisplay();
+    return result;
+}
+
+void MainWindow::onPlay() {
+    if (!mixer.hasEntries()) {
+        const int selected = listView ? listView->GetSelectedRow() : -1;
+        if (selected < 0) {
+            if (!listView || listView->GetItemCount() == 0) {
+                showMessage("There is no audio file to play!");
+                return;
+            }
+            currentIndex = -1;
+            next(false);
+        } else {
+            currentIndex = selected;
+            loadItem(rowText(selected, 4), rowText(selected, 1));
+        }
+    }
+    if (outputDevice.GetState() == WaveOutDevice::kPaused) {
+        outputDevice.Resume();
+    } else if (!(outputDevice.GetState() == WaveOutDevice::kPlaying && outputDevice.playing)) {
+        outputDevice.Restart();
+    }
+    setStatus(1);
+}
+
+void MainWindow::onPause() {
+    if (outputDevice.playing && outputDevice.GetState() == WaveOutDevice::kPlaying) {
+        outputDevice.Pause();
+        setStatus(2);
+    }
+}
+
+void MainWindow::onStop() {
+    if (outputDevice.playing && outputDevice.GetState() == WaveOutDevice::kPlaying) {
+        outputDevice.Stop();
+        setStatus(0);
+    }
+}
+
+void MainWindow::onPrev() {
+    if (listMode != kListRecording) {
+        prev(repeatMode == kRepeatAll);
+    }
+}
+
+void MainWindow::onNext() {
+    if (listMode != kListRecording) {
+        next(repeatMode == kRepeatAll);
+    }
+}
+
+bool MainWindow::next(bool wrap) {
+    const int count = listView ? listView->GetItemCount() : 0;
+    if (count == 0) {
+        outputDevice.Stop();
+        return false;
+    }
+    const int previousState = outputDevice.GetState();
+    ++currentIndex;
+    if (currentIndex >= count) {
+        currentIndex = count - 1;
+        if (!wrap) {
+            outputDevice.Stop();
+            return false;
+        }
+        currentIndex = 0;
+    }
+    if (currentIndex < 0) {
+        currentIndex = 0;
+    }
+    titleText = rowText(currentIndex, 1);
+    listView->SelectRow(currentIndex);
+    if (QTreeWidgetItem* item = listView->topLevelItem(currentIndex)) {
+        listView->scrollToItem(item);
+    }
+    if (loadItem(rowText(currentIndex, 4), titleText) != 0) {
+        outputDevice.Stop();
+        return false;
+    }
+    if (previousState == WaveOutDevice::kPlaying) {
+        onPlay();
+    }
+    return true;
+}
+
+bool MainWindow::prev(bool wrap) {
+    const int count = listView ? listView->GetItemCount() : 0;
+    if (count == 0) {
+        return false;
+    }
+    const int previousState = outputDevice.GetState();
+    --currentIndex;
+    if (currentIndex < 0) {
+        currentIndex = 0;
+        if (!wrap) {
+            return false;
+        }
+        currentIndex = count - 1;
+    }
+    if (currentIndex >= count) {
+        currentIndex = count - 1;
+    }
+    titleText = rowText(currentIndex, 1);
+    listView->SelectRow(currentIndex);
+    if (QTreeWidgetItem* item = listView->topLevelItem(currentIndex)) {
+        listView->scrollToItem(item);
+    }
+    if (loadItem(rowText(currentIndex, 4), titleText) != 0) {
+        return false;
+    }
+    if (previousState == WaveOutDevice::kPlaying) {
+        onPlay();
+    }
+    return true;
+}
+
+void MainWindow::onNewItem() {
+    const int count = listView ? listView->GetItemCount() : 0;
+    if (count == 0) {
+        showMessage("no audio file in audio file list,\nPlease add audio files firstly!");
+    }
+    outputDevice.Stop();
+    const int row = listView ? listView->clickedRow : -1;
+    if (row < 0 || row >= count) {
+        return;
+    }
+    if (row != currentIndex) {
+        currentIndex = row;
+        titleText = rowText(row, 1);
+        if (loadItem(rowText(row, 4), titleText) == 0) {
+            onPlay();
+        }
+    } else if (!outputDevice.playing) {
+        onPlay();
+    }
+}
+
+void MainWindow::onPlayOver() {
+    elapsedSeconds = 0.0;
+    setPosition(0);
+    timeText = "00:00";
+
+    if (listMode == kListRecording) {
+        outputDevice.state = WaveOutDevice::kStopped;
+        setStatus(0);
+        return;
+    }
+    if (outputDevice.GetState() == WaveOutDevice::kStopped) {
+        setStatus(0);
+        return;
+    }
+    switch (repeatMode) {
+    case kRepeatOne:
+        onPlay();
+        return;
+    case kRepeatAll:
+        if (!next(true)) {
+            setStatus(0);
+        }
+        return;
+    default:
+        if (!next(false)) {
+            setStatus(0);
+        }
+        return;
+    }
+}
+
+void MainWindow::setRepeatImage() {
+    if (!repeatButton || repeatMode < 0 || repeatMode > 2) {
+        return;
+    }
+    const RepeatLook& look = kRepeatLooks[repeatMode];
+    repeatButton->setBitmap(look.bitmap, 0xFF00FF);
+    repeatButton->setImageAlign(BitmapButton::kAlignHCenter | BitmapButton::kAlignVCenter);
+    repeatButton->setToolTip(QString::fromUtf8(look.tip), true);
+    repeatButton->update();
+}
+
+void MainWindow::onRepeat() {
+    repeatMode = (repeatMode + 1) % 3;
+    setRepeatImage();
+}
+
+void MainWindow::onEject() { ejectFirstCdDevice(); }
+
+void MainWindow::onTimer() {
+    if (outputDevice.playing && outputDevice.GetState() == WaveOutDevice::kPlaying) {
+        elapsedSeconds += 0.2;
+        if (elapsedSeconds > durationSeconds) {
+            elapsedSeconds = durationSeconds;
+        }
+    }
+    // A zero or unknown duration would divide by zero: the thumb stays at 0.
+    int percent = 0;
+    if (durationSeconds > 0.0 && elapsedSeconds > 0.0) {
+        const double ratio = elapsedSeconds * 100.0 / durationSeconds;
+        percent = ratio >= 100.0 ? 100 : static_cast<int>(ratio);
+    }
+    setPosition(percent);
+    timeText = formatTime(elapsedSeconds);
+    updateDisplay();
+}
+
+void MainWindow::onVolumeMoved(int position) {
+    volume = position;
+    const uint32_t level = static_cast<uint32_t>(position) & 0xFFFFu;
+    outputDevice.SetVolume(level | (level << 16));
+}
+
+void MainWindow::resetPlayer() {
+    if (outputDevice.playing) {
+        outputDevice.Stop();
+    }
+    mixer.RemoveAll();
+    outputDevice.Detach();
+    elapsedSeconds = 0.0;
+    setPosition(0);
+    timeText = "00:00";
+    titleText.clear();
+    setListEnabled(true);
+    updateDisplay();
+}
