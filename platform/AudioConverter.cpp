@@ -41,6 +41,7 @@ constexpr uint32_t kGsmBlockFrames = 320;
 // stream, free-format ones included, with room to spare.
 constexpr uint64_t kMpegFramesPerByte = 48;
 constexpr uint64_t kMpegHeldFrames = 2 * 1152;
+constexpr int kMpegLowestRate = 8000;
 // Extra output frames allowed for the resampler's rounding.
 constexpr uint64_t kRoundingFrames = 32;
 // Input frames handed to the resampler in one go; keeps its int counts safe.
@@ -150,6 +151,7 @@ struct AcmStreamState {
     std::vector<uint8_t> pending;  // converted bytes the caller has not received
     std::vector<uint8_t> produced; // this call's output, in the resampler's layout
     std::vector<int32_t> widened;  // 24-bit source samples widened to 32 bits
+    std::vector<uint8_t> parserInput; // MPEG input with the padding the parser needs
     int preparedHeaders = 0;
 
     bool openDecoder(AVCodecID id, const FormatFields& f);
@@ -301,6 +303,13 @@ void AcmStreamState::decodePacket(const uint8_t* data, int size) {
 }
 
 void AcmStreamState::feedParser(const uint8_t* data, uint32_t size) {
+    // The parser reads a little past the end of its input, which must
+    // therefore be padded: copy it.
+    if (data) {
+        parserInput.assign(data, data + size);
+        parserInput.resize(size + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+        data = parserInput.data();
+    }
     parserHeld += size;
     bool flushing = data == nullptr;
     do {
@@ -369,7 +378,9 @@ uint64_t AcmStreamState::inputFramesBound(uint32_t bytes) const {
 uint64_t AcmStreamState::outputBytesBound(uint32_t bytes) const {
     uint64_t inFrames = inputFramesBound(bytes);
     uint64_t outFrames = 0;
-    int workRate = swr ? swrInRate : rate;
+    // MPEG frames carry their own rate, whatever the record says: bound
+    // them by the lowest rate MPEG audio has.
+    int workRate = kind == SourceKind::Mpeg ? kMpegLowestRate : swr ? swrInRate : rate;
     // Samples the resampler holds from earlier calls come out on top of these.
     uint64_t held = swr ? static_cast<uint64_t>(std::max<int64_t>(0, swr_get_delay(swr, outRate))) : 0;
     outFrames = (inFrames * static_cast<uint64_t>(outRate) + static_cast<uint64_t>(workRate) - 1) /
