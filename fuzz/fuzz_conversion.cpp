@@ -114,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (data[0] & 0x80) {
         flags |= kAcmConvertEnd;
     }
-    uint32_t chunk = 1u + data[1] * 37u;
+    uint32_t chunk = 16u + data[1] * 37u;
     size_t recordSize = std::min<size_t>(static_cast<size_t>(data[2] | (data[3] << 8)), largestFormatSize());
     recordSize = std::min(recordSize, size - 4);
     const uint8_t* record = data + 4;

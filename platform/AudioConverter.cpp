@@ -42,6 +42,9 @@ constexpr uint32_t kGsmBlockFrames = 320;
 constexpr uint64_t kMpegFramesPerByte = 48;
 constexpr uint64_t kMpegHeldFrames = 2 * 1152;
 constexpr int kMpegLowestRate = 8000;
+// The parser holds back at most one frame in progress (the longest layer 3
+// frame is under 1800 bytes); what it skips as garbage it does not keep.
+constexpr uint64_t kMpegLongestFrame = 4096;
 // Extra output frames allowed for the resampler's rounding.
 constexpr uint64_t kRoundingFrames = 32;
 // Input frames handed to the resampler in one go; keeps its int counts safe.
@@ -370,7 +373,7 @@ uint64_t AcmStreamState::inputFramesBound(uint32_t bytes) const {
     case SourceKind::Blocks:
         return (bytes / blockAlign + (bytes % blockAlign != 0 ? 1 : 0)) * framesPerBlock;
     case SourceKind::Mpeg:
-        return (bytes + parserHeld) * kMpegFramesPerByte + kMpegHeldFrames;
+        return (bytes + std::min(parserHeld, kMpegLongestFrame)) * kMpegFramesPerByte + kMpegHeldFrames;
     }
     return 0;
 }
