@@ -341,8 +341,13 @@ int waveOutClose(WaveOutHandle handle) {
         return kWaveError;
     }
     {
-        std::lock_guard lock(handle->mutex);
-        if (!handle->queue.empty() || handle->deliveredCount != handle->finishedCount) {
+        // Headers that have finished playing are handed back first; one
+        // still waiting to play makes the close fail.
+        std::unique_lock lock(handle->mutex);
+        handle->delivered.wait(lock, [handle] {
+            return !handle->queue.empty() || handle->deliveredCount == handle->finishedCount;
+        });
+        if (!handle->queue.empty()) {
             return kWaveStillPlaying;
         }
         handle->closing = true; // later writes are refused

@@ -56,9 +56,11 @@ int waveOutRestart(WaveOutHandle handle);
 // Refused (kWaveError) on the notifier thread.
 int waveOutReset(WaveOutHandle handle);
 
-// Closes the device: kWaveStillPlaying while headers are queued (reset
-// first). MM_WOM_CLOSE is delivered before close returns, after which the
-// handle is invalid. Refused (kWaveError) on the notifier thread.
+// Closes the device: kWaveStillPlaying while headers wait to be played
+// (reset first). Headers that have played are handed back (MM_WOM_DONE)
+// before the device closes; MM_WOM_CLOSE is delivered before close returns,
+// after which the handle is invalid. Refused (kWaveError) on the notifier
+// thread.
 int waveOutClose(WaveOutHandle handle);
 
 // Software volume applied to the samples as they are fed to the device:
