@@ -11,6 +11,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -62,6 +63,30 @@ void putComboText(QComboBox* combo, const std::string& text) {
     } else if (combo->isEditable()) {
         combo->setEditText(value);
     }
+}
+
+// The label font is larger than the template's font, so a label's box may be
+// too small for its text: grow it around its place (to the left for
+// right-aligned text, evenly up and down) so that the text is never clipped.
+void fitLabel(QLabel* label, const QString& widestText) {
+    const QFontMetrics metrics(label->font());
+    const int width = metrics.horizontalAdvance(widestText) + 2 * label->margin() + 4;
+    const int height = metrics.height();
+    QRect box = label->geometry();
+    if (width > box.width()) {
+        if (label->alignment() & Qt::AlignRight) {
+            box.setLeft(box.right() + 1 - width);
+        } else if (label->alignment() & Qt::AlignHCenter) {
+            box.adjust(-(width - box.width()) / 2, 0, (width - box.width() + 1) / 2, 0);
+        } else {
+            box.setWidth(width);
+        }
+    }
+    if (height > box.height()) {
+        const int grow = height - box.height();
+        box.adjust(0, -grow / 2, 0, grow - grow / 2);
+    }
+    label->setGeometry(box);
 }
 
 } // namespace
@@ -206,6 +231,7 @@ void MainWindow::initialise() {
             headers << QString::fromUtf8(column.header);
         }
         listView->setColumnCount(static_cast<int>(std::size(kColumns)));
+        listView->header()->setMinimumSectionSize(8);
         listView->setHeaderLabels(headers);
         for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i) {
             listView->setColumnWidth(i, kColumns[i].width);
@@ -232,6 +258,10 @@ void MainWindow::initialise() {
         if (unnamed || id == kIdStatus || id == kIdTime) {
             child->setFont(displayFont);
             child->setAutoFillBackground(false);
+            if (auto* label = qobject_cast<QLabel*>(child); label && label->pixmap().isNull()) {
+                const char* widest = id == kIdStatus ? "Playing" : id == kIdTime ? "000:00" : nullptr;
+                fitLabel(label, widest ? QString::fromLatin1(widest) : label->text());
+            }
         }
     }
 
