@@ -1,0 +1,341 @@
+// The audio list: adding files, duplicates, removing, clearing, the list
+// modes with the saved copy, and the stored list.
+
+#include "WindowFixture.h"
+
+#include "app/BitmapButton.h"
+
+#include <QTest>
+
+#include <csignal>
+#include <filesystem>
+#include <sys/resource.h>
+
+using namespace window_test;
+using testing_support::readFileBytes;
+using testing_support::writeFileBytes;
+
+namespace {
+
+// A PCM WAVE file of the given length in seconds (mono 8000 Hz, 16-bit).
+void writeWave(const std::string& path, double seconds) {
+    const WaveFormat format = pcmFormat(1, 8000, 16);
+    const auto frames = static_cast<uint32_t>(seconds * 8000);
+    writeFileBytes(path, testing_support::waveFile(
+                             format, testing_support::toBytes(testing_support::sineSamples(8000, 1, frames))));
+}
+
+// A WAVE header announcing a long file whose data is not all there: the
+// duration comes from the file's length, so the header alone decides nothing.
+void writeSparseWave(const std::string& path, double seconds) {
+    const WaveFormat format = pcmFormat(1, 8000, 8);
+    std::vector<uint8_t> bytes = testing_support::waveFile(format, {});
+    const auto dataBytes = static_cast<uint64_t>(seconds * 8000);
+    // Patch the sizes and grow the file sparsely to its full length.
+    const uint64_t total = bytes.size() + dataBytes;
+    bytes[4] = static_cast<uint8_t>((total - 8) & 0xFF);
+    bytes[5] = static_cast<uint8_t>(((total - 8) >> 8) & 0xFF);
+    bytes[6] = static_cast<uint8_t>(((total - 8) >> 16) & 0xFF);
+    bytes[7] = static_cast<uint8_t>(((total - 8) >> 24) & 0xFF);
+    const size_t sizeAt = bytes.size() - 4;
+    bytes[sizeAt] = static_cast<uint8_t>(dataBytes & 0xFF);
+    bytes[sizeAt + 1] = static_cast<uint8_t>((dataBytes >> 8) & 0xFF);
+    bytes[sizeAt + 2] = static_cast<uint8_t>((dataBytes >> 16) & 0xFF);
+    bytes[sizeAt + 3] = static_cast<uint8_t>((dataBytes >> 24) & 0xFF);
+    writeFileBytes(path, bytes);
+    std::filesystem::resize_file(path, total);
+}
+
+} // namespace
+
+TEST_F(WindowTest, AddedFilesShowNameTimeSizeAndPath) {
+    const std::string a = dir.file("one.wav");
+    writeWave(a, 2.5);
+    const std::string b = dir.file("long.wav");
+    writeSparseWave(b, 90 * 60);
+    const std::string c = dir.file("hours.wav");
+    writeSparseWave(c, 2 * 3600);
+    chooseFiles({a, b, c});
+    window().onCommand(kIdAddFiles);
+
+    EXPECT_EQ(lastOpenRequest().filter,
+              "Audio Files (*.wav,*.mp3,*.wma)|*.wav;*.mp3;*.wma|Wave Files (*.wav)|*.wav|"
+              "Mp3 Files(*.mp3)|*.mp3|Windows Media Files (*.wma)|*.wma||");
+    EXPECT_TRUE(lastOpenRequest().multipleSelection);
+    EXPECT_TRUE(lastOpenRequest().fileMustExist);
+
+    ASSERT_EQ(rowCount(), 3);
+    EXPECT_EQ(row(0, 0), "");
+    EXPECT_EQ(row(0, 1), "one.wav");
+    EXPECT_EQ(row(0, 2), "00:02");
+    EXPECT_EQ(row(0, 3), std::to_string(std::filesystem::file_size(a) / 1024) + " KB");
+    EXPECT_EQ(row(0, 4), a);
+    EXPECT_EQ(row(1, 2), "90:00");
+    EXPECT_EQ(row(2, 2), "120:00");
+    // Adding changes neither the selection nor the current item.
+    EXPECT_EQ(window().listView->GetSelectedRow(), -1);
+    EXPECT_EQ(window().currentIndex, -1);
+}
+
+TEST_F(WindowTest, DuplicatesAreRefusedIgnoringCaseButOtherDirectoriesAreNot) {
+    MainWindow& w = window();
+    EXPECT_TRUE(w.addRow("a.wav", 1, 10, "/music/a.wav"));
+    EXPECT_FALSE(w.addRow("a.wav", 1, 10, "/music/a.wav"));
+    EXPECT_FALSE(w.addRow("A.WAV", 5, 99, "/MUSIC/A.WAV"));
+    EXPECT_TRUE(w.addRow("a.wav", 1, 10, "/other/a.wav"));
+    // Same path, other name: not a duplicate (only both together are).
+    EXPECT_TRUE(w.addRow("b.wav", 1, 10, "/music/a.wav"));
+    EXPECT_EQ(rowCount(), 3);
+
+    const std::string file = dir.file("Song.wav");
+    writeWave(file, 0.5);
+    chooseFiles({file, file});
+    w.onCommand(kIdAddFiles);
+    EXPECT_EQ(rowCount(), 4);
+}
+
+TEST_F(WindowTest, SizesAndTimesRoundDown) {
+    MainWindow& w = window();
+    w.addRow("small", 61, 1023, "/a");
+    w.addRow("k", 0, 1024, "/b");
+    w.addRow("neg", -1, -5, "/c");
+    w.addRow("huge", 3600 * 100, int64_t{5} * 1024 * 1024 * 1024, "/d");
+    EXPECT_EQ(row(0, 2), "01:01");
+    EXPECT_EQ(row(0, 3), "0 KB");
+    EXPECT_EQ(row(1, 3), "1 KB");
+    EXPECT_EQ(row(2, 2), "00:00");
+    EXPECT_EQ(row(2, 3), "0 KB");
+    EXPECT_EQ(row(3, 2), "6000:00");
+    EXPECT_EQ(row(3, 3), "5242880 KB");
+}
+
+TEST_F(WindowTest, FilesAreSkippedByExtensionAndReadability) {
+    const std::string upper = dir.file("LOUD.WAV");
+    writeWave(upper, 1.0);
+    const std::string noDot = dir.file("nodot");
+    writeWave(noDot, 1.0);
+    const std::string text = dir.file("notes.txt");
+    writeFileBytes(text, {1, 2, 3});
+    const std::string missing = dir.file("missing.wav");
+    const std::string folder = dir.file("folder.wav");
+    std::filesystem::create_directory(folder);
+    const std::string junk = dir.file("junk.wav");
+    writeFileBytes(junk, std::vector<uint8_t>(1023, 0x55));
+
+    chooseFiles({upper, noDot, text, missing, folder, junk});
+    window().onCommand(kIdAddFiles);
+    ASSERT_EQ(rowCount(), 2);
+    EXPECT_EQ(row(0, 1), "LOUD.WAV");
+    EXPECT_EQ(row(0, 2), "00:01");
+    // A file the reader cannot parse still gets a row.
+    EXPECT_EQ(row(1, 1), "junk.wav");
+    EXPECT_EQ(row(1, 3), "0 KB");
+}
+
+TEST_F(WindowTest, CancelledDialogAddsNothing) {
+    chooseFiles({});
+    window().onCommand(kIdAddFiles);
+    EXPECT_EQ(rowCount(), 0);
+}
+
+TEST_F(WindowTest, RemoveDeletesOnlyTheSelectedRowAndMoveSwapsIt) {
+    MainWindow& w = window();
+    w.addRow("a", 1, 1, "/a");
+    w.addRow("b", 1, 1, "/b");
+    w.addRow("c", 1, 1, "/c");
+    w.onCommand(kIdRemove); // nothing selected
+    EXPECT_EQ(rowCount(), 3);
+
+    w.listView->SelectRow(1);
+    w.onCommand(kIdMoveUp);
+    EXPECT_EQ(row(0, 1), "b");
+    EXPECT_EQ(w.listView->GetSelectedRow(), 0);
+    w.onCommand(kIdMoveUp); // at the top: nothing
+    EXPECT_EQ(row(0, 1), "b");
+    w.listView->SelectRow(2);
+    w.onCommand(kIdMoveDown); // at the bottom: nothing
+    EXPECT_EQ(row(2, 1), "c");
+
+    w.listView->SelectRow(1);
+    w.onCommand(kIdRemove);
+    ASSERT_EQ(rowCount(), 2);
+    EXPECT_EQ(row(0, 1), "b");
+    EXPECT_EQ(row(1, 1), "c");
+}
+
+TEST_F(WindowTest, ClearAllEmptiesTheListButKeepsTheLoadedItem) {
+    MainWindow& w = window();
+    w.addRow("a", 1, 1, "/a");
+    w.currentIndex = 0;
+    w.titleText = "a";
+    w.onCommand(kIdClearAll);
+    EXPECT_EQ(rowCount(), 0);
+    EXPECT_EQ(w.currentIndex, 0);
+    EXPECT_EQ(labelText(kIdTitle), "a");
+}
+
+TEST_F(WindowTest, CdModeKeepsTheFileRowsForTheReturnToFiles) {
+    MainWindow& w = window();
+    w.addRow("a", 1, 1, "/a");
+    w.addRow("b", 1, 1, "/b");
+    w.currentIndex = 1;
+    w.setListMode(kListCdTracks);
+    EXPECT_EQ(w.currentIndex, -1);
+    EXPECT_EQ(w.listMode, kListCdTracks);
+    w.listView->DeleteAllItems();
+    w.addRow("Track-00", 250, 44100000, "CDROM");
+
+    // Add Audio Files goes back to the file rows and appends after them.
+    const std::string file = dir.file("c.wav");
+    writeWave(file, 0.2);
+    chooseFiles({file});
+    w.onCommand(kIdAddFiles);
+    EXPECT_EQ(w.listMode, kListFiles);
+    ASSERT_EQ(rowCount(), 3);
+    EXPECT_EQ(row(0, 1), "a");
+    EXPECT_EQ(row(1, 1), "b");
+    EXPECT_EQ(row(2, 1), "c.wav");
+    EXPECT_EQ(labelText(kIdTitle), "");
+    EXPECT_EQ(labelText(kIdTime), "00:00");
+}
+
+TEST_F(WindowTest, RecordingModeDisablesTheListUntilTheFilesComeBack) {
+    MainWindow& w = window();
+    w.addRow("a", 1, 1, "/a");
+    w.listView->SelectRow(0);
+    w.currentIndex = 0;
+    w.setListMode(kListRecording);
+    EXPECT_EQ(w.currentIndex, -1);
+    EXPECT_EQ(w.listView->GetSelectedRow(), -1);
+    EXPECT_FALSE(w.listView->isEnabled());
+    for (BitmapButton* b : {w.moveDownButton, w.moveUpButton, w.removeButton, w.clearAllButton, w.repeatButton}) {
+        EXPECT_FALSE(b->isEnabled());
+    }
+    EXPECT_TRUE(w.playButton->isEnabled());
+    // Prev and Next do nothing while the take is the item.
+    w.onCommand(kIdNext);
+    w.onCommand(kIdPrev);
+    EXPECT_EQ(w.currentIndex, -1);
+
+    w.listView->DeleteAllItems(); // what the recording showed
+    w.setListMode(kListFiles);
+    EXPECT_TRUE(w.listView->isEnabled());
+    for (BitmapButton* b : {w.moveDownButton, w.moveUpButton, w.removeButton, w.clearAllButton, w.repeatButton}) {
+        EXPECT_TRUE(b->isEnabled());
+    }
+    ASSERT_EQ(rowCount(), 1);
+    EXPECT_EQ(row(0, 1), "a");
+}
+
+TEST_F(WindowTest, RecordingAfterCdModeRestoresTheFileRowsOfBeforeTheCd) {
+    MainWindow& w = window();
+    w.addRow("file", 1, 1, "/file");
+    w.setListMode(kListCdTracks);
+    w.listView->DeleteAllItems();
+    w.addRow("Track-00", 1, 1, "CDROM");
+    w.setListMode(kListRecording); // from the CD mode: no new saved copy
+    w.setListMode(kListFiles);
+    ASSERT_EQ(rowCount(), 1);
+    EXPECT_EQ(row(0, 1), "file");
+}
+
+TEST_F(WindowTest, StoredListRoundTripsThroughTheFileNextToTheProgram) {
+    {
+        MainWindow& w = window();
+        w.addRow("a.wav", 61, 2048, "/m/a.wav");
+        w.addRow("Track-03", 185, 32 * 1024 * 1024, "CDROM");
+        w.addRow(std::string(300, 'n'), 1, 1, "/m/" + std::string(300, 'n'));
+        EXPECT_TRUE(w.storeList());
+        resetWindow();
+    }
+    // No temporary file is left behind.
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        (void)entry;
+        ++files;
+    }
+    EXPECT_EQ(files, 1);
+
+    const auto bytes = readFileBytes(dir.file("velumo.ini"));
+    ASSERT_GE(bytes.size(), 4u);
+    EXPECT_EQ(bytes[0], 3);
+    EXPECT_EQ(bytes[1], 0);
+
+    MainWindow& w = window();
+    ASSERT_EQ(rowCount(), 3);
+    EXPECT_EQ(row(0, 1), "a.wav");
+    EXPECT_EQ(row(0, 2), "01:01");
+    EXPECT_EQ(row(0, 3), "2 KB");
+    EXPECT_EQ(row(1, 4), "CDROM");
+    EXPECT_EQ(row(1, 2), "03:05");
+    EXPECT_EQ(row(2, 1), std::string(300, 'n'));
+    (void)w;
+}
+
+TEST_F(WindowTest, DamagedStoredListKeepsTheRowsBeforeTheDamage) {
+    std::vector<uint8_t> bytes = {3, 0, 0, 0};
+    for (const std::string text : {"", "a", "00:01", "0 KB", "/a"}) {
+        bytes.push_back(static_cast<uint8_t>(text.size()));
+        bytes.insert(bytes.end(), text.begin(), text.end());
+    }
+    // The second row claims a 200-byte text with 3 bytes left.
+    bytes.insert(bytes.end(), {0, 200, 'x', 'y', 'z'});
+    writeFileBytes(dir.file("velumo.ini"), bytes);
+
+    MainWindow& w = window();
+    ASSERT_EQ(rowCount(), 1);
+    EXPECT_EQ(row(0, 4), "/a");
+    EXPECT_EQ(labelText(kIdTitle), "no audio file");
+    EXPECT_TRUE(messages->texts().empty());
+    // Loading again reports the damage.
+    w.listView->DeleteAllItems();
+    EXPECT_FALSE(w.loadStoredList());
+    EXPECT_EQ(rowCount(), 1);
+}
+
+TEST_F(WindowTest, GarbageAndEmptyStoredListsStartAnEmptyWindow) {
+    for (const std::vector<uint8_t>& bytes :
+         {std::vector<uint8_t>{}, std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0x7F, 1, 2},
+          std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF}, std::vector<uint8_t>{1, 0}}) {
+        writeFileBytes(dir.file("velumo.ini"), bytes);
+        window();
+        EXPECT_EQ(rowCount(), 0);
+        resetWindow();
+    }
+}
+
+TEST_F(WindowTest, FailedStoreLeavesTheOldListInPlace) {
+    MainWindow& w = window();
+    w.addRow("a", 1, 1, "/a");
+    ASSERT_TRUE(w.storeList());
+    const auto before = readFileBytes(dir.file("velumo.ini"));
+    for (int i = 0; i < 50; ++i) {
+        w.addRow("row" + std::to_string(i), 1, 1, "/r" + std::to_string(i));
+    }
+
+    // A full disk: writes beyond a few bytes fail.
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto* previousSignal = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit tight = old;
+    tight.rlim_cur = 16;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
+    const bool stored = w.storeList();
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previousSignal);
+
+    EXPECT_FALSE(stored);
+    EXPECT_EQ(readFileBytes(dir.file("velumo.ini")), before);
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        (void)entry;
+        ++files;
+    }
+    EXPECT_EQ(files, 1); // the temporary file was removed
+
+    // A path taken by a directory cannot be replaced either.
+    std::filesystem::remove(dir.file("velumo.ini"));
+    std::filesystem::create_directories(dir.file("velumo.ini/keep"));
+    EXPECT_FALSE(w.storeList());
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("velumo.ini/keep")));
+}

@@ -1,0 +1,338 @@
+// The player: loading rows, the transport buttons, the repeat modes and the
+// sequencing from item to item, with real files played on SDL's dummy
+// driver (real time, no sound).
+
+#include "WindowFixture.h"
+
+#include "app/BitmapButton.h"
+#include "controls/TransparentSlider.h"
+
+#include <QTest>
+
+#include <cstdlib>
+#include <filesystem>
+
+using namespace window_test;
+using testing_support::writeFileBytes;
+
+namespace {
+
+void writeWave(const std::string& path, double seconds, double hz = 440.0) {
+    const WaveFormat format = pcmFormat(1, 44100, 16);
+    const auto frames = static_cast<uint32_t>(seconds * 44100);
+    writeFileBytes(path, testing_support::waveFile(
+                             format, testing_support::toBytes(testing_support::sineSamples(44100, 1, frames, hz))));
+}
+
+bool haveFfmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }
+
+bool writeMp3(const std::string& path, double seconds) {
+    const std::string command = "ffmpeg -nostdin -loglevel error -y -f lavfi -i sine=frequency=660:duration=" +
+                                std::to_string(seconds) + " -ac 1 -ar 44100 -b:a 64k '" + path + "'";
+    return std::system(command.c_str()) == 0;
+}
+
+// Items are at least 0.6 s long: the device queues five buffers of 0.1 s,
+// and a shorter item never reaches the playing state.
+class PlayerTest : public WindowTest {
+protected:
+    void SetUp() override {
+        if (!std::getenv("SDL_AUDIODRIVER")) {
+            setenv("SDL_AUDIODRIVER", "dummy", 1);
+        }
+        WindowTest::SetUp();
+    }
+
+    // Adds n short WAVE files through Add Audio Files.
+    void addWaves(int n, double seconds) {
+        std::vector<std::string> paths;
+        for (int i = 0; i < n; ++i) {
+            paths.push_back(dir.file("item" + std::to_string(i) + ".wav"));
+            writeWave(paths.back(), seconds, 300.0 + 100.0 * i);
+        }
+        chooseFiles(paths);
+        window().onCommand(kIdAddFiles);
+        ASSERT_EQ(rowCount(), n);
+    }
+
+    std::string status() { return labelText(kIdStatus); }
+
+    // Runs the loop until the condition holds, recording each row that
+    // becomes the current item.
+    bool runUntil(const std::function<bool()>& done, std::vector<int>& visited, int timeoutMs) {
+        return waitFor(
+            [&] {
+                const int index = window().currentIndex;
+                if (visited.empty() || visited.back() != index) {
+                    visited.push_back(index);
+                }
+                return done();
+            },
+            timeoutMs);
+    }
+};
+
+} // namespace
+
+TEST_F(PlayerTest, GoStraightPlaysEveryRowOnceThenStops) {
+    addWaves(3, 0.7);
+    MainWindow& w = window();
+    w.onCommand(kIdPlay);
+    EXPECT_EQ(status(), "Playing");
+    EXPECT_EQ(w.currentIndex, 0);
+    EXPECT_EQ(labelText(kIdTitle), "item0.wav");
+    EXPECT_EQ(w.listView->GetSelectedRow(), 0);
+
+    std::vector<int> visited;
+    ASSERT_TRUE(runUntil([&] { return w.currentIndex == 2 && status() == "Stopped"; }, visited, 8000));
+    EXPECT_EQ(visited, (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(labelText(kIdTitle), "item2.wav");
+    EXPECT_FALSE(w.outputDevice.playing);
+    // It stays stopped.
+    QTest::qWait(700);
+    EXPECT_EQ(status(), "Stopped");
+    EXPECT_EQ(w.currentIndex, 2);
+    EXPECT_TRUE(messages->texts().empty());
+}
+
+TEST_F(PlayerTest, RepeatAllContinuesWithTheFirstRowAfterTheLast) {
+    addWaves(2, 0.7);
+    MainWindow& w = window();
+    w.onCommand(kIdRepeat);
+    w.onCommand(kIdRepeat);
+    ASSERT_EQ(w.repeatMode, kRepeatAll);
+    EXPECT_EQ(w.repeatButton->toolTipText().toStdString(), "Repeat All");
+    w.onCommand(kIdPlay);
+    std::vector<int> visited;
+    ASSERT_TRUE(runUntil([&] { return visited.size() >= 4; }, visited, 8000));
+    EXPECT_EQ(visited, (std::vector<int>{0, 1, 0, 1}));
+    EXPECT_EQ(status(), "Playing");
+}
+
+TEST_F(PlayerTest, RepeatOnePlaysTheSameItemAgainFromZero) {
+    addWaves(2, 0.7);
+    MainWindow& w = window();
+    w.onCommand(kIdRepeat);
+    ASSERT_EQ(w.repeatMode, kRepeatOne);
+    EXPECT_EQ(w.repeatButton->toolTipText().toStdString(), "Repeat One");
+    w.onCommand(kIdPlay);
+    std::vector<int> visited;
+    // Four lengths of the item: it has ended several times by now.
+    runUntil([] { return false; }, visited, 3000);
+    EXPECT_EQ(visited, (std::vector<int>{0}));
+    EXPECT_EQ(status(), "Playing");
+    EXPECT_LE(w.elapsedSeconds, 0.8);
+
+    // The third press goes back to "Go Straight".
+    w.onCommand(kIdRepeat);
+    w.onCommand(kIdRepeat);
+    EXPECT_EQ(w.repeatMode, kGoStraight);
+    EXPECT_EQ(w.repeatButton->toolTipText().toStdString(), "Go Straight");
+}
+
+TEST_F(PlayerTest, PauseHoldsAndPlayResumesWhileStopDuringPauseDoesNothing) {
+    addWaves(1, 3.0);
+    MainWindow& w = window();
+    w.onCommand(kIdPlay);
+    QTest::qWait(500);
+    w.onCommand(kIdPause);
+    EXPECT_EQ(status(), "Paused");
+    EXPECT_EQ(w.outputDevice.GetState(), WaveOutDevice::kPaused);
+    const double elapsed = w.elapsedSeconds;
+    EXPECT_GT(elapsed, 0.0);
+    QTest::qWait(500);
+    EXPECT_EQ(w.elapsedSeconds, elapsed); // the clock holds while paused
+    w.onCommand(kIdStop);
+    EXPECT_EQ(status(), "Paused");
+    w.onCommand(kIdPause); // pausing again changes nothing
+    EXPECT_EQ(w.outputDevice.GetState(), WaveOutDevice::kPaused);
+    w.onCommand(kIdPlay);
+    EXPECT_EQ(status(), "Playing");
+    EXPECT_EQ(w.outputDevice.GetState(), WaveOutDevice::kPlaying);
+    QTest::qWait(450);
+    EXPECT_GT(w.elapsedSeconds, elapsed);
+    EXPECT_EQ(labelText(kIdTime), formatTime(w.elapsedSeconds));
+}
+
+TEST_F(PlayerTest, StopLetsTheQueueDrainAndStaysOnTheItem) {
+    addWaves(2, 3.0);
+    MainWindow& w = window();
+    w.onCommand(kIdPlay);
+    QTest::qWait(400);
+    EXPECT_GT(w.positionSlider->value(), 0);
+    w.onCommand(kIdStop);
+    EXPECT_EQ(status(), "Stopped");
+    // PlayOver arrives once the queued buffers have played: the time and
+    // the thumb go back to zero, and no next item is loaded.
+    ASSERT_TRUE(waitFor([&] { return w.positionSlider->value() == 0 && w.elapsedSeconds == 0.0; }, 3000));
+    QTest::qWait(300);
+    EXPECT_EQ(w.currentIndex, 0);
+    EXPECT_EQ(status(), "Stopped");
+    EXPECT_EQ(labelText(kIdTime), "00:00");
+
+    // Play again starts the loaded item from its beginning.
+    w.onCommand(kIdPlay);
+    EXPECT_EQ(status(), "Playing");
+    EXPECT_EQ(w.currentIndex, 0);
+}
+
+TEST_F(PlayerTest, PrevAndNextFollowTheRepeatMode) {
+    addWaves(3, 3.0);
+    MainWindow& w = window();
+    w.onCommand(kIdPlay);
+    ASSERT_EQ(w.currentIndex, 0);
+    // At row 0 without wrap Prev leaves the item playing.
+    w.onCommand(kIdPrev);
+    EXPECT_EQ(w.currentIndex, 0);
+    EXPECT_EQ(status(), "Playing");
+    w.onCommand(kIdNext);
+    EXPECT_EQ(w.currentIndex, 1);
+    EXPECT_EQ(labelText(kIdTitle), "item1.wav");
+    EXPECT_EQ(status(), "Playing");
+    EXPECT_TRUE(w.outputDevice.playing);
+
+    w.repeatMode = kRepeatAll;
+    w.onCommand(kIdPrev);
+    w.onCommand(kIdPrev);
+    EXPECT_EQ(w.currentIndex, 2); // wrapped to the last row
+    EXPECT_EQ(w.listView->GetSelectedRow(), 2);
+    w.onCommand(kIdNext);
+    EXPECT_EQ(w.currentIndex, 0);
+
+    // Next at the last row without wrap stops.
+    w.onCommand(kIdPrev);
+    ASSERT_EQ(w.currentIndex, 2);
+    w.repeatMode = kGoStraight;
+    w.onCommand(kIdNext);
+    EXPECT_EQ(w.currentIndex, 2);
+    EXPECT_FALSE(w.outputDevice.playing);
+}
+
+TEST_F(PlayerTest, DoubleClickPlaysTheRowAndRestartsThePlayingOne) {
+    addWaves(2, 3.0);
+    MainWindow& w = window();
+    w.listView->clickedRow = 1;
+    w.postCommand(kNewItem);
+    ASSERT_TRUE(waitFor([&] { return status() == "Playing"; }, 2000));
+    EXPECT_EQ(w.currentIndex, 1);
+    EXPECT_EQ(labelText(kIdTitle), "item1.wav");
+    QTest::qWait(600);
+    EXPECT_GT(w.elapsedSeconds, 0.3);
+
+    w.listView->clickedRow = 1;
+    w.onCommand(kNewItem);
+    EXPECT_EQ(status(), "Playing");
+    EXPECT_EQ(w.currentIndex, 1);
+    EXPECT_TRUE(w.outputDevice.playing);
+
+    // A row outside the list only stops.
+    w.listView->clickedRow = 7;
+    w.onCommand(kNewItem);
+    EXPECT_FALSE(w.outputDevice.playing);
+}
+
+TEST_F(PlayerTest, SelectedRowIsLoadedOnlyWhileNothingIsLoaded) {
+    addWaves(3, 3.0);
+    MainWindow& w = window();
+    w.listView->SelectRow(2);
+    w.onCommand(kIdPlay);
+    EXPECT_EQ(w.currentIndex, 2);
+    EXPECT_EQ(labelText(kIdTitle), "item2.wav");
+    EXPECT_EQ(labelText(kIdTime), "00:03");
+    w.listView->SelectRow(0);
+    w.onCommand(kIdPause);
+    w.onCommand(kIdPlay);
+    EXPECT_EQ(w.currentIndex, 2); // the loaded item resumes
+    // Clear All while playing leaves the item playing.
+    w.onCommand(kIdClearAll);
+    EXPECT_EQ(rowCount(), 0);
+    EXPECT_TRUE(w.outputDevice.playing);
+    w.onCommand(kIdPlay);
+    EXPECT_EQ(status(), "Playing");
+    EXPECT_TRUE(messages->texts().empty());
+}
+
+TEST_F(PlayerTest, FailedLoadsShowTheirTitleAndMessage) {
+    MainWindow& w = window();
+    w.onCommand(kIdPlay);
+    EXPECT_EQ(messages->texts(), (std::vector<std::string>{"There is no audio file to play!"}));
+
+    w.listView->clickedRow = 0;
+    w.onCommand(kNewItem);
+    EXPECT_EQ(messages->texts().back(), "no audio file in audio file list,\nPlease add audio files firstly!");
+
+    w.addRow("song.ogg", 1, 1, "/music/song.ogg");
+    w.addRow("gone.wav", 1, 1, dir.file("gone.wav"));
+    w.addRow("x", 1, 1, "ab"); // shorter than a type
+    w.listView->SelectRow(0);
+    w.onCommand(kIdPlay);
+    EXPECT_EQ(messages->texts().back(), "Fault to open audio file!");
+    EXPECT_EQ(labelText(kIdTitle), "Unsupport audio type!");
+    EXPECT_EQ(labelText(kIdTime), "00:00");
+    // The device is open on an empty mixer: Playing is shown, nothing sounds.
+    EXPECT_EQ(status(), "Playing");
+
+    const size_t before = messages->texts().size();
+    w.listView->clickedRow = 1;
+    w.onCommand(kNewItem);
+    ASSERT_GT(messages->texts().size(), before);
+    EXPECT_EQ(messages->texts().back(), "Fault to open audio file!");
+    EXPECT_EQ(labelText(kIdTitle), "Error in loading audio file!");
+
+    w.listView->clickedRow = 2;
+    w.onCommand(kNewItem);
+    EXPECT_EQ(labelText(kIdTitle), "Unsupport audio type!");
+}
+
+TEST_F(PlayerTest, CdRowWithoutADiscStreamPlaysNothing) {
+    MainWindow& w = window();
+    w.addRow("Track-00", 250, 1000, "CDROM");
+    w.listView->SelectRow(0);
+    w.onCommand(kIdPlay);
+    EXPECT_EQ(status(), "Playing");
+    EXPECT_TRUE(messages->texts().empty());
+    EXPECT_EQ(w.loadCdTrack("Track-07"), 0);
+    EXPECT_EQ(w.loadCdTrack(""), 0);
+}
+
+TEST_F(PlayerTest, VolumeSliderSetsBothChannels) {
+    MainWindow& w = window();
+    w.volumeSlider->setValue(0);
+    EXPECT_EQ(w.volume, 0);
+    w.volumeSlider->setValue(65535);
+    EXPECT_EQ(w.volume, 65535);
+    // The position slider is not a seek control.
+    addWaves(1, 3.0);
+    w.onCommand(kIdPlay);
+    w.positionSlider->setValue(90);
+    QTest::qWait(250);
+    EXPECT_LT(w.positionSlider->value(), 20);
+}
+
+TEST_F(PlayerTest, Mp3AndWaveRowsPlayInSequence) {
+    if (!haveFfmpeg()) {
+        GTEST_SKIP() << "ffmpeg is not installed";
+    }
+    const std::string mp3 = dir.file("tone.mp3");
+    ASSERT_TRUE(writeMp3(mp3, 0.5));
+    const std::string upper = dir.file("TONE2.MP3");
+    ASSERT_TRUE(writeMp3(upper, 2.2));
+    const std::string wave = dir.file("last.wav");
+    writeWave(wave, 0.7);
+    chooseFiles({mp3, upper, wave});
+    MainWindow& w = window();
+    w.onCommand(kIdAddFiles);
+    ASSERT_EQ(rowCount(), 3);
+    EXPECT_EQ(row(0, 2), "00:00");
+    EXPECT_EQ(row(1, 1), "TONE2.MP3");
+    EXPECT_EQ(row(1, 2), "00:02");
+
+    w.listView->clickedRow = 1;
+    w.onCommand(kNewItem);
+    EXPECT_EQ(labelText(kIdTitle), "TONE2.MP3");
+    EXPECT_EQ(labelText(kIdTime), "00:02");
+    std::vector<int> visited;
+    ASSERT_TRUE(runUntil([&] { return w.currentIndex == 2 && status() == "Stopped"; }, visited, 8000));
+    EXPECT_EQ(visited, (std::vector<int>{1, 2}));
+    EXPECT_TRUE(messages->texts().empty());
+}

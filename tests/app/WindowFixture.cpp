@@ -1,0 +1,62 @@
+#include "WindowFixture.h"
+
+#include <QComboBox>
+
+namespace window_test {
+
+QApplication& application() {
+    static int argc = 1;
+    static char name[] = "test_app";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
+}
+
+namespace {
+// The application must exist before the first widget, whatever the order of
+// the tests.
+struct ApplicationEnvironment : ::testing::Environment {
+    void SetUp() override { application(); }
+};
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
+} // namespace
+
+void WindowTest::SetUp() {
+    application();
+    messages = std::make_unique<testing_support::MessageRecorder>(MessageAnswer::Ok);
+    previousHandler = setOpenFilesHandler([this](const OpenFilesRequest& request) {
+        lastRequest = request;
+        auto chosen = std::move(nextChoice);
+        nextChoice.clear();
+        return chosen;
+    });
+}
+
+void WindowTest::TearDown() {
+    win.reset();
+    QCoreApplication::processEvents();
+    setOpenFilesHandler(previousHandler);
+    messages.reset();
+}
+
+MainWindow& WindowTest::window() {
+    if (!win) {
+        win = std::make_unique<MainWindow>(ProgramFiles::inDirectory(dir.path().string()));
+    }
+    return *win;
+}
+
+void WindowTest::chooseFiles(std::vector<std::string> paths) { nextChoice = std::move(paths); }
+
+std::string WindowTest::labelText(int id) {
+    auto* label = qobject_cast<QLabel*>(window().control(id));
+    return label ? label->text().toStdString() : std::string("<missing>");
+}
+
+std::string WindowTest::row(int index, int column) {
+    return window().listView->GetItemText(index, column);
+}
+
+int WindowTest::rowCount() { return window().listView->GetItemCount(); }
+
+} // namespace window_test
