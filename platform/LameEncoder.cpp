@@ -200,7 +200,8 @@ BeResult EncoderLibrary::beInitStream(const BeConfig* config, uint32_t* samplesP
                 api->lame_set_VBR_mean_bitrate_kbps(gf, int(c.vbrAbrBps / 1000));
             } else {
                 api->lame_set_VBR(gf, vbr_default);
-                api->lame_set_VBR_q(gf, std::clamp(c.vbrQuality, 0, 9));
+                int vbrQuality = c.vbrQuality; // copied: a packed field cannot be bound
+                api->lame_set_VBR_q(gf, std::clamp(vbrQuality, 0, 9));
             }
             api->lame_set_VBR_min_bitrate_kbps(gf, int(bitrate));
             if (c.maxBitrate > 0) {

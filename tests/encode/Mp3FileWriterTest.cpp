@@ -76,15 +76,15 @@ TEST_P(Mp3BitrateChoice, PicksNearestListedBitrateAndVariant) {
     WaveFormat f = pcmFormat(c.channels, c.rate, 16);
     EXPECT_EQ(c.bitrate, Mp3FileWriter::chooseBitrate(f));
     BeConfig config = Mp3FileWriter::makeConfig(f);
-    ASSERT_EQ(c.kind, config.configKind);
+    ASSERT_EQ(c.kind, unsigned(config.configKind));
     if (c.kind == kBeConfigMp3) {
-        EXPECT_EQ(c.rate, config.format.mp3.sampleRate);
-        EXPECT_EQ(c.mode, config.format.mp3.mode);
-        EXPECT_EQ(c.bitrate, config.format.mp3.bitrate);
+        EXPECT_EQ(c.rate, unsigned(config.format.mp3.sampleRate));
+        EXPECT_EQ(unsigned(c.mode), unsigned(config.format.mp3.mode));
+        EXPECT_EQ(c.bitrate, unsigned(config.format.mp3.bitrate));
     } else {
-        EXPECT_EQ(c.rate, config.format.lhv1.sampleRate);
-        EXPECT_EQ(c.mode, config.format.lhv1.mode);
-        EXPECT_EQ(c.bitrate, config.format.lhv1.bitrate);
+        EXPECT_EQ(c.rate, unsigned(config.format.lhv1.sampleRate));
+        EXPECT_EQ(unsigned(c.mode), unsigned(config.format.lhv1.mode));
+        EXPECT_EQ(c.bitrate, unsigned(config.format.lhv1.bitrate));
     }
 }
 
