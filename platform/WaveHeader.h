@@ -38,6 +38,7 @@ constexpr int kWaveNoMemory = 7;
 constexpr int kWaveInvalidParam = 11;
 constexpr int kWaveUnprepared = 34;     // header not prepared
 constexpr int kWaveStillPlaying = 33;   // header still queued
+constexpr int kWaveBadFormat = 32;      // a format the device cannot take
 
 // size is the header size the caller believes in (32 in the classic API);
 // any size is accepted. Each returns kWaveOk or an error code.
