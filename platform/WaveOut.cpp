@@ -1,6 +1,7 @@
 #include "platform/WaveOut.h"
 
 #include "engine/WaveFormat.h"
+#include "platform/SdlAudio.h"
 
 #include <SDL.h>
 
@@ -41,25 +42,9 @@ struct WaveOutPort {
 
 namespace {
 
-std::mutex sdlMutex;   // SDL's audio initialisation, device open and close
-bool sdlReady = false; // Guarded by sdlMutex
-
 // The port whose notifier runs on this thread, if any: reset and close wait
 // for the notifier and must not be called from it.
 thread_local WaveOutPort* notifierPort = nullptr;
-
-bool ensureAudio() {
-    // Caller holds sdlMutex.
-    if (sdlReady) {
-        return true;
-    }
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        std::fprintf(stderr, "Velumo: cannot initialise audio: %s\n", SDL_GetError());
-        return false;
-    }
-    sdlReady = true;
-    return true;
-}
 
 // Scales the whole samples of a stretch of output that starts on a frame
 // boundary. Channel 0 takes the left volume, channel 1 the right, the
@@ -247,8 +232,8 @@ int waveOutOpen(WaveOutHandle* handle, const WaveFormat* format, WaveOutCallback
         return kWaveBadFormat;
     }
     {
-        std::lock_guard lock(sdlMutex);
-        if (!ensureAudio()) {
+        std::lock_guard lock(sdlAudioMutex());
+        if (!sdlAudioReadyLocked()) {
             delete port;
             return kWaveBadDevice;
         }
@@ -265,7 +250,7 @@ int waveOutOpen(WaveOutHandle* handle, const WaveFormat* format, WaveOutCallback
     try {
         port->notifier = std::thread(runNotifier, port);
     } catch (const std::system_error&) {
-        std::lock_guard lock(sdlMutex);
+        std::lock_guard lock(sdlAudioMutex());
         SDL_CloseAudioDevice(port->device);
         delete port;
         return kWaveNoMemory;
@@ -354,7 +339,7 @@ int waveOutClose(WaveOutHandle handle) {
     }
     {
         // Waits for SDL's audio thread to finish its last period.
-        std::lock_guard lock(sdlMutex);
+        std::lock_guard lock(sdlAudioMutex());
         SDL_CloseAudioDevice(handle->device);
     }
     handle->wake.notify_one();
@@ -385,7 +370,5 @@ int waveOutGetVolume(WaveOutHandle handle, uint32_t* volume) {
 }
 
 const char* waveOutDriverName() {
-    std::lock_guard lock(sdlMutex);
-    const char* name = sdlReady ? SDL_GetCurrentAudioDriver() : nullptr;
-    return name ? name : "";
+    return sdlAudioDriverName();
 }

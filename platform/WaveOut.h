@@ -20,8 +20,6 @@
 
 struct WaveFormat; // the 18-byte format record (engine/WaveFormat.h)
 
-constexpr int kWaveBadFormat = 32; // a format the device cannot play
-
 constexpr unsigned kMmWomOpen = 955;  // the device was opened
 constexpr unsigned kMmWomClose = 956; // the device is closing; the last message
 constexpr unsigned kMmWomDone = 957;  // param1: the WaveHeader* that finished
