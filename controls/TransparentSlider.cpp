@@ -15,12 +15,12 @@ TransparentSlider::~TransparentSlider() = default;
 
 void TransparentSlider::takeSnapshot() {
     snapshotTaken = true;
+    snapshot = QPixmap(size());
+    snapshot.fill(palette().color(QPalette::Window));
     QWidget* parent = parentWidget();
     if (parent == nullptr) {
         return;
     }
-    snapshot = QPixmap(size());
-    snapshot.fill(palette().color(QPalette::Window));
     // Only the parent's own painting: with DrawChildren the parent would paint
     // this control again from inside its own paint.
     parent->render(&snapshot, QPoint(), QRegion(geometry()), QWidget::DrawWindowBackground);

@@ -48,7 +48,7 @@ Qt::Alignment labelAlignment(uint32_t style) {
 void TemplateBuilder::installFontSubstitutes() {
     static const bool done = [] {
         QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans Condensed"));
-        QFont::insertSubstitution(QStringLiteral("System"), QStringLiteral("DejaVu Sans"));
+        QFont::insertSubstitution(QStringLiteral("System"), QStringLiteral("DejaVu Sans Condensed"));
         return true;
     }();
     (void)done;
@@ -58,7 +58,10 @@ TemplateBuilder::TemplateBuilder(const DialogTemplate& dialog) : source(dialog) 
     installFontSubstitutes();
     templateFont = QFont(QString::fromStdString(dialog.fontName), dialog.fontPoints);
     if (dialog.fontName == "System") {
-        templateFont.setBold(true);
+        // The classic system font has base units of 8 x 16; DejaVu Sans
+        // Condensed at 14 pixels measures the same, so the dialogs keep their
+        // proportions.
+        templateFont.setPixelSize(14 * dialog.fontPoints / 10);
     }
     base = measureBaseUnits(templateFont);
 }

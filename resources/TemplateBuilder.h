@@ -30,7 +30,7 @@ public:
     explicit TemplateBuilder(const DialogTemplate& dialog);
 
     // Font substitutes for the template fonts that Linux does not have
-    // ("MS Sans Serif" -> "DejaVu Sans Condensed", "System" -> "DejaVu Sans").
+    // ("MS Sans Serif" and "System" -> "DejaVu Sans Condensed").
     // Called by the constructor; idempotent.
     static void installFontSubstitutes();
 

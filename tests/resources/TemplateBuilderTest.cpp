@@ -31,6 +31,8 @@ std::unique_ptr<QWidget> buildDialog(int id) {
 TEST(TemplateBuilder, TemplateFontGivesTheClassicBaseUnits) {
     TemplateBuilder builder(*findDialogTemplate(kMainDialog));
     EXPECT_EQ(builder.baseUnits(), QSize(6, 13));
+    TemplateBuilder convert(*findDialogTemplate(kConvertDialog));
+    EXPECT_EQ(convert.baseUnits(), QSize(8, 16));
 }
 
 TEST(TemplateBuilder, MainDialogHasEveryControlWithItsIdAndText) {
