@@ -19,20 +19,23 @@ ffmpeg -nostdin -v error -y -f lavfi \
     -i "aevalsrc=0.4*sin(2*PI*(440+100*sin(t/7))*t)|0.3*sin(2*PI*660*t)+0.05*random(0)-0.025:s=44100:d=600" \
     -c:a libmp3lame -b:a 192k "$mp3"
 
+# Each run prints "elapsed user" in seconds; the run with the least elapsed
+# time counts. On a busy machine the user CPU time is the steadier figure.
 best() { sort -n | head -n 1; }
 time_of() {
-    local start end
-    start=$(date +%s.%N)
-    "$@" >/dev/null 2>&1
-    end=$(date +%s.%N)
-    echo "$end - $start" | bc
+    /usr/bin/time -f "%e %U" -o "$work/time" "$@" >/dev/null 2>&1
+    cat "$work/time"
 }
 
 ours=$(for i in 1 2 3; do time_of "$bench" "$mp3"; done | best)
 theirs=$(for i in 1 2 3; do time_of ffmpeg -nostdin -v error -i "$mp3" -f null -; done | best)
 mixer=$(for i in 1 2 3; do time_of "$bench" "$mp3" --convert 22050; done | best)
 
-printf 'WmaStream decode:               %6.3f s\n' "$ours"
-printf 'ffmpeg -i file.mp3 -f null -:   %6.3f s\n' "$theirs"
-printf 'WmaStream + ConversionStream:   %6.3f s (mono 22050 Hz)\n' "$mixer"
-printf 'ratio ffmpeg / WmaStream:       %6.2f (above 1: WmaStream is faster)\n' "$(echo "$theirs / $ours" | bc -l)"
+read -r ours_e ours_u <<<"$ours"
+read -r theirs_e theirs_u <<<"$theirs"
+read -r mixer_e mixer_u <<<"$mixer"
+printf 'WmaStream decode:               %6.2f s elapsed, %6.2f s user\n' "$ours_e" "$ours_u"
+printf 'ffmpeg -i file.mp3 -f null -:   %6.2f s elapsed, %6.2f s user\n' "$theirs_e" "$theirs_u"
+printf 'WmaStream + ConversionStream:   %6.2f s elapsed, %6.2f s user (mono 22050 Hz)\n' "$mixer_e" "$mixer_u"
+printf 'ratio ffmpeg / WmaStream:       %6.2f elapsed, %6.2f user (above 1: WmaStream is faster)\n' \
+    "$(echo "$theirs_e / $ours_e" | bc -l)" "$(echo "$theirs_u / $ours_u" | bc -l)"

@@ -230,8 +230,8 @@ bool AcmStreamState::configureResampler(AVSampleFormat inFormat, int inChannels,
         inRate > static_cast<int>(kMaxRate)) {
         return false;
     }
-    AVChannelLayout inLayout;
-    AVChannelLayout outLayout;
+    AVChannelLayout inLayout{};
+    AVChannelLayout outLayout{};
     av_channel_layout_default(&inLayout, inChannels);
     av_channel_layout_default(&outLayout, outChannels);
     bool ok = swr_alloc_set_opts2(&swr, &outLayout, outFormat, outRate, &inLayout, inFormat, inRate,

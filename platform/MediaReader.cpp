@@ -171,8 +171,8 @@ bool MediaReader::State::convert(const AVFrame* decoded, std::vector<uint8_t>& o
         if (inChannels < 1 || decoded->sample_rate < 1) {
             return false;
         }
-        AVChannelLayout inLayout;
-        AVChannelLayout outLayout;
+        AVChannelLayout inLayout{};
+        AVChannelLayout outLayout{};
         if (av_channel_layout_copy(&inLayout, &decoded->ch_layout) < 0) {
             return false;
         }
