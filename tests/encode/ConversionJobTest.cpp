@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <sched.h>
 #include <cstring>
 #include <thread>
 
@@ -110,9 +111,10 @@ TEST(ConversionJob, Mp3TargetIsA32KbitMonoFileWithTag) {
     EXPECT_EQ(ConversionJob::WriterKind::Mp3, job.ActiveWriter());
     ASSERT_EQ(ConversionJob::Result::Completed, job.RunHere());
     std::string out = dir.file("OUT.MP3");
-    EXPECT_EQ("22050", probeStream(out, "sample_rate"));
-    EXPECT_EQ("1", probeStream(out, "channels"));
-    EXPECT_EQ("32000", probeStream(out, "bit_rate"));
+    auto info = probeFile(out);
+    EXPECT_EQ("22050", info["sample_rate"]);
+    EXPECT_EQ("1", info["channels"]);
+    EXPECT_EQ("32000", info["bit_rate"]);
     auto file = readFileBytes(out);
     ASSERT_GT(file.size(), 128u);
     EXPECT_EQ(0, std::memcmp(file.data() + file.size() - 128, "TAG", 3));
@@ -149,9 +151,11 @@ TEST(ConversionJob, StartReportsCompletionOnceThroughCallbackAndCommand) {
     ConversionJob job(22050);
     ASSERT_TRUE(job.LoadSource(source));
     ASSERT_TRUE(job.SetTarget(dir.file("out.wav")));
+    std::atomic<int> policy{-1};
     ASSERT_TRUE(job.Start(
         [&](ConversionJob::Result r) {
             seen = r;
+            policy = sched_getscheduler(0);
             ++calls;
         },
         &target));
@@ -161,12 +165,14 @@ TEST(ConversionJob, StartReportsCompletionOnceThroughCallbackAndCommand) {
     EXPECT_EQ(1, calls.load());
     EXPECT_EQ(ConversionJob::Result::Completed, seen.load());
     EXPECT_EQ((std::vector<int>{kEncodeOver}), target.posted());
+    EXPECT_EQ(SCHED_IDLE, policy.load()); // the worker yields to everything else
 }
 
 TEST(ConversionJob, StopInTheMiddleLeavesAValidShorterWave) {
     TempDir dir;
-    std::string source = writeWave(dir, "long.wav", 2, 44100, 60.0);
+    std::string source = writeWave(dir, "long.wav", 2, 44100, 20.0);
     ConversionJob job(22050);
+    job.SetIdlePriority(false); // an idle worker may starve on a busy machine
     ASSERT_TRUE(job.LoadSource(source));
     ASSERT_TRUE(job.SetTarget(dir.file("out.wav")));
     ASSERT_TRUE(job.Start());
@@ -182,7 +188,7 @@ TEST(ConversionJob, StopInTheMiddleLeavesAValidShorterWave) {
     EXPECT_EQ(file.size(), size_t(n) + 44);
     EXPECT_EQ(n + 36, u32At(file, 4));
     EXPECT_GT(n, 0u);
-    EXPECT_LT(n, 60u * 44100);
+    EXPECT_LT(n, 20u * 44100);
 }
 
 TEST(ConversionJob, StopBeforeTheLoopWritesNothing) {
@@ -228,6 +234,7 @@ TEST(ConversionJob, SeveralJobsRunAtOnceWithTheirOwnWriters) {
     for (int i = 0; i < 4; ++i) {
         std::string source = writeWave(dir, "in" + std::to_string(i) + ".wav", 2, 44100, seconds[i]);
         auto job = std::make_unique<ConversionJob>(11025);
+        job->SetIdlePriority(false);
         ASSERT_TRUE(job->LoadSource(source));
         ASSERT_TRUE(job->SetTarget(dir.file("out" + std::to_string(i) + ".wav")));
         jobs.push_back(std::move(job));

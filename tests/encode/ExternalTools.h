@@ -2,9 +2,11 @@
 // Runs the independent tools (ffprobe, ffmpeg, sox) that tests use to read
 // back what Velumo wrote.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <sys/wait.h>
 #include <vector>
@@ -47,14 +49,28 @@ inline std::string shellQuoted(const std::string& path) {
     return q + "'";
 }
 
-// One ffprobe field of the first audio stream (e.g. "sample_rate").
-inline std::string probeStream(const std::string& path, const std::string& field) {
-    std::string out = runCommand("ffprobe -v error -select_streams a:0 -show_entries stream=" + field +
-                                 " -of default=nw=1:nk=1 " + shellQuoted(path) + " 2>/dev/null");
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) {
-        out.pop_back();
+// The first audio stream's fields and the container's tags in one ffprobe
+// run: "sample_rate", "channels", "channel_layout", "bit_rate",
+// "codec_name", and "TAG:title" and the like.
+inline std::map<std::string, std::string> probeFile(const std::string& path) {
+    std::string out = runCommand(
+        "ffprobe -v error -select_streams a:0 -show_entries "
+        "stream=codec_name,sample_rate,channels,channel_layout,bit_rate:format_tags "
+        "-of default=nw=1 " + shellQuoted(path) + " 2>/dev/null");
+    std::map<std::string, std::string> fields;
+    size_t start = 0;
+    while (start < out.size()) {
+        size_t end = out.find('\n', start);
+        if (end == std::string::npos) {
+            end = out.size();
+        }
+        std::string line = out.substr(start, end - start);
+        if (size_t eq = line.find('='); eq != std::string::npos) {
+            fields.emplace(line.substr(0, eq), line.substr(eq + 1));
+        }
+        start = end + 1;
     }
-    return out;
+    return fields;
 }
 
 // The file decoded by ffmpeg to 16-bit mono at the given rate.
@@ -69,12 +85,14 @@ inline std::vector<int16_t> decodeMono(const std::string& path, uint32_t rate) {
 }
 
 // The best normalised correlation of b against a over lags 0..maxLag (b
-// delayed against a), computed on the overlap.
+// delayed against a), computed on the overlap, or on its first `window`
+// samples when that is shorter.
 inline double bestCorrelation(const std::vector<int16_t>& a, const std::vector<int16_t>& b,
-                              size_t maxLag, size_t* bestLagOut = nullptr) {
+                              size_t maxLag, size_t* bestLagOut = nullptr,
+                              size_t window = SIZE_MAX) {
     double best = -1.0;
     for (size_t lag = 0; lag <= maxLag && lag < b.size(); ++lag) {
-        size_t n = std::min(a.size(), b.size() - lag);
+        size_t n = std::min({a.size(), b.size() - lag, window});
         double ab = 0, aa = 0, bb = 0;
         for (size_t i = 0; i < n; ++i) {
             double x = a[i], y = b[i + lag];

@@ -272,16 +272,16 @@ TEST(Mp3FileWriter, OutputDecodesWithExpectedRateModeBitrateAndTag) {
         SCOPED_TRACE(c.rate);
         std::string path = writeMp3(dir, "c" + std::to_string(c.rate) + ".mp3",
                                     pcmFormat(c.channels, c.rate, 16),
-                                    sineSamples(c.rate, c.channels, c.rate * 2));
-        EXPECT_EQ("mp3", probeStream(path, "codec_name"));
-        EXPECT_EQ(std::to_string(c.rate), probeStream(path, "sample_rate"));
-        EXPECT_EQ(c.layout, probeStream(path, "channel_layout"));
-        EXPECT_EQ(c.bitRate, probeStream(path, "bit_rate"));
-        std::string tags = runCommand("ffprobe -v error -show_entries format_tags=title,artist,album,track "
-                                      "-of default=nw=1 " + shellQuoted(path));
-        EXPECT_NE(std::string::npos, tags.find("artist=Unknown artist")) << tags;
-        EXPECT_NE(std::string::npos, tags.find("album=Unknown album")) << tags;
-        EXPECT_NE(std::string::npos, tags.find("title=" + path.substr(0, 30))) << tags;
+                                    sineSamples(c.rate, c.channels, c.rate));
+        auto info = probeFile(path);
+        EXPECT_EQ("mp3", info["codec_name"]);
+        EXPECT_EQ(std::to_string(c.rate), info["sample_rate"]);
+        EXPECT_EQ(c.layout, info["channel_layout"]);
+        EXPECT_EQ(c.bitRate, info["bit_rate"]);
+        EXPECT_EQ("Unknown artist", info["TAG:artist"]);
+        EXPECT_EQ("Unknown album", info["TAG:album"]);
+        EXPECT_EQ(path.substr(0, 30), info["TAG:title"]);
+        EXPECT_EQ("1", info["TAG:track"]);
     }
 }
 
@@ -292,12 +292,12 @@ TEST(Mp3FileWriter, ResampledRatesStillDecode) {
     for (uint32_t rate : {33075u, 132300u}) {
         SCOPED_TRACE(rate);
         std::string path = writeMp3(dir, "r" + std::to_string(rate) + ".mp3", pcmFormat(1, rate, 16),
-                                    sineSamples(rate, 1, rate));
-        std::string decodedRate = probeStream(path, "sample_rate");
+                                    sineSamples(rate, 1, rate / 2));
+        std::string decodedRate = probeFile(path)["sample_rate"];
         ASSERT_FALSE(decodedRate.empty());
         EXPECT_LE(std::stoul(decodedRate), rate);
         auto decoded = decodeMono(path, rate);
-        EXPECT_NEAR(double(rate), double(decoded.size()), rate * 0.1);
+        EXPECT_NEAR(rate / 2.0, double(decoded.size()), rate * 0.1);
     }
 }
 
@@ -309,5 +309,7 @@ TEST(Mp3FileWriter, DecodedAudioMatchesTheInput) {
     std::string path = writeMp3(dir, "sine.mp3", pcmFormat(1, 22050, 16), samples);
     auto decoded = decodeMono(path, 22050);
     ASSERT_GT(decoded.size(), samples.size() / 2);
-    EXPECT_GT(bestCorrelation(samples, decoded, 3000), 0.98);
+    // The decoder keeps the encoder's delay (about 1100 samples): search for
+    // it over a window of a few thousand samples.
+    EXPECT_GT(bestCorrelation(samples, decoded, 2500, nullptr, 6000), 0.98);
 }
