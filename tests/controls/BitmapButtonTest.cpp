@@ -1,12 +1,26 @@
 #include "app/BitmapButton.h"
 #include "resources/Images.h"
 
+#include <QApplication>
+#include <QDesktopServices>
+#include <QMenu>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
 #include <memory>
+
+// Receives the URLs that the desktop services would open.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void openUrl(const QUrl& url) { urls << url; }
+};
 
 namespace {
 
@@ -237,3 +251,44 @@ TEST_F(BitmapButtonTest, SizeToContentFitsTheImage) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(BitmapButtonTest, LinkTargetOpensOnClickAndTheCommandStillArrives) {
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler("https", &catcher, "openUrl");
+    button->setLinkTarget("https://example.org/velumo");
+    QSignalSpy commands(button, &OwnerDrawButton::command);
+    QTest::mouseClick(button, Qt::LeftButton, {}, centre());
+    QDesktopServices::unsetUrlHandler("https");
+    ASSERT_EQ(catcher.urls.size(), 1);
+    EXPECT_EQ(catcher.urls[0], QUrl("https://example.org/velumo"));
+    EXPECT_EQ(commands.count(), 1);
+}
+
+TEST_F(BitmapButtonTest, ArrowStripOpensTheMenuInsteadOfClicking) {
+    QMenu menu;
+    menu.addAction("first");
+    button->resize(60, 26);
+    button->setStyleFlags(BitmapButton::kFlat | BitmapButton::kDropDownArrow);
+    button->setPopupMenu(&menu);
+    QSignalSpy commands(button, &OwnerDrawButton::command);
+    bool menuShown = false;
+    QTimer::singleShot(50, [&] {
+        menuShown = QApplication::activePopupWidget() == &menu;
+        menu.close();
+    });
+    QTest::mousePress(button, Qt::LeftButton, {}, QPoint(55, 13));
+    EXPECT_TRUE(menuShown);
+    EXPECT_FALSE(button->isPressedDown());
+    QTest::mouseRelease(button, Qt::LeftButton, {}, QPoint(55, 13));
+    EXPECT_EQ(commands.count(), 0);
+
+    // Outside the strip the button is an ordinary button.
+    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(10, 13));
+    EXPECT_EQ(commands.count(), 1);
+}
+
+} // namespace
+
+#include "BitmapButtonTest.moc"
