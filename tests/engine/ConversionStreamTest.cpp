@@ -164,7 +164,7 @@ TEST(ConversionStreamTest, BufferByBufferMatchesOneShotConversion) {
         {pcmFormat(2, 48000, 16), pcmFormat(1, 11025, 16)},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.from.nSamplesPerSec);
+        SCOPED_TRACE(uint32_t{c.from.nSamplesPerSec});
         std::vector<uint8_t> bytes = toBytes(sineSamples(c.from.nSamplesPerSec, c.from.nChannels,
                                                          c.from.nSamplesPerSec * 2 + 123, 997.0));
         std::vector<uint8_t> once = convertAtOnce(c.from, bytes, c.to);
@@ -373,7 +373,7 @@ TEST(AudioConverterTest, SizeQueryBoundsEveryConvertCall) {
         {pcmFormat(6, 48000, 32), pcmFormat(1, 44100, 16)},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.to.nSamplesPerSec);
+        SCOPED_TRACE(uint32_t{c.to.nSamplesPerSec});
         AcmStream stream = nullptr;
         ASSERT_EQ(acmStreamOpen(&stream, &c.from, &c.to, 0), kAcmOk);
         std::vector<uint8_t> src(40000, 0x11);

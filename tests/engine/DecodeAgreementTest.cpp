@@ -98,7 +98,7 @@ TEST_F(DecodeAgreement, CompressedWaveDecodesExactlyAsTheFfmpegTool) {
         SCOPED_TRACE(c.name);
         WaveStream wave;
         ASSERT_TRUE(wave.LoadWave(path(c).c_str()));
-        ASSERT_EQ(wave.GetFormat()->wFormatTag, c.tag);
+        ASSERT_EQ(+wave.GetFormat()->wFormatTag, c.tag);
         ConversionStream conversion;
         conversion.SetSource(&wave);
         ASSERT_NE(conversion.converter, nullptr);

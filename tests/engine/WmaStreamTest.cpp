@@ -105,10 +105,10 @@ TEST_F(WmaStreamFiles, DecodedPcmMatchesTheFfmpegToolSampleForSample) {
         WmaStream stream;
         ASSERT_GE(stream.Open(m.path.c_str()), 0);
         const WaveFormat* format = stream.GetFormat();
-        EXPECT_EQ(format->wFormatTag, 1);
-        EXPECT_EQ(format->wBitsPerSample, 16);
-        EXPECT_EQ(format->nChannels, m.name == "mono22.mp3" ? 1 : 2);
-        EXPECT_EQ(format->nSamplesPerSec, m.name == "mono22.mp3" ? 22050u : 44100u);
+        EXPECT_EQ(+format->wFormatTag, 1);
+        EXPECT_EQ(+format->wBitsPerSample, 16);
+        EXPECT_EQ(+format->nChannels, m.name == "mono22.mp3" ? 1 : 2);
+        EXPECT_EQ(uint32_t{format->nSamplesPerSec}, m.name == "mono22.mp3" ? 22050u : 44100u);
         EXPECT_EQ(stream.requestSize, tenthOfSecondBytes(*format));
 
         const std::vector<int16_t>& reference = m.reference;
