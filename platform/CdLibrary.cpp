@@ -5,8 +5,12 @@
 #include <cdio/paranoia/cdda.h>
 #include <cdio/paranoia/paranoia.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <map>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -14,14 +18,20 @@
 #include <vector>
 
 struct CdHandleState {
+    std::string path;          // the image file or the device
     CdIo_t* cdio = nullptr;
     bool isImage = false;
+    // Identity of an image's files when it was opened (size, time, inode of
+    // the sheet and of the data file it names).
+    std::vector<struct stat> files;
+    std::chrono::steady_clock::time_point parkedAt;
     lsn_t leadOut = 0;         // first frame past the disc's last track
     uint32_t overlapFrames = 0;
     uint32_t compareFrames = 0;
     // The jitter-correcting reader, made on the first read that needs it.
     cdrom_drive_t* drive = nullptr;
     cdrom_paranoia_t* paranoia = nullptr;
+    lsn_t paranoiaNext = -1;   // where the reader stands; -1 before its first read
 };
 
 namespace {
@@ -39,6 +49,87 @@ std::mutex& layerMutex() {
 std::vector<std::string> images;   // guarded by layerMutex
 std::vector<std::string> devices;  // as of the last GetCDList; guarded by layerMutex
 std::atomic<CdReadMethod> readMethod{CdReadMethod::Automatic};
+
+void destroyHandle(CdHandleState* h) {
+    if (h->paranoia) {
+        cdio_paranoia_free(h->paranoia);
+    }
+    if (h->drive) {
+        cdio_cddap_close_no_free_cdio(h->drive);
+    }
+    cdio_destroy(h->cdio);
+    delete h;
+}
+
+// Closed handles kept open for the next handle on the same drive. A reader
+// opens a handle for every few frames; reopening means parsing an image's
+// sheet, or a device's set-up and a cold jitter-correction cache, each time.
+// A parked handle is reused only while its disc is unchanged: an image whose
+// files have the identity they had when it was opened, a device that reports
+// no media change. Handles parked for long are closed, so that an idle
+// device is not held open. Guarded by layerMutex.
+constexpr size_t kParkedPerDrive = 2;
+constexpr auto kParkedLife = std::chrono::seconds(2);
+struct HandlePool {
+    std::map<std::string, std::vector<CdHandleState*>> parked;
+    ~HandlePool() { clear([](const CdHandleState*) { return true; }); }
+    template <typename Pred>
+    void clear(Pred drop) {
+        for (auto& [path, list] : parked) {
+            auto keep = std::partition(list.begin(), list.end(),
+                                       [&](const CdHandleState* h) { return !drop(h); });
+            for (auto it = keep; it != list.end(); ++it) {
+                destroyHandle(*it);
+            }
+            list.erase(keep, list.end());
+        }
+    }
+};
+HandlePool& pool() {
+    static HandlePool handles;
+    return handles;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+std::vector<struct stat> imageFiles(CdIo_t* cdio, const std::string& path) {
+    std::vector<struct stat> out;
+    std::vector<std::string> names{path};
+    if (const char* source = cdio_get_arg(cdio, "source")) {
+        names.emplace_back(source);
+    }
+    for (const auto& name : names) {
+        struct stat st {};
+        if (::stat(name.c_str(), &st) == 0) {
+            out.push_back(st);
+        }
+    }
+    return out;
+}
+
+bool discUnchanged(CdHandleState* h) {
+    if (!h->isImage) {
+        return cdio_get_media_changed(h->cdio) == 0;
+    }
+    std::vector<struct stat> now = imageFiles(h->cdio, h->path);
+    if (now.size() != h->files.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < now.size(); ++i) {
+        if (!sameFile(now[i], h->files[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void dropStale() {
+    const auto now = std::chrono::steady_clock::now();
+    pool().clear([&](const CdHandleState* h) { return now - h->parkedAt > kParkedLife; });
+}
 
 // The library's default handler ends the process on an error message (a file
 // that is not a CUE sheet is enough); Velumo reports failures by result and
@@ -191,7 +282,12 @@ bool readJitterCorrected(CdHandleState& h, lsn_t first, uint32_t frames, uint8_t
     if (!h.paranoia && !openJitterReader(h)) {
         return false;
     }
-    cdio_paranoia_seek(h.paranoia, first, SEEK_SET);
+    // A seek throws away what the reader has verified and makes it warm up
+    // again; a read that continues the previous one needs none.
+    if (first != h.paranoiaNext) {
+        cdio_paranoia_seek(h.paranoia, first, SEEK_SET);
+    }
+    h.paranoiaNext = -1;
     for (uint32_t i = 0; i < frames; ++i) {
         int16_t* frame = cdio_paranoia_read_limited(h.paranoia, nullptr, kJitterRetries);
         if (!frame) {
@@ -199,6 +295,7 @@ bool readJitterCorrected(CdHandleState& h, lsn_t first, uint32_t frames, uint8_t
         }
         std::memcpy(out + static_cast<size_t>(i) * kCdFrameBytes, frame, kCdFrameBytes);
     }
+    h.paranoiaNext = first + static_cast<lsn_t>(frames);
     return true;
 }
 
@@ -278,6 +375,16 @@ CdHandle GetCDHandle(const CdHandleRequest* request) {
     } else {
         return nullptr;
     }
+    dropStale();
+    auto& parked = pool().parked[path];
+    while (!parked.empty()) {
+        CdHandleState* h = parked.back();
+        parked.pop_back();
+        if (h->isImage == isImage && discUnchanged(h)) {
+            return h;
+        }
+        destroyHandle(h);
+    }
     CdIo_t* cdio = cdio_open(path.c_str(), isImage ? imageDriver(path) : DRIVER_DEVICE);
     if (!cdio) {
         return nullptr;
@@ -287,8 +394,14 @@ CdHandle GetCDHandle(const CdHandleRequest* request) {
         cdio_destroy(cdio);
         return nullptr;
     }
+    handle->path = path;
     handle->cdio = cdio;
     handle->isImage = isImage;
+    if (isImage) {
+        handle->files = imageFiles(cdio, path);
+    } else {
+        cdio_get_media_changed(cdio); // starts the change count from now
+    }
     lsn_t leadOut = cdio_get_track_lsn(cdio, CDIO_CDROM_LEADOUT_TRACK);
     handle->leadOut = leadOut == CDIO_INVALID_LSN ? 0 : leadOut;
     return handle;
@@ -298,13 +411,18 @@ uint32_t ModifyCDParms(CdHandle handle, uint32_t parameter, uint32_t value) {
     if (!handle) {
         return kCdError;
     }
+    uint32_t* setting = nullptr;
     if (parameter == kCdParmOverlap) {
-        handle->overlapFrames = value;
+        setting = &handle->overlapFrames;
     } else if (parameter == kCdParmCompare) {
-        handle->compareFrames = value;
+        setting = &handle->compareFrames;
     } else {
         return kCdError;
     }
+    if (*setting == value) {
+        return kCdOk;
+    }
+    *setting = value;
     if (handle->paranoia) {
         // Settings apply to reads that follow: start a new reader with them.
         std::lock_guard<std::mutex> lock(layerMutex());
@@ -312,6 +430,7 @@ uint32_t ModifyCDParms(CdHandle handle, uint32_t parameter, uint32_t value) {
         cdio_cddap_close_no_free_cdio(handle->drive);
         handle->paranoia = nullptr;
         handle->drive = nullptr;
+        handle->paranoiaNext = -1;
     }
     return kCdOk;
 }
@@ -393,14 +512,14 @@ void CloseCDHandle(CdHandle handle) {
         return;
     }
     std::lock_guard<std::mutex> lock(layerMutex());
-    if (handle->paranoia) {
-        cdio_paranoia_free(handle->paranoia);
+    dropStale();
+    auto& parked = pool().parked[handle->path];
+    if (parked.size() < kParkedPerDrive) {
+        handle->parkedAt = std::chrono::steady_clock::now();
+        parked.push_back(handle);
+        return;
     }
-    if (handle->drive) {
-        cdio_cddap_close_no_free_cdio(handle->drive);
-    }
-    cdio_destroy(handle->cdio);
-    delete handle;
+    destroyHandle(handle);
 }
 
 void registerDiscImage(const std::string& path) {
@@ -412,6 +531,7 @@ void registerDiscImage(const std::string& path) {
 void clearDiscImages() {
     std::lock_guard<std::mutex> lock(layerMutex());
     images.clear();
+    pool().clear([](const CdHandleState* h) { return h->isImage; });
 }
 
 bool ejectFirstCdDevice() {
@@ -419,6 +539,8 @@ bool ejectFirstCdDevice() {
     std::vector<std::string> found;
     {
         std::lock_guard<std::mutex> lock(layerMutex());
+        // A device kept open here would hold the tray.
+        pool().clear([](const CdHandleState* h) { return !h->isImage; });
         found = listDevices();
     }
     if (found.empty()) {

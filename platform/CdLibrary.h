@@ -20,6 +20,12 @@
 // thread at a time; two threads reading the same drive each open their own.
 // Opening and closing handles is serialised inside the layer.
 //
+// A closed handle stays open inside the layer for a short while (about two
+// seconds) and is handed out again for the same drive while its disc is
+// unchanged (an image's files untouched, a device reporting no media change),
+// so that a reader opening a handle for every few frames pays for parsing an
+// image, or warming the jitter correction, once.
+//
 // Frame addresses are logical block addresses counted from the start of the
 // first track's program area (LBA 0 is the usual start of track 1).
 
