@@ -120,6 +120,31 @@ TEST(ConversionJob, Mp3TargetIsA32KbitMonoFileWithTag) {
     EXPECT_EQ(0, std::memcmp(file.data() + file.size() - 128, "TAG", 3));
 }
 
+TEST(ConversionJob, CompressedFilesConvertThroughTheMediaReader) {
+    if (!haveTool("ffmpeg")) {
+        GTEST_SKIP() << "ffmpeg is not installed";
+    }
+    TempDir dir;
+    std::string wav = writeWave(dir, "in.wav", 2, 44100, 2.0, 500.0);
+    for (const char* name : {"in.mp3", "in.WMA"}) {
+        SCOPED_TRACE(name);
+        int status = 0;
+        runCommand("ffmpeg -v error -i " + shellQuoted(wav) + " -b:a 128k " + shellQuoted(dir.file(name)),
+                   &status);
+        ASSERT_EQ(0, status);
+        ConversionJob job(22050);
+        ASSERT_TRUE(job.LoadSource(dir.file(name)));
+        EXPECT_DOUBLE_EQ(2.0, job.Duration());
+        ASSERT_TRUE(job.SetTarget(dir.file(std::string(name) + ".wav")));
+        ASSERT_EQ(ConversionJob::Result::Completed, job.RunHere());
+        auto ours = samplesOf(readFileBytes(dir.file(std::string(name) + ".wav")));
+        // The whole item: two seconds, give or take a codec frame.
+        EXPECT_NEAR(2.0 * 22050, double(ours.size()), 2200.0);
+        auto reference = decodeMono(wav, 22050);
+        EXPECT_GE(bestCorrelation(reference, ours, 2000, nullptr, 8000), 0.95);
+    }
+}
+
 TEST(ConversionJob, SourceAndTargetNamesAreCheckedWithTheirMessages) {
     TempDir dir;
     MessageRecorder messages;
