@@ -132,12 +132,6 @@ TEST_F(WindowTest, FilesAreSkippedByExtensionAndReadability) {
     EXPECT_EQ(row(1, 3), "0 KB");
 }
 
-TEST_F(WindowTest, CancelledDialogAddsNothing) {
-    chooseFiles({});
-    window().onCommand(kIdAddFiles);
-    EXPECT_EQ(rowCount(), 0);
-}
-
 TEST_F(WindowTest, RemoveDeletesOnlyTheSelectedRowAndMoveSwapsIt) {
     MainWindow& w = window();
     w.addRow("a", 1, 1, "/a");

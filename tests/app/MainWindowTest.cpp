@@ -160,7 +160,7 @@ TEST_F(WindowTest, DisplaySelectsTheFirstEntryBeginningWithTheText) {
     EXPECT_EQ(w.bitrateCombo->currentText().toStdString(), "192KB");
 }
 
-TEST_F(WindowTest, TimerShowsElapsedTimeOnlyWhilePlaying) {
+TEST_F(WindowTest, IdleTimerShowsZeroElapsedTime) {
     MainWindow& w = window();
     EXPECT_EQ(labelText(kIdTime), "");
     QTest::qWait(300);
