@@ -294,6 +294,12 @@ void MainWindow::initialise() {
         channelCombo->setCurrentIndex(channelCombo->findText(QString::fromStdString(channelText),
                                                              Qt::MatchExactly | Qt::MatchCaseSensitive));
     }
+    // Enter closes the window; it must not also add the typed text as an entry.
+    for (QComboBox* combo : {bitrateCombo, channelCombo}) {
+        if (combo) {
+            combo->setInsertPolicy(QComboBox::NoInsert);
+        }
+    }
     bitrateValue = bitrateValueOf(bitrateText);
     updateDisplay();
 
