@@ -114,6 +114,28 @@ TEST_F(DecodeAgreement, CompressedWaveDecodesExactlyAsTheFfmpegTool) {
     }
 }
 
+TEST_F(DecodeAgreement, SourceBuffersTooSmallForAFrameDoNotEndTheItem) {
+    // MPEG layer 3 records written by other programs have a block alignment
+    // of 1, so 64-byte source buffers are possible. Most of them complete no
+    // frame and convert to nothing; that must not read as the end.
+    const WaveCase& c = kCases[7];
+    ASSERT_EQ(c.tag, 0x0055);
+    std::vector<uint8_t> bytes = readFileBytes(path(c));
+    ASSERT_EQ(bytes[20] | bytes[21] << 8, 0x0055);
+    bytes[32] = 1;
+    bytes[33] = 0;
+    std::string byteAligned = dir->file("mp3-align1.wav");
+    writeFileBytes(byteAligned, bytes);
+
+    WaveStream wave;
+    ASSERT_TRUE(wave.LoadWave(byteAligned.c_str()));
+    wave.requestSize = 64;
+    ConversionStream conversion;
+    conversion.SetSource(&wave);
+    std::vector<int16_t> got = ff::readSamples(conversion);
+    EXPECT_TRUE(got == reference(c));
+}
+
 TEST_F(DecodeAgreement, CompressedWaveResampledToMonoAgreesWithinTolerance) {
     // ffmpeg's default mono down-mix of stereo is also the average of the two
     // channels, and both resample with the same filter; the remaining
