@@ -131,7 +131,7 @@ TEST(Mp3FileWriter, ConfigRecordsHaveTheirByteLayout) {
     }
 }
 
-TEST(Mp3FileWriter, TagHasFixedTextsAndShortTitle) {
+TEST(Mp3FileWriter, TagHasFixedTextsAndTheStartOfThePathAsTitle) {
     auto tag = Mp3FileWriter::makeTag("/tmp/a.mp3");
     EXPECT_EQ(0, std::memcmp(tag.data(), "TAG/tmp/a.mp3", 13));
     for (size_t i = 13; i < 33; ++i) {
@@ -145,11 +145,10 @@ TEST(Mp3FileWriter, TagHasFixedTextsAndShortTitle) {
     }
     EXPECT_EQ(1, tag[126]);
     EXPECT_EQ(1, tag[127]);
-}
 
-TEST(Mp3FileWriter, LongTitleKeepsFirstThirtyBytesWithoutTerminator) {
+    // A longer path keeps its first 30 bytes, with no terminator.
     std::string path = "/home/someone/music/converted/track-with-a-long-name.mp3";
-    auto tag = Mp3FileWriter::makeTag(path);
+    tag = Mp3FileWriter::makeTag(path);
     EXPECT_EQ(0, std::memcmp(tag.data() + 3, path.data(), 30));
     EXPECT_EQ('U', tag[33]); // the artist follows at once
 }
