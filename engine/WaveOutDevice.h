@@ -11,9 +11,12 @@
 // SDL's audio callback) and pulls the source's next buffer there; the source
 // must therefore lock for itself (the Mixer does).
 //
-// Locks, always taken in this order:
-//   pullMutex -> the source's own lock (the Mixer's) -> queueMutex
-//   -> the wave-out layer's device lock.
+// Locks: pullMutex is taken first; under it, the source's own lock (inside
+// GetBuffer, released before the write) and then queueMutex; queueMutex
+// before the wave-out layer's device lock. Callers must not hold the
+// source's lock while calling Close, SetSource, Detach, Play or the
+// destructor: Close waits for the notifier thread, which may be waiting for
+// that lock inside GetBuffer.
 // pullMutex makes "pull a buffer and write it" and the drain check of
 // OnBufferDone one step with respect to Play, so buffers reach the device in
 // the order the source produced them and PlayOver cannot slip in while Play
