@@ -293,6 +293,10 @@ TEST(SpectrumAnalyzer, AnalysisFailureIsReportedAndTheThreadGoesOn) {
     source.add(noiseSamples(256 * 60, 1));
     analyser.SetSource(&source);
     pullAll(analyser);
+    // The message follows the analysis, outside the lock.
+    for (int i = 0; i < 2000 && messages.texts().empty(); ++i) {
+        std::this_thread::sleep_for(1ms);
+    }
     ASSERT_EQ(messages.texts().size(), 1u);
     EXPECT_EQ(messages.texts()[0],
               "Exception 0x01 (Access Violation) in Spectrum Analyzer, but it has been caught safely!");
