@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QTest>
 #include <QTimer>
 
@@ -193,15 +194,24 @@ TEST_F(WindowTest, CloseBoxStoresTheListButEscapeAndEnterDoNot) {
         EXPECT_EQ(readFileBytes(listPath), oneRowList());
         resetWindow();
     }
+    // The keys reach the window from the window itself, from the list and
+    // from the bitrate combo's edit field.
     for (const Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter}) {
-        MainWindow& w = window();
-        ASSERT_EQ(rowCount(), 1);
-        w.show();
-        w.addRow("b.wav", 2, 200, "/x/b.wav");
-        QTest::keyClick(&w, key);
-        EXPECT_FALSE(w.isVisible()) << key;
-        EXPECT_EQ(readFileBytes(listPath), oneRowList()) << key;
-        resetWindow();
+        for (int target = 0; target < 3; ++target) {
+            MainWindow& w = window();
+            ASSERT_EQ(rowCount(), 1);
+            w.show();
+            w.addRow("b.wav", 2, 200, "/x/b.wav");
+            QWidget* receiver = target == 0   ? static_cast<QWidget*>(&w)
+                                : target == 1 ? static_cast<QWidget*>(w.listView)
+                                              : static_cast<QWidget*>(w.bitrateCombo->lineEdit());
+            ASSERT_NE(receiver, nullptr);
+            QTest::keyClick(receiver, key);
+            EXPECT_FALSE(w.isVisible()) << key << " " << target;
+            EXPECT_EQ(readFileBytes(listPath), oneRowList()) << key << " " << target;
+            EXPECT_EQ(w.bitrateCombo->count(), 8);
+            resetWindow();
+        }
     }
 }
 
