@@ -136,7 +136,9 @@ bool MediaReader::State::decodeNextFrame() {
         if (result >= 0) {
             return true;
         }
-        if (result != AVERROR(EAGAIN) || inputEnded) {
+        // Any other error is damaged data the decoder has dropped: go on
+        // with the next packet, as the ffmpeg tool does.
+        if (result == AVERROR_EOF || inputEnded) {
             return false;
         }
         result = av_read_frame(input, packet);

@@ -277,8 +277,9 @@ TEST_F(WmaStreamFiles, DamagedFilesDecodeWhatTheyCanWithoutCrashing) {
         WmaStream b;
         if (b.Open(bad.c_str()) >= 0) {
             std::vector<int16_t> got = ff::readSamples(b);
+            std::vector<int16_t> expected = ff::decode(bad);
             EXPECT_GT(got.size(), whole.size() / 4);
-            EXPECT_LT(got.size(), whole.size() * 2);
+            EXPECT_TRUE(got == expected) << "damaged frames are skipped as ffmpeg skips them";
         }
     }
 }
