@@ -43,7 +43,9 @@ public:
     // The client size of the dialog in pixels.
     QSize dialogSize() const;
 
-    // Uses widget for the control with that id (the caller keeps ownership).
+    // Uses widget for the control with that id. build() makes it a child of
+    // the dialog; the caller keeps ownership, so the widget must go before
+    // the dialog does (members of the dialog's own class do).
     void adopt(int id, QWidget* widget);
 
     // Sets the dialog's caption, font and fixed client size, and creates (or
