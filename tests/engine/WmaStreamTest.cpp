@@ -1,3 +1,4 @@
+#include "engine/ConversionStream.h"
 #include "engine/WmaStream.h"
 #include "FfmpegTools.h"
 #include "support/TestSupport.h"
@@ -294,4 +295,22 @@ TEST_F(WmaStreamFiles, FileWithoutAudioReportsItAndFails) {
     EXPECT_EQ(out, "Could not find an audio stream in the specified file (hr=0X8000FFFF)"
                    "File has not audio (hr=0x8000ffff).\n");
     EXPECT_EQ(stream.reader, nullptr);
+}
+
+TEST_F(WmaStreamFiles, ConvertedToTheMixerFormatAgreesWithFfmpegResampling) {
+    // Same down-mix (the channel average) and the same resampler defaults as
+    // the tool; what remains is rounding, far below -60 dB.
+    WaveFormat mono = pcmFormat(1, 22050, 16);
+    for (const Media& m : media) {
+        SCOPED_TRACE(m.name);
+        WmaStream stream;
+        ASSERT_GE(stream.Open(m.path.c_str()), 0);
+        ConversionStream conversion;
+        conversion.SetSource(&stream);
+        conversion.SetOutputFormat(&mono);
+        std::vector<int16_t> got = ff::readSamples(conversion);
+        std::vector<int16_t> expected = ff::decode(m.path, "-ac 1 -ar 22050");
+        EXPECT_LE(std::abs(static_cast<long>(got.size()) - static_cast<long>(expected.size())), 2L);
+        EXPECT_LT(ff::rmsDifference(got, expected), 0.001);
+    }
 }
