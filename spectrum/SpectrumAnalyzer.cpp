@@ -24,8 +24,9 @@ SpectrumAnalyzer::SpectrumAnalyzer() : WorkerThread(false) {}
 
 SpectrumAnalyzer::~SpectrumAnalyzer() {
     // Run() uses the queues and the plan: the thread must be gone before they
-    // are. It ends only once it has emptied the input queue.
-    WorkerThread::Stop(true);
+    // are, also when a stop was requested earlier. It ends only once it has
+    // emptied the input queue.
+    WaitForEnd();
     std::lock_guard<std::mutex> lock(mutex);
     plan.reset();
     inputQueue.clear();

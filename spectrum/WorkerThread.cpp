@@ -9,6 +9,13 @@ WorkerThread::WorkerThread(bool startNow) {
 }
 
 WorkerThread::~WorkerThread() {
+    // A thread still running after the wait ignored the request; it is left
+    // running and the object goes regardless.
+    WaitForEnd();
+    releaseThread();
+}
+
+bool WorkerThread::WaitForEnd() {
     // A stop already requested: give the thread the usual time to end.
     if (state.load() == 1) {
         waitWhileState(1);
@@ -16,9 +23,11 @@ WorkerThread::~WorkerThread() {
     if (state.load() > 1) {
         WorkerThread::Stop(true);
     }
-    // A thread that is still running now ignored the request; it is left
-    // running and the object goes regardless.
+    if (state.load() != 0) {
+        return false;
+    }
     releaseThread();
+    return true;
 }
 
 bool WorkerThread::Start() {

@@ -15,8 +15,10 @@
 // 1000 x 10 ms, about 10 s). A thread that has not ended by then is left
 // running; the object does not wait for it any longer.
 //
-// A derived class whose Run() uses its own members must stop the thread in
-// its own destructor (Stop(true)), before those members go.
+// A derived class whose Run() uses its own members must end the thread in its
+// own destructor with WaitForEnd(), before those members go: Stop(true) alone
+// returns at once when a stop was already requested, with the thread still
+// running.
 
 #include <atomic>
 #include <chrono>
@@ -52,6 +54,12 @@ public:
     // How long Stop(true) and the destructor wait for the thread to end.
     uint32_t stopPollCount = 1000;
     std::chrono::milliseconds stopPollInterval{10};
+
+protected:
+    // Requests the end of the thread if it runs and polls until it has ended,
+    // also when a stop was requested earlier. True when no thread is left
+    // running. What the destructor does; derived destructors call it first.
+    bool WaitForEnd();
 
 private:
     // Polls until `state` leaves `value` (true) or the polls run out (false).

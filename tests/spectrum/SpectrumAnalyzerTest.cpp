@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <deque>
+#include <memory>
 #include <new>
 #include <numbers>
 #include <thread>
@@ -276,7 +277,7 @@ TEST(SpectrumAnalyzer, FormatWithoutChannelsIsRefusedWithoutCrashing) {
 // Analyses normally, then fails the way a failed allocation does.
 class FailingAnalyzer : public SpectrumAnalyzer {
 public:
-    ~FailingAnalyzer() override { Stop(true); }
+    ~FailingAnalyzer() override { WaitForEnd(); }
     void Analyse(const AudioBuffer& buffer) override {
         SpectrumAnalyzer::Analyse(buffer);
         if (failures.fetch_add(1) == 0) {
@@ -313,7 +314,7 @@ TEST(SpectrumAnalyzer, AnalysisFailureIsReportedAndTheThreadGoesOn) {
 class CountingAnalyzer : public SpectrumAnalyzer {
 public:
     explicit CountingAnalyzer(std::atomic<int>& analysed) : analysed(analysed) {}
-    ~CountingAnalyzer() override { Stop(true); }
+    ~CountingAnalyzer() override { WaitForEnd(); }
     void Analyse(const AudioBuffer& buffer) override {
         SpectrumAnalyzer::Analyse(buffer);
         ++analysed;
@@ -354,6 +355,21 @@ TEST(SpectrumAnalyzer, DestructionWhileBusyAnalysesTheQueueThenEnds) {
         SpectrumAnalyzer analyser;
         ListStream source(2, 4096);
         analyser.SetSource(&source);
+    }
+    // A stop requested earlier does not let the destructor free what the
+    // still running thread uses.
+    for (int i = 0; i < 10; ++i) {
+        auto analyser = std::make_unique<SpectrumAnalyzer>();
+        ListStream source(1, 4096);
+        for (int k = 0; k < 5; ++k) {
+            source.add(noiseSamples(256 * 40, k));
+        }
+        analyser->SetSource(&source);
+        for (int k = 0; k < 5; ++k) {
+            analyser->GetBuffer();
+        }
+        analyser->Stop(false);
+        analyser.reset();
     }
 }
 

@@ -27,7 +27,7 @@ bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds l
 // Loops until a stop is requested, counting how many of its kind run at once.
 class LoopingWorker : public WorkerThread {
 public:
-    ~LoopingWorker() override { Stop(true); }
+    ~LoopingWorker() override { WaitForEnd(); }
     void Run() override {
         int now = ++running;
         int seen = maxRunning.load();
