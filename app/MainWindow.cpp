@@ -33,11 +33,11 @@ constexpr int kTimerPeriodMs = 200;
 constexpr uint32_t kMagenta = 0xFF00FF;
 constexpr uint32_t kImageCentred = BitmapButton::kAlignHCenter | BitmapButton::kAlignVCenter;
 
-struct ColumnSpec {
+struct ColumnLayout {
     const char* header;
     int width;
 };
-constexpr ColumnSpec kColumns[] = {
+constexpr ColumnLayout kColumns[] = {
     {"", 20}, {"Audio Name", 150}, {"Time", 60}, {"Size", 80}, {"Directory", 300},
 };
 
