@@ -155,7 +155,6 @@ struct AcmStreamState {
     std::vector<uint8_t> produced; // this call's output, in the resampler's layout
     std::vector<int32_t> widened;  // 24-bit source samples widened to 32 bits
     std::vector<uint8_t> parserInput; // MPEG input with the padding the parser needs
-    int preparedHeaders = 0;
 
     bool openDecoder(AVCodecID id, const FormatFields& f);
     bool configureResampler(AVSampleFormat inFormat, int inChannels, int inRate);
@@ -640,7 +639,6 @@ int acmStreamPrepareHeader(AcmStream stream, AcmStreamHeader* header, uint32_t f
     }
     if (!(header->fdwStatus & kAcmHeaderPrepared)) {
         header->fdwStatus = kAcmHeaderPrepared;
-        ++stream->preparedHeaders;
     }
     return kAcmOk;
 }
@@ -659,7 +657,6 @@ int acmStreamUnprepareHeader(AcmStream stream, AcmStreamHeader* header, uint32_t
         return kAcmUnprepared;
     }
     header->fdwStatus &= ~(kAcmHeaderPrepared | kAcmHeaderDone);
-    --stream->preparedHeaders;
     return kAcmOk;
 }
 

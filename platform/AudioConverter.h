@@ -34,7 +34,6 @@ constexpr int kAcmNoMemory = 7;       // MMSYSERR_NOMEM
 constexpr int kAcmInvalidFlag = 10;   // MMSYSERR_INVALFLAG
 constexpr int kAcmInvalidParam = 11;  // MMSYSERR_INVALPARAM
 constexpr int kAcmNotPossible = 512;  // ACMERR_NOTPOSSIBLE
-constexpr int kAcmBusy = 513;         // ACMERR_BUSY: header still prepared
 constexpr int kAcmUnprepared = 514;   // ACMERR_UNPREPARED
 
 // acmStreamOpen flags.
@@ -76,7 +75,7 @@ struct AcmStreamHeader {
 // kAcmOpenQuery, stream may be null and no stream is created.
 int acmStreamOpen(AcmStream* stream, const WaveFormat* source, const WaveFormat* target,
                   uint32_t flags);
-// Closes the stream; fails with kAcmBusy while a header is prepared on it.
+// Closes the stream. Headers still prepared on it need no unprepare after.
 int acmStreamClose(AcmStream stream, uint32_t flags);
 
 // kAcmSizeSource: the largest number of output bytes that one convert call
