@@ -14,9 +14,12 @@
 //
 // Threads: the player calls OpenTrack on the user-interface thread while
 // GetBuffer runs on the reader's thread (the wave-out notifier or the
-// conversion worker), and reads discReady without a lock. streamMutex guards
-// the track list, the current track and the read position, and is held by
-// every operation that uses them, the CD read in GetBuffer included; it is
+// conversion worker), and reads discReady without a lock. OpenTrack (and
+// ReadDisc, ReadToc, the seeking operations) and GetBuffer share `tracks`,
+// `currentTrack`, `nextFrame`, `framesLeft`, `drives` and the track-read
+// record: streamMutex guards them and is held by every operation that uses
+// them, the CD read in GetBuffer included, so a track change waits for the
+// read in progress and the next read starts on the new track. streamMutex is
 // taken after a Mixer's mutex and before nothing else.
 
 #include "engine/AudioStream.h"

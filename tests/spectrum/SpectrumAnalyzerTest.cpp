@@ -402,26 +402,4 @@ TEST(SpectrumAnalyzer, AnalysersOnManyThreadsShareThePlannerSafely) {
     EXPECT_EQ(good.load(), 20);
 }
 
-TEST(SpectrumFrame, HandlesShareOneRecord) {
-    SpectrumFrame a = SpectrumFrame::allocate(5);
-    ASSERT_EQ(a.size(), 5u);
-    for (uint32_t i = 0; i < 5; ++i) {
-        EXPECT_EQ(a[i], 0.0);
-    }
-    SpectrumFrame b = a;
-    b.data()[2] = 1.5;
-    EXPECT_EQ(a[2], 1.5);
-    EXPECT_TRUE(a.sameRecord(b));
-    a = SpectrumFrame();
-    EXPECT_TRUE(a.isEmpty());
-    EXPECT_EQ(b[2], 1.5); // the record lives while any handle does
-
-    double values[3] = {1.0, 2.0, 3.0};
-    SpectrumFrame copied = SpectrumFrame::fromValues(values, 3, true);
-    SpectrumFrame wrapped = SpectrumFrame::fromValues(values, 3, false);
-    values[0] = 9.0;
-    EXPECT_EQ(copied[0], 1.0);
-    EXPECT_EQ(wrapped[0], 9.0);
-}
-
 } // namespace

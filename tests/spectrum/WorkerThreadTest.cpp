@@ -130,24 +130,6 @@ TEST(WorkerThread, RunThatReturnsAtOnceNeverLeavesAStaleMark) {
     EXPECT_TRUE(worker.Stop(true));
 }
 
-TEST(WorkerThread, StartNowFlagRunsAtConstruction) {
-    struct Counting : WorkerThread {
-        explicit Counting(std::atomic<int>& runs) : WorkerThread(false), runs(runs) {}
-        void Run() override { ++runs; }
-        std::atomic<int>& runs;
-    };
-    std::atomic<int> runs{0};
-    {
-        // The base Run returns at once, so the started thread ends by itself.
-        WorkerThread started(true);
-        EXPECT_TRUE(waitFor([&] { return started.state.load() == 0; }));
-    }
-    Counting notStarted(runs);
-    std::this_thread::sleep_for(5ms);
-    EXPECT_EQ(notStarted.state.load(), 0u);
-    EXPECT_EQ(runs.load(), 0);
-}
-
 TEST(WorkerThread, RunIgnoringTheStopMakesStopReportFailure) {
     std::atomic<bool> release{false};
     StubbornWorker worker(release);
