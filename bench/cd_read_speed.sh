@@ -3,10 +3,10 @@
 # (bench/cd_read_bench) against cd-paranoia reading the same image, and
 # prints the ratio. Both rips are compared byte for byte.
 #
-#     bench/cd_read_speed.sh [build-dir]     (default build/bench)
+#     bench/cd_read_speed.sh [build-dir]     (default build/cd-bench)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build/bench}
+build=${1:-build/cd-bench}
 command -v cd-paranoia >/dev/null || { echo "cd-paranoia is not installed"; exit 1; }
 command -v sox >/dev/null || { echo "sox is not installed"; exit 1; }
 
