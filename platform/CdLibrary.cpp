@@ -10,11 +10,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <map>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <new>
+#include <string>
 #include <vector>
 
 struct CdHandleState {
