@@ -50,7 +50,9 @@ void FormatBuffer::assign(const WaveFormat& format) {
 
 void FormatBuffer::assignBytes(const void* data, size_t size) {
     size = std::min(size, bytes.size());
-    std::memcpy(bytes.data(), data, size);
+    if (size > 0) {
+        std::memcpy(bytes.data(), data, size);
+    }
     size_t room = bytes.size() - kWaveFormatBaseSize;
     if (get()->cbSize > room) {
         get()->cbSize = static_cast<uint16_t>(room);

@@ -144,10 +144,27 @@ bool WaveOutDevice::Play() {
         std::lock_guard lock(queueMutex);
         count = queued.size();
     }
+    bool filled = true;
     for (size_t i = count; i < size_t(kQueuedBuffers); ++i) {
         if (!Write(source->GetBuffer())) {
-            return false;
+            filled = false;
+            break;
         }
+    }
+    if (!filled) {
+        bool anyQueued;
+        {
+            std::lock_guard lock(queueMutex);
+            anyQueued = !queued.empty();
+        }
+        if (!anyQueued) {
+            return false; // nothing to play: the state stays as it was
+        }
+        // The source ran out before five buffers were queued (an item
+        // shorter than half a second). What is queued still plays and
+        // PlayOver follows; the device counts as playing an item that ran
+        // out, so that its end reads as the end of the item and not as a
+        // Stop by the user.
     }
     if (outputPaused) {
         // Playing again after a pause that was stopped rather than resumed:
@@ -155,9 +172,9 @@ bool WaveOutDevice::Play() {
         waveOutRestart(waveHandle.load());
         outputPaused = false;
     }
-    playing = true;
+    playing = filled;
     state = kPlaying;
-    return true;
+    return filled;
 }
 
 int32_t WaveOutDevice::Stop() {

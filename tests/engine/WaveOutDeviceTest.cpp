@@ -233,6 +233,10 @@ TEST_F(WaveOutDeviceTest, ShortSourceStillPlaysAndEnds) {
     ASSERT_TRUE(openOn(&memory));
     REQUIRE_DISK_DRIVER();
     EXPECT_FALSE(device.Play()); // fewer than five buffers to queue
+    // What was queued plays as an item that ran out, not as a stopped one,
+    // so the player moves on to the next item when PlayOver arrives.
+    EXPECT_FALSE(device.playing);
+    EXPECT_EQ(device.GetState(), WaveOutDevice::kPlaying);
     ASSERT_TRUE(commands.waitForPlayOvers(1));
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(commands.count(), 1);
