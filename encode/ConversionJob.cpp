@@ -73,15 +73,23 @@ bool ConversionJob::LoadSource(const std::string& path) {
     loadedStream = nullptr;
     sourcePath = path;
     std::string ext = lastThree(path);
-    if (ext == "wav") {
-        loadedStream = mixer.LoadWave(path.c_str());
-    } else if (ext == "wma" || ext == "mp3") {
-        loadedStream = mixer.LoadWMA(path.c_str());
-    } else if (path.size() >= 5 && strncasecmp(path.c_str(), "Track", 5) == 0) {
-        loadedStream = mixer.LoadCdTrack(trackIndex(path));
-    } else {
+    bool isTrack = path.size() >= 5 && strncasecmp(path.c_str(), "Track", 5) == 0;
+    if (ext != "wav" && ext != "wma" && ext != "mp3" && !isTrack) {
         showMessage(kUnknownSourceMessage);
         return false;
+    }
+    try {
+        if (ext == "wav") {
+            loadedStream = mixer.LoadWave(path.c_str());
+        } else if (ext == "wma" || ext == "mp3") {
+            loadedStream = mixer.LoadWMA(path.c_str());
+        } else {
+            loadedStream = mixer.LoadCdTrack(trackIndex(path));
+        }
+    } catch (...) {
+        // Loading a CD track reports nothing itself: a failure inside it
+        // (out of memory) is a source that cannot be opened.
+        loadedStream = nullptr;
     }
     if (!loadedStream) {
         showMessage(kCannotOpenSourceMessage);
@@ -170,9 +178,10 @@ bool ConversionJob::Start(std::function<void(Result)> onDone, CommandTarget* tar
 }
 
 void ConversionJob::Stop() {
+    // The gate ends the writer's stream at the next buffer, so the writer
+    // completes its file with everything it has read (the MP3 writer
+    // flushes its last partial chunk) rather than drop the buffer in hand.
     stopRequested.store(true, std::memory_order_release);
-    waveWriter.Stop();
-    mp3Writer.Stop();
 }
 
 void ConversionJob::Wait() {

@@ -75,8 +75,9 @@ public:
     bool Start(std::function<void(Result)> onDone = {}, CommandTarget* target = nullptr);
     // Runs the pull loop on the calling thread and returns its result.
     Result RunHere();
-    // Any thread: the writer ends after the buffer in hand, completing a
-    // valid, shorter file. A job stopped before its loop began writes none.
+    // Any thread: the writer's stream ends at the next buffer; the writer
+    // completes a valid, shorter file holding everything read so far. A job
+    // stopped before its loop began writes none.
     void Stop();
     // Waits for the worker started by Start.
     void Wait();

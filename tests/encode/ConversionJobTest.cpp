@@ -169,24 +169,30 @@ TEST(ConversionJob, StartReportsCompletionOnceThroughCallbackAndCommand) {
     EXPECT_EQ(SCHED_IDLE, policy.load()); // the worker yields to everything else
 }
 
-TEST(ConversionJob, StopInTheMiddleLeavesAValidShorterWave) {
-    TempDir dir;
-    // Three hours of silence in a sparse file: long enough that the stop
-    // always comes first, and no disk space spent on it.
+// Starts a job on a three-hour sparse (silent) file and stops it once a
+// second has been read: the stop always comes long before the end.
+static ConversionJob::Result convertAndStopEarly(const TempDir& dir, const std::string& target) {
     std::string source = dir.file("long.wav");
-    writeFileBytes(source, waveFile(pcmFormat(2, 44100, 16), {}));
-    std::filesystem::resize_file(source, 44 + uint64_t(3 * 3600) * 176400);
+    if (!std::filesystem::exists(source)) {
+        writeFileBytes(source, waveFile(pcmFormat(2, 44100, 16), {}));
+        std::filesystem::resize_file(source, 44 + uint64_t(3 * 3600) * 176400);
+    }
     ConversionJob job(22050);
     job.SetIdlePriority(false); // an idle worker may starve on a busy machine
-    ASSERT_TRUE(job.LoadSource(source));
-    ASSERT_TRUE(job.SetTarget(dir.file("out.wav")));
-    ASSERT_TRUE(job.Start());
+    EXPECT_TRUE(job.LoadSource(source));
+    EXPECT_TRUE(job.SetTarget(target));
+    EXPECT_TRUE(job.Start());
     for (int i = 0; i < 20000 && job.Position() < 1.0 && !job.IsFinished(); ++i) {
         std::this_thread::sleep_for(1ms);
     }
     job.Stop();
     job.Wait();
-    ASSERT_EQ(ConversionJob::Result::Stopped, job.GetResult());
+    return job.GetResult();
+}
+
+TEST(ConversionJob, StopInTheMiddleLeavesAValidShorterWave) {
+    TempDir dir;
+    ASSERT_EQ(ConversionJob::Result::Stopped, convertAndStopEarly(dir, dir.file("out.wav")));
     auto file = readFileBytes(dir.file("out.wav"));
     ASSERT_GE(file.size(), 44u);
     uint32_t n = u32At(file, 40);
@@ -194,6 +200,20 @@ TEST(ConversionJob, StopInTheMiddleLeavesAValidShorterWave) {
     EXPECT_EQ(n + 36, u32At(file, 4));
     EXPECT_GT(n, 0u);
     EXPECT_LT(n, 3u * 3600 * 44100);
+}
+
+TEST(ConversionJob, StopInTheMiddleLeavesAFlushedAndTaggedMp3) {
+    if (!EncoderLibrary::load()) {
+        GTEST_SKIP() << "libmp3lame is not installed";
+    }
+    TempDir dir;
+    ASSERT_EQ(ConversionJob::Result::Stopped, convertAndStopEarly(dir, dir.file("out.mp3")));
+    auto file = readFileBytes(dir.file("out.mp3"));
+    ASSERT_GT(file.size(), 128u + 1000);
+    EXPECT_EQ(0, std::memcmp(file.data() + file.size() - 128, "TAG", 3));
+    if (haveTool("ffprobe")) {
+        EXPECT_EQ("22050", probeFile(dir.file("out.mp3"))["sample_rate"]);
+    }
 }
 
 TEST(ConversionJob, StopBeforeTheLoopWritesNothing) {
