@@ -1,0 +1,182 @@
+#include "record/WaveRecorder.h"
+
+#include "platform/MessageBox.h"
+
+#include <utility>
+
+namespace {
+constexpr uint32_t kHeaderSize = 32; // the header size the wave calls are told
+} // namespace
+
+WaveRecorder::WaveRecorder() : writer(std::make_unique<WaveFileWriter>()) {}
+
+WaveRecorder::~WaveRecorder() {
+    Stop();
+    std::lock_guard lock(mutex);
+    writer.reset();
+    pending.clear();
+}
+
+void WaveRecorder::OnOpen() {}
+
+void WaveRecorder::OnClose() {}
+
+void WaveRecorder::SetOutputFile(const std::string& path) {
+    std::lock_guard lock(mutex);
+    writer->SetFileName(path);
+}
+
+bool WaveRecorder::isRecording() const {
+    std::lock_guard lock(mutex);
+    return recording;
+}
+
+uint32_t WaveRecorder::buffersWritten() const {
+    std::lock_guard lock(mutex);
+    return written;
+}
+
+uint32_t WaveRecorder::Start() {
+    if (waveInGetNumDevs() == 0) {
+        showMessage(kNoDeviceMessage);
+        return 0;
+    }
+    if (waveInGetDevCaps(0, &capabilities, sizeof capabilities) != kWaveOk) {
+        showMessage(kNoCapabilitiesMessage);
+    }
+    format = pcmFormat(1, sampleRate, 16);
+
+    WaveInHandle opened = nullptr;
+    const int openResult = waveInOpen(&opened, kWaveMapper, &format, &WaveRecorder::WaveInCallback, this);
+    if (openResult != kWaveOk) {
+        showMessage(kOpenFailedMessage);
+        return uint32_t(openResult);
+    }
+
+    bool allQueued = true;
+    {
+        std::lock_guard lock(mutex);
+        device = opened;
+        written = 0;
+        for (int i = 0; i < kQueuedBuffers && allQueued; ++i) {
+            allQueued = queueBufferLocked();
+        }
+    }
+
+    // The file is opened before capture starts, so the first buffer can never
+    // arrive before it. Nothing completes yet (the device is not started), so
+    // the writer is used without the lock; a message it shows about the file
+    // must not hold up the notifier thread either.
+    writer->SetFormat(format);
+    writer->Open(true);
+    writer->Begin();
+
+    if (!allQueued) {
+        // The device stays open and silent until Stop.
+        return 0;
+    }
+    std::unique_lock lock(mutex);
+    // Under the lock: a buffer that completes at once waits here until the
+    // flag says it is to be written. waveInStart does not wait for the
+    // notifier thread.
+    const int startResult = waveInStart(opened);
+    if (startResult != kWaveOk) {
+        lock.unlock();
+        showMessage(kStartFailedMessage);
+        return uint32_t(startResult);
+    }
+    recording = true;
+    return 0;
+}
+
+bool WaveRecorder::QueueBuffer() {
+    std::lock_guard lock(mutex);
+    return queueBufferLocked();
+}
+
+bool WaveRecorder::queueBufferLocked() {
+    if (!device) {
+        return false;
+    }
+    AudioBuffer buffer = AudioBuffer::allocate(2 * bufferLength);
+    if (!buffer.hasBlock() || buffer.length() != 2 * bufferLength) {
+        return false;
+    }
+    buffer.setKind(BufferKind::WaveIn);
+    buffer.prepare(device);
+    if (waveInAddBuffer(device, buffer.header(), kHeaderSize) != kWaveOk) {
+        return false; // the last handle goes: unprepared and freed
+    }
+    pending.push_back(std::move(buffer));
+    return true;
+}
+
+void WaveRecorder::WaveInCallback(WaveInHandle, unsigned message, void* instance, uintptr_t param1,
+                                  uintptr_t) {
+    auto* recorder = static_cast<WaveRecorder*>(instance);
+    if (!recorder) {
+        return;
+    }
+    switch (message) {
+    case kWimOpen:
+        recorder->OnOpen();
+        break;
+    case kWimClose:
+        recorder->OnClose();
+        break;
+    case kWimData:
+        recorder->OnData(reinterpret_cast<WaveHeader*>(param1));
+        break;
+    default:
+        break;
+    }
+}
+
+void WaveRecorder::OnData(WaveHeader* header) {
+    std::lock_guard lock(mutex);
+    if (!device || !recording || !header) {
+        return; // a buffer handed back by Stop's reset stays pending for Stop
+    }
+    recording = queueBufferLocked();
+    AudioBuffer buffer = AudioBuffer::fromHeader(header);
+    // A writer that is not running (its file could not be created, or it
+    // reached its size limit) would only pile the sound up in memory.
+    if (recording && writer && writer->isRunning()) {
+        if (writer->Write(buffer)) {
+            ++written;
+        }
+    }
+    pending.remove_if([&](const AudioBuffer& held) { return held.sameBlock(buffer); });
+    // buffer, the last handle, is released here: unprepared and freed.
+}
+
+void WaveRecorder::Stop() {
+    WaveInHandle opened = nullptr;
+    {
+        std::lock_guard lock(mutex);
+        if (!device) {
+            return;
+        }
+        opened = device;
+        // Cleared before the reset: the buffers the reset hands back, the
+        // partly filled one among them, are not written.
+        recording = false;
+    }
+    // Not under the lock: the reset waits until the notifier thread has
+    // delivered every buffer, and OnData takes the lock.
+    const int resetResult = waveInReset(opened);
+    std::list<AudioBuffer> released;
+    {
+        std::lock_guard lock(mutex);
+        if (resetResult == kWaveOk) {
+            released.swap(pending);
+        }
+    }
+    released.clear(); // unprepared while the device is still open
+    waveInClose(opened);
+
+    std::lock_guard lock(mutex);
+    writer->Finish();
+    writer->Close();
+    device = nullptr;
+}
