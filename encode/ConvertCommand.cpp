@@ -1,0 +1,83 @@
+// The Convert command: from the main window's list to the Convert dialog.
+
+#include "app/MainWindow.h"
+#include "controls/PlayListView.h"
+#include "encode/ConvertDialog.h"
+#include "platform/MessageBox.h"
+
+namespace {
+
+constexpr const char* kNoSelectionMessage = "Please select an audio file firstly!";
+constexpr const char* kSaveTitle = "Convert and Save as";
+constexpr const char* kMp3Filter = "Mp3 Files(*.mp3)|*.mp3||";
+constexpr const char* kWaveFilter = "Wave Files (*.wav)|*.wav||";
+constexpr const char* kBothFilter = "Wave Files (*.wav)|*.wav|Mp3 Files(*.mp3)|*.mp3||";
+constexpr const char* kCdPath = "CDROM";
+
+} // namespace
+
+SaveFileRequest convertSaveRequest(int listMode, const std::string& source) {
+    SaveFileRequest request;
+    request.title = kSaveTitle;
+    request.overwritePrompt = true;
+    request.filter = kBothFilter;
+    if (listMode == kListCdTracks) {
+        request.proposedName = source + ".mp3";
+        request.defaultExtension = "mp3";
+        request.filterIndex = 2;
+    } else if (listMode == kListRecording) {
+        request.defaultExtension = "wav";
+        request.filterIndex = 1;
+    } else {
+        const size_t slash = source.rfind('/');
+        const std::string name = slash == std::string::npos ? source : source.substr(slash + 1);
+        request.initialDirectory = slash == std::string::npos ? std::string() : source.substr(0, slash);
+        // The type is told by the last three characters, as typed: a file
+        // named SONG.WAV is offered both targets.
+        const std::string ext = name.size() >= 3 ? name.substr(name.size() - 3) : std::string();
+        if (ext == "wav") {
+            request.defaultExtension = "mp3";
+            request.filter = kMp3Filter;
+            request.filterIndex = 1;
+        } else if (ext == "mp3") {
+            request.defaultExtension = "wav";
+            request.filter = kWaveFilter;
+            request.filterIndex = 1;
+        } else {
+            request.defaultExtension = "mp3";
+            request.filterIndex = 2;
+        }
+        const std::string stem = name.size() >= 3 ? name.substr(0, name.size() - 3) : std::string();
+        request.proposedName = stem + request.defaultExtension;
+    }
+    return request;
+}
+
+void convertCommand(MainWindow& window) {
+    window.readControls();
+    window.bitrateValue = bitrateValueOf(window.bitrateText);
+
+    std::string source;
+    if (window.listMode == kListRecording) {
+        source = window.programFiles().recordedTakePath();
+    } else {
+        const int selected = window.listView ? window.listView->GetSelectedRow() : -1;
+        if (selected < 0) {
+            showMessage(kNoSelectionMessage);
+            return;
+        }
+        source = window.listView->GetItemText(selected, 4);
+        if (source == kCdPath) {
+            source = window.listView->GetItemText(selected, 1);
+        }
+    }
+
+    const std::optional<std::string> target = saveFile(convertSaveRequest(window.listMode, source));
+    if (!target) {
+        return;
+    }
+    ConvertDialog dialog(&window, window.bitrateValue);
+    dialog.sourcePath = source;
+    dialog.targetPath = *target;
+    dialog.exec();
+}

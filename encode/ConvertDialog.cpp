@@ -1,0 +1,229 @@
+#include "encode/ConvertDialog.h"
+
+#include "platform/MessageBox.h"
+#include "resources/DialogTemplate.h"
+#include "resources/Images.h"
+#include "resources/TemplateBuilder.h"
+
+#include <QLabel>
+#include <QMetaObject>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QTimerEvent>
+
+#include <algorithm>
+#include <cmath>
+#include <strings.h>
+
+namespace {
+
+template <typename T> T* findAs(QWidget* dialog, int id) {
+    return qobject_cast<T*>(TemplateBuilder::findControl(dialog, id));
+}
+
+std::string afterLastSlash(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string lastThree(const std::string& text) {
+    return text.size() >= 3 ? text.substr(text.size() - 3) : text;
+}
+
+// The names the job can load: WAV, WMA and MP3 files by their last three
+// characters, and CD track names beginning with "Track". Any other name is
+// refused before the Mixer is touched, and the dialog stays open for it.
+bool isLoadableName(const std::string& path) {
+    const std::string ext = lastThree(path);
+    if (strcasecmp(ext.c_str(), "wav") == 0 || strcasecmp(ext.c_str(), "wma") == 0 ||
+        strcasecmp(ext.c_str(), "mp3") == 0) {
+        return true;
+    }
+    return path.size() >= 5 && strncasecmp(path.c_str(), "Track", 5) == 0;
+}
+
+// A whole number of seconds that fits the progress bar's int range.
+int wholeSeconds(double seconds) {
+    if (!(seconds > 0.0)) {
+        return 0;
+    }
+    return int(std::min(std::floor(seconds), double(INT32_MAX)));
+}
+
+} // namespace
+
+ConvertDialog::ConvertDialog(QWidget* owner, double rate) : QDialog(owner), conversion(rate) {
+    initialise();
+}
+
+ConvertDialog::~ConvertDialog() {
+    // The job's destructor stops a worker that still runs and waits for it;
+    // stopping first makes that wait one buffer long.
+    conversion.Stop();
+}
+
+void ConvertDialog::initialise() {
+    if (const DialogTemplate* dialog = findDialogTemplate(kConvertDialog)) {
+        TemplateBuilder builder(*dialog);
+        builder.build(this);
+    }
+    // A caption and a modal frame, without a system menu or close box.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+
+    progressBar = findAs<QProgressBar>(this, kIdConvertProgress);
+    startButton = findAs<QPushButton>(this, kIdConvertStart);
+    stopButton = findAs<QPushButton>(this, kIdConvertStop);
+    sourceLabel = findAs<QLabel>(this, kIdConvertSourceName);
+    targetLabel = findAs<QLabel>(this, kIdConvertTargetName);
+    percentLabel = findAs<QLabel>(this, kIdConvertPercent);
+    if (startButton) {
+        connect(startButton, &QPushButton::clicked, this, [this] { onStart(); });
+    }
+    if (stopButton) {
+        connect(stopButton, &QPushButton::clicked, this, [this] { onStop(); });
+    }
+    if (progressBar) {
+        progressBar->setTextVisible(false);
+    }
+    backgroundBitmap = loadBitmap(kBitmapBackground);
+}
+
+void ConvertDialog::showEvent(QShowEvent* event) {
+    if (!moved) {
+        // The names are set by the caller after construction.
+        moved = true;
+        sourceName = afterLastSlash(sourcePath);
+        targetName = afterLastSlash(targetPath);
+        pushStrings();
+        move(pos() + QPoint(kMoveRight, kMoveDown));
+    }
+    QDialog::showEvent(event);
+}
+
+void ConvertDialog::paintEvent(QPaintEvent* event) {
+    if (backgroundBitmap.isNull()) {
+        QDialog::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    painter.drawTiledPixmap(rect(), backgroundBitmap);
+}
+
+void ConvertDialog::pushStrings() {
+    if (sourceLabel) {
+        sourceLabel->setText(QString::fromStdString(sourceName));
+    }
+    if (targetLabel) {
+        targetLabel->setText(QString::fromStdString(targetName));
+    }
+    if (percentLabel) {
+        percentLabel->setText(QString::fromStdString(percentText));
+    }
+}
+
+void ConvertDialog::postCommand(int commandId) {
+    // Dropped by Qt when the dialog is gone before the call is delivered.
+    QMetaObject::invokeMethod(this, [this, commandId] { onCommand(commandId); }, Qt::QueuedConnection);
+}
+
+void ConvertDialog::onCommand(int commandId) {
+    if (commandId == kEncodeOver) {
+        finish();
+    }
+}
+
+void ConvertDialog::onStart() {
+    if (running) {
+        return;
+    }
+    if (!isLoadableName(sourcePath)) {
+        showMessage(ConversionJob::kUnknownSourceMessage);
+        return;
+    }
+    if (!conversion.LoadSource(sourcePath)) {
+        // LoadSource has said that the source cannot be opened.
+        done(QDialog::Rejected);
+        return;
+    }
+    if (!conversion.SetTarget(targetPath)) {
+        return; // the target's extension was refused; Start may be pressed again
+    }
+    const double duration = conversion.Duration();
+    if (progressBar) {
+        // A source of unknown length still gets a bar with a range, not the
+        // busy indicator that an empty range shows.
+        progressBar->setRange(0, std::max(1, wholeSeconds(duration)));
+        progressBar->setValue(0);
+    }
+    percentText = "0%";
+    if (timerId == 0) {
+        timerId = startTimer(kTimerPeriodMs);
+    }
+    if (!conversion.Start({}, this)) {
+        killTimer(timerId);
+        timerId = 0;
+        return;
+    }
+    running = true;
+    if (startButton) {
+        startButton->setEnabled(false);
+    }
+    if (stopButton) {
+        stopButton->setEnabled(true);
+    }
+    pushStrings();
+}
+
+void ConvertDialog::onStop() {
+    if (running) {
+        // The worker completes the file and posts EncodeOver, which closes
+        // the dialog.
+        conversion.Stop();
+        return;
+    }
+    done(QDialog::Rejected);
+}
+
+void ConvertDialog::reject() {
+    // The worker reads the dialog's Mixer: the dialog stays until it ends.
+    if (running) {
+        conversion.Stop();
+        return;
+    }
+    QDialog::reject();
+}
+
+void ConvertDialog::timerEvent(QTimerEvent* event) {
+    if (event->timerId() == timerId && timerId != 0) {
+        updateProgress();
+    }
+    pushStrings();
+    QDialog::timerEvent(event);
+}
+
+void ConvertDialog::updateProgress() {
+    // A job that wrote the whole item is done, whatever the source's own
+    // estimate of its length said.
+    const bool completed = conversion.GetResult() == ConversionJob::Result::Completed;
+    percentText = std::to_string(completed ? 100 : conversion.Percent()) + "%";
+    if (progressBar) {
+        const int seconds = completed ? progressBar->maximum() : wholeSeconds(conversion.Position());
+        progressBar->setValue(std::clamp(seconds, progressBar->minimum(), progressBar->maximum()));
+    }
+}
+
+void ConvertDialog::finish() {
+    if (timerId != 0) {
+        killTimer(timerId);
+        timerId = 0;
+    }
+    conversion.Wait();
+    running = false;
+    // The last tick may have come before the last buffer: show where the
+    // job ended.
+    updateProgress();
+    pushStrings();
+    done(QDialog::Accepted);
+}
