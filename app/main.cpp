@@ -2,6 +2,8 @@
 
 #include "app/MainWindow.h"
 #include "app/QtDialogs.h"
+#include "cd/CdRefreshCommand.h"
+#include "encode/ConvertDialog.h"
 
 #include <QApplication>
 #include <QFont>
@@ -22,6 +24,8 @@ int main(int argc, char* argv[]) {
     {
         MainWindow window;
         installQtDialogs(&window);
+        window.setCommandHandler(kIdConvert, convertCommand);
+        window.setCommandHandler(kIdCdRefresh, cdRefreshCommand);
         result = window.exec();
         removeQtDialogs();
     }
