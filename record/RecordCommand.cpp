@@ -1,0 +1,27 @@
+#include "record/RecordDialog.h"
+
+#include "app/MainWindow.h"
+
+#include <memory>
+
+void runRecordCommand(MainWindow& window) {
+    const ProgramFiles& files = window.programFiles();
+    files.ensureDataDirectory();
+    const std::string take = files.recordedTakePath();
+
+    window.onCommand(kIdStop);
+    window.setListMode(kListRecording);
+
+    auto dialog = std::make_unique<RecordDialog>(&window);
+    dialog->SetOutputFile(take);
+    dialog->exec();
+    // The recorder stops with the dialog: only then is the file complete.
+    dialog.reset();
+
+    // A take that cannot be loaded shows the player's error in the title.
+    window.loadFile(take, "Record Audio");
+}
+
+void installRecordCommand(MainWindow& window) {
+    window.setCommandHandler(kIdRecord, runRecordCommand);
+}

@@ -1,0 +1,83 @@
+#pragma once
+// The Record dialog: while it is open the sound card is recorded into a file,
+// and it shows "Recording..." with the elapsed time in minutes and seconds.
+// Its Stop button (or Escape) ends it; destroying it stops the recorder and
+// completes the file.
+//
+// Built from dialog template 104. Capture starts when the dialog is first
+// shown, together with the one-second timer; a recorder that cannot start
+// has already said why, and the dialog still runs and counts.
+//
+// The Record command of the main window (installRecordCommand) stops the
+// player, switches the list to recording mode, runs this dialog on the take
+// file and then loads the take as "Record Audio".
+//
+// User-interface thread only.
+
+#include "record/WaveRecorder.h"
+
+#include <QDialog>
+#include <QFont>
+#include <QPixmap>
+
+#include <cstdint>
+#include <string>
+
+class MainWindow;
+class QLabel;
+
+// Control ids of the dialog (template 104).
+enum RecordDialogControl : int {
+    kIdRecordStop = 1045,
+    kIdRecordTime = 1046,
+    kIdRecordLabel = 1047,
+};
+
+class RecordDialog : public QDialog {
+public:
+    explicit RecordDialog(QWidget* parent = nullptr);
+    // The recorder goes last: capture stops and the file is completed.
+    ~RecordDialog() override;
+
+    // The file to record into; before the dialog runs.
+    void SetOutputFile(const std::string& path);
+
+    // One timer tick: one more second, shown as "%02d:%02d" (the minutes
+    // widen past 99).
+    void onTimer();
+    // Stop and Escape: the timer ends and so does the dialog.
+    void reject() override;
+
+    int32_t seconds() const { return elapsedSeconds; }
+    QWidget* control(int id) const;
+    const WaveRecorder& waveRecorder() const { return recorder; }
+
+    static constexpr int kTimerPeriodMs = 1000;
+    // How far the dialog opens from where it would be placed, in pixels.
+    static constexpr int kOffsetRight = 30;
+    static constexpr int kOffsetDown = 50;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+
+private:
+    // Runs once, when the dialog is first shown.
+    void OnInitDialog();
+
+    WaveRecorder recorder;
+    int32_t elapsedSeconds = 0;
+    QPixmap backgroundBitmap;
+    int32_t tileWidth = 0;
+    int32_t tileHeight = 0;
+    QFont displayFont;
+    QLabel* timeLabel = nullptr;
+    int timerId = 0;
+    bool initialised = false;
+};
+
+// The Record command: what the Record button (1024) of the window runs.
+void runRecordCommand(MainWindow& window);
+// Installs runRecordCommand as the window's Record command.
+void installRecordCommand(MainWindow& window);

@@ -1,0 +1,130 @@
+#include "record/RecordDialog.h"
+
+#include "WindowFixture.h"
+#include "encode/OutputFile.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <filesystem>
+#include <functional>
+
+using namespace window_test;
+
+namespace {
+
+class RecordDialogTest : public WindowTest {
+protected:
+    // Runs the Record command of win, handing the open dialog to act once
+    // it has run for runMs.
+    void record(MainWindow& win, int runMs, std::function<void(RecordDialog&)> act) {
+        installRecordCommand(win);
+        bool acted = false;
+        QTimer::singleShot(runMs, [&] {
+            if (auto* dialog = dynamic_cast<RecordDialog*>(QApplication::activeModalWidget())) {
+                seenTime = qobject_cast<QLabel*>(dialog->control(kIdRecordTime))->text().toStdString();
+                wasRecording = dialog->waveRecorder().isRecording();
+                acted = true;
+                act(*dialog);
+            }
+        });
+        win.onCommand(kIdRecord);
+        EXPECT_TRUE(acted) << "the Record dialog did not run modally";
+    }
+
+    static void clickStop(RecordDialog& dialog) {
+        QTest::mouseClick(dialog.control(kIdRecordStop), Qt::LeftButton);
+    }
+
+    std::string seenTime;
+    bool wasRecording = false;
+};
+
+TEST_F(RecordDialogTest, TheTimeCountsWholeMinutesAndSecondsAndWidensPastAnHour) {
+    RecordDialog dialog;
+    auto* time = qobject_cast<QLabel*>(dialog.control(kIdRecordTime));
+    ASSERT_NE(time, nullptr);
+    EXPECT_EQ(time->text().toStdString(), "00:00");
+    dialog.onTimer();
+    EXPECT_EQ(time->text().toStdString(), "00:01");
+    while (dialog.seconds() < 59) {
+        dialog.onTimer();
+    }
+    EXPECT_EQ(time->text().toStdString(), "00:59");
+    dialog.onTimer();
+    EXPECT_EQ(time->text().toStdString(), "01:00");
+    while (dialog.seconds() < 100 * 60) {
+        dialog.onTimer();
+    }
+    EXPECT_EQ(time->text().toStdString(), "100:00");
+}
+
+TEST_F(RecordDialogTest, StopEndsTheDialogAndTheTakeIsLoadedAsRecordAudio) {
+    MainWindow& win = window();
+    const std::string take = win.programFiles().recordedTakePath();
+    testing_support::writeFileBytes(take, std::vector<uint8_t>(5000, 0x11)); // an older take
+    record(win, 700, clickStop);
+
+    EXPECT_EQ(seenTime, "00:00"); // ended before the first tick
+    EXPECT_TRUE(wasRecording);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_TRUE(messages->texts().empty()); // the old take went without a question
+
+    const std::vector<uint8_t> bytes = testing_support::readFileBytes(take);
+    ASSERT_GE(bytes.size(), 44u);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "RIFF");
+    const uint32_t data = uint32_t(bytes[40]) | uint32_t(bytes[41]) << 8 | uint32_t(bytes[42]) << 16 |
+                          uint32_t(bytes[43]) << 24;
+    EXPECT_EQ(bytes.size(), 44u + data);
+    EXPECT_EQ(data % WaveRecorder::kBufferBytes, 0u);
+    // At most the buffers of the time it ran, with some slack for a slow start.
+    EXPECT_LE(data, 6u * WaveRecorder::kBufferBytes);
+    EXPECT_GE(data, WaveRecorder::kBufferBytes);
+
+    EXPECT_EQ(win.titleText, "Record Audio");
+    EXPECT_EQ(win.listMode, kListRecording);
+    EXPECT_FALSE(win.listView->isEnabled());
+}
+
+TEST_F(RecordDialogTest, EscapeEndsTheDialogAfterItHasCounted) {
+    MainWindow& win = window();
+    record(win, 1300, [](RecordDialog& dialog) { QTest::keyClick(&dialog, Qt::Key_Escape); });
+    EXPECT_EQ(seenTime, "00:01");
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(win.titleText, "Record Audio");
+}
+
+TEST_F(RecordDialogTest, AnUnwritableTakeIsReportedAndTheLoadFails) {
+    // The data directory cannot be made: a file stands where its parent
+    // should be.
+    testing_support::writeFileBytes(dir.file("blocked"), {1});
+    MainWindow win(ProgramFiles::inDirectory(dir.file("blocked") + "/velumo"));
+    record(win, 300, clickStop);
+
+    EXPECT_EQ(messages->texts(), std::vector<std::string>{OutputFile::kOpenFailedMessage});
+    EXPECT_TRUE(wasRecording); // the sound card still runs
+    EXPECT_EQ(win.titleText, "Error in loading audio file!");
+    EXPECT_EQ(win.listMode, kListRecording);
+}
+
+TEST_F(RecordDialogTest, TheDialogOpensBelowAndRightOfItsPlaceWithoutACloseBox) {
+    MainWindow& win = window();
+    win.show();
+    QDialog plain(&win);
+    RecordDialog dialog(&win);
+    plain.setFixedSize(dialog.size());
+    plain.show();
+    dialog.show();
+    EXPECT_EQ(dialog.pos() - plain.pos(), QPoint(RecordDialog::kOffsetRight, RecordDialog::kOffsetDown));
+    EXPECT_FALSE(dialog.windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(dialog.windowFlags() & Qt::WindowSystemMenuHint);
+    if (const char* shot = std::getenv("VELUMO_RECORD_DIALOG_PNG")) {
+        dialog.grab().save(QString::fromLocal8Bit(shot));
+    }
+    dialog.reject();
+}
+
+} // namespace
