@@ -4,6 +4,7 @@
 #include "app/QtDialogs.h"
 #include "cd/CdRefreshCommand.h"
 #include "encode/ConvertDialog.h"
+#include "record/RecordDialog.h"
 
 #include <QApplication>
 #include <QFont>
@@ -26,6 +27,7 @@ int main(int argc, char* argv[]) {
         installQtDialogs(&window);
         window.setCommandHandler(kIdConvert, convertCommand);
         window.setCommandHandler(kIdCdRefresh, cdRefreshCommand);
+        window.setCommandHandler(kIdRecord, runRecordCommand);
         result = window.exec();
         removeQtDialogs();
     }
