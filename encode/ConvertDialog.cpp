@@ -59,9 +59,10 @@ ConvertDialog::ConvertDialog(QWidget* owner, double rate) : QDialog(owner), conv
 }
 
 ConvertDialog::~ConvertDialog() {
-    // The job's destructor stops a worker that still runs and waits for it;
-    // stopping first makes that wait one buffer long.
+    // The worker posts to this dialog: it must be gone before the dialog
+    // is. A stopped worker ends after the buffer in hand.
     conversion.Stop();
+    conversion.Wait();
 }
 
 void ConvertDialog::initialise() {
@@ -91,6 +92,9 @@ void ConvertDialog::initialise() {
 }
 
 void ConvertDialog::showEvent(QShowEvent* event) {
+    // QDialog places the dialog over its owner here; the offset applies to
+    // that place.
+    QDialog::showEvent(event);
     if (!moved) {
         // The names are set by the caller after construction.
         moved = true;
@@ -99,7 +103,6 @@ void ConvertDialog::showEvent(QShowEvent* event) {
         pushStrings();
         move(pos() + QPoint(kMoveRight, kMoveDown));
     }
-    QDialog::showEvent(event);
 }
 
 void ConvertDialog::paintEvent(QPaintEvent* event) {

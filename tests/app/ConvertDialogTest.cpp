@@ -316,6 +316,22 @@ TEST_F(ConvertTest, ProgressStartsAtZeroAndEndsAtOneHundred) {
     }
 }
 
+TEST_F(ConvertTest, SourceWithoutLengthShowsASaneProgress) {
+    const std::string source = dir.file("empty.wav");
+    testing_support::writeFileBytes(source, testing_support::waveFile(pcmFormat(1, 22050, 16), {}, true));
+    auto dialog = openDialog(source, dir.file("out.wav"));
+    auto* bar = qobject_cast<QProgressBar*>(TemplateBuilder::findControl(dialog.get(), kIdConvertProgress));
+    ASSERT_NE(bar, nullptr);
+    dialog->onStart();
+    ASSERT_TRUE(dialog->isRunning());
+    // A range, not the busy indicator of an empty one; no division by zero.
+    EXPECT_GT(bar->maximum(), bar->minimum());
+    EXPECT_EQ(labelOf(dialog.get(), kIdConvertPercent), "0%");
+    ASSERT_TRUE(waitFor([&] { return !dialog->isVisible(); }, 20000));
+    EXPECT_EQ(labelOf(dialog.get(), kIdConvertPercent), "100%");
+    EXPECT_EQ(checkedDataBytes(testing_support::readFileBytes(dir.file("out.wav"))), 0);
+}
+
 TEST_F(ConvertTest, StopMidwayCompletesAShorterFile) {
     const std::string source = writeLongSilence();
     const bool haveLame = EncoderLibrary::load() != nullptr;
@@ -369,6 +385,17 @@ TEST_F(ConvertTest, StopBeforeStartClosesTheDialogEvenAfterAnEarlierConversion) 
     EXPECT_FALSE(second->isVisible());
     EXPECT_EQ(second->result(), QDialog::Rejected);
     EXPECT_FALSE(std::filesystem::exists(dir.file("second.wav")));
+}
+
+TEST_F(ConvertTest, DialogOpensBelowAndRightOfWhereItWouldBePlaced) {
+    MainWindow& w = window();
+    w.show();
+    ConvertDialog dialog(&w, 22050);
+    QDialog plain(&w);
+    plain.setFixedSize(dialog.size());
+    plain.show();
+    dialog.show();
+    EXPECT_EQ(dialog.pos() - plain.pos(), QPoint(ConvertDialog::kMoveRight, ConvertDialog::kMoveDown));
 }
 
 TEST_F(ConvertTest, DialogShowsTheTiledBackgroundAndTheControls) {
