@@ -91,7 +91,7 @@ TEST_F(RecordDialogTest, StopEndsTheDialogAndTheTakeIsLoadedAsRecordAudio) {
 
 TEST_F(RecordDialogTest, EscapeEndsTheDialogAfterItHasCounted) {
     MainWindow& win = window();
-    record(win, 1300, [](RecordDialog& dialog) { QTest::keyClick(&dialog, Qt::Key_Escape); });
+    record(win, 1500, [](RecordDialog& dialog) { QTest::keyClick(&dialog, Qt::Key_Escape); });
     EXPECT_EQ(seenTime, "00:01");
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_EQ(win.titleText, "Record Audio");
