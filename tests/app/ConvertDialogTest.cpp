@@ -8,15 +8,12 @@
 #include "engine/WaveFormat.h"
 #include "platform/CdLibrary.h"
 #include "platform/LameEncoder.h"
-#include "resources/Images.h"
 #include "resources/TemplateBuilder.h"
 #include "support/DiscImage.h"
 
 #include <QComboBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QTimer>
 
 #include <cstdlib>
@@ -396,20 +393,4 @@ TEST_F(ConvertTest, DialogOpensBelowAndRightOfWhereItWouldBePlaced) {
     plain.show();
     dialog.show();
     EXPECT_EQ(dialog.pos() - plain.pos(), QPoint(ConvertDialog::kMoveRight, ConvertDialog::kMoveDown));
-}
-
-TEST_F(ConvertTest, DialogShowsTheTiledBackgroundAndTheControls) {
-    auto dialog = openDialog(dir.file("a/song.wav"), dir.file("b/song.mp3"));
-    QCoreApplication::processEvents();
-    const QImage picture = dialog->grab().toImage();
-    ASSERT_FALSE(picture.isNull());
-    if (const char* out = std::getenv("VELUMO_SCREENSHOT_DIR")) {
-        picture.save(QString::fromStdString(std::string(out) + "/convert-dialog.png"));
-    }
-    EXPECT_EQ(dialog->windowTitle().toStdString(), "Convert");
-    EXPECT_EQ(labelOf(dialog.get(), kIdConvertPercent), "0%");
-    // The top-left pixel is the tile's, not the style's window colour.
-    const QImage tile = loadBitmapImage(kBitmapBackground);
-    ASSERT_FALSE(tile.isNull());
-    EXPECT_EQ(picture.pixel(1, 1), tile.pixel(1, 1));
 }
