@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 
@@ -18,6 +19,14 @@ namespace {
 
 class RecordDialogTest : public WindowTest {
 protected:
+    void SetUp() override {
+        // SDL's dummy driver captures silence at the real-time pace.
+        if (!std::getenv("SDL_AUDIODRIVER")) {
+            setenv("SDL_AUDIODRIVER", "dummy", 1);
+        }
+        WindowTest::SetUp();
+    }
+
     // Runs the Record command of win, handing the open dialog to act once
     // it has run for runMs.
     void record(MainWindow& win, int runMs, std::function<void(RecordDialog&)> act) {
