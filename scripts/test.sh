@@ -39,7 +39,7 @@ if ((quick == 0)); then
         CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
             -DVELUMO_FUZZ=ON -DVELUMO_UI=OFF -DBUILD_TESTING=OFF "-DVELUMO_SANITIZE=address;undefined" >/dev/null
         cmake --build build/fuzz -j "$jobs"
-        fuzz/run-all.sh build/fuzz "${VELUMO_FUZZ_SECONDS:-60}"
+        fuzz/run-all.sh build/fuzz/fuzz "${VELUMO_FUZZ_SECONDS:-60}"
     fi
 fi
 # The plain build runs last, so that its summary closes the output.
