@@ -36,17 +36,17 @@ protected:
             std::string source;
             const char* args;
             bool exactSeek;
-        } specs[] = {
+        } recipes[] = {
             {"cbr.mp3", stereo, "-c:a libmp3lame -b:a 128k", true},
             {"vbr.mp3", stereo, "-c:a libmp3lame -q:a 4", true},
             {"mono22.mp3", ff::stereoSource(22050, 6.5), "-ac 1 -c:a libmp3lame -b:a 32k", true},
             {"v1.wma", stereo, "-c:a wmav1 -b:a 128k", false},
             {"v2.wma", stereo, "-c:a wmav2 -b:a 128k", false},
         };
-        for (const auto& spec : specs) {
-            std::string path = dir->file(spec.name);
-            if (ff::make(path, spec.source, spec.args)) {
-                media.push_back({spec.name, path, spec.exactSeek, ff::decode(path)});
+        for (const auto& recipe : recipes) {
+            std::string path = dir->file(recipe.name);
+            if (ff::make(path, recipe.source, recipe.args)) {
+                media.push_back({recipe.name, path, recipe.exactSeek, ff::decode(path)});
             }
         }
     }
