@@ -49,7 +49,13 @@ public:
     void postCommand(int commandId) override;
     void onCommand(int commandId);
 
+    // Start (1039): loads the source, picks the writer by the target's
+    // extension and starts the worker. An unknown source name or target
+    // extension leaves the dialog open for another try; a source that does
+    // not open ends it as cancelled.
     void onStart();
+    // Stop (1040): ends a running job (the dialog closes on EncodeOver), or
+    // closes an idle dialog as cancelled.
     void onStop();
     // True while the worker runs.
     bool isRunning() const { return running; }
@@ -71,6 +77,7 @@ public:
     static constexpr int kMoveDown = 50;
     static constexpr int kTimerPeriodMs = 200;
 
+    // Escape: closes an idle dialog; while a job runs it acts as Stop.
     void reject() override;
 
 protected:
