@@ -106,30 +106,6 @@ void runNotifier(WaveInPort* port) {
     notifierPort = nullptr;
 }
 
-bool sdlFormatFor(const WaveFormat& format, SDL_AudioFormat* out, int* bytesPerSample) {
-    if (format.wFormatTag == 1) {
-        switch (format.wBitsPerSample) {
-        case 8: *out = AUDIO_U8; *bytesPerSample = 1; return true;
-        case 16: *out = AUDIO_S16LSB; *bytesPerSample = 2; return true;
-        case 32: *out = AUDIO_S32LSB; *bytesPerSample = 4; return true;
-        default: return false;
-        }
-    }
-    if (format.wFormatTag == 3 && format.wBitsPerSample == 32) {
-        *out = AUDIO_F32LSB;
-        *bytesPerSample = 4;
-        return true;
-    }
-    return false;
-}
-
-Uint16 periodSamples(uint32_t rate) {
-    uint32_t samples = 256;
-    while (samples < 4096 && samples < rate / 50) {
-        samples *= 2;
-    }
-    return Uint16(samples);
-}
 
 // Caller holds sdlAudioMutex and audio is initialised.
 int deviceCount() {
