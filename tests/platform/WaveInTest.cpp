@@ -120,7 +120,7 @@ TEST_F(WaveInTest, ResetReturnsThePartlyFilledBufferWithItsCount) {
     add(waiting);
     EXPECT_EQ(waveInClose(handle), kWaveStillPlaying);
     ASSERT_EQ(waveInStart(handle), kWaveOk);
-    std::this_thread::sleep_for(40ms);
+    std::this_thread::sleep_for(150ms);
     ASSERT_EQ(waveInReset(handle), kWaveOk);
     {
         std::lock_guard lock(capture.mutex);

@@ -331,9 +331,14 @@ TEST(SpectrumAnalyzer, DestructionWhileBusyAnalysesTheQueueThenEnds) {
             source.add(noiseSamples(256 * 40, i));
         }
         analyser.SetSource(&source);
+        // Queue every buffer with the thread halted, so that the thread, once
+        // started again, finds a full queue rather than racing the reads.
+        ASSERT_TRUE(analyser.Stop(true));
         for (int i = 0; i < 40; ++i) {
             analyser.GetBuffer();
         }
+        ASSERT_EQ(analyser.PendingBuffers(), 40u);
+        ASSERT_TRUE(analyser.Start());
         // Busy: the thread has begun on the queue and empties it before it
         // looks at the stop request.
         for (int i = 0; i < 2000 && analysed.load() == 0; ++i) {
