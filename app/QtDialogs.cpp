@@ -39,7 +39,7 @@ MessageAnswer showMessageBox(const MessageRequest& request) {
                                                   QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
         return answer == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
     }
-    QMessageBox::warning(dialogOwner, caption, fromText(request.text), QMessageBox::Ok);
+    QMessageBox::information(dialogOwner, caption, fromText(request.text), QMessageBox::Ok);
     return MessageAnswer::Ok;
 }
 
@@ -98,6 +98,16 @@ std::optional<std::string> showSaveDialog(const SaveFileRequest& request) {
 void installQtDialogs(QWidget* owner) {
     dialogOwner = owner;
     setMessageHandler([](const MessageRequest& request) {
+        QCoreApplication* app = QCoreApplication::instance();
+        if (request.buttons != MessageButtons::YesNo && app != nullptr &&
+            QThread::currentThread() != app->thread()) {
+            // Nothing to answer: the worker goes on at once. Waiting here
+            // could deadlock, for the user-interface thread may itself be
+            // waiting for this worker (a recorder being stopped, an analyser's
+            // lock) when the message arrives.
+            QMetaObject::invokeMethod(app, [request] { showMessageBox(request); }, Qt::QueuedConnection);
+            return MessageAnswer::Ok;
+        }
         return onUiThread([&] { return showMessageBox(request); });
     });
     setOpenFilesHandler([](const OpenFilesRequest& request) {

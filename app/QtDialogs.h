@@ -2,11 +2,12 @@
 // Installs the Qt implementations of the platform's message boxes and file
 // dialogs (platform/MessageBox.h, platform/FileDialog.h).
 //
-// Message boxes are always shown on the user-interface thread: a call from
-// another thread blocks until the user has answered. The thread that installs
-// must be the user-interface thread, and a QApplication must exist. A worker
-// must not ask while the user-interface thread waits for that worker, or both
-// wait forever.
+// Message boxes are always shown on the user-interface thread. From another
+// thread, a message with only OK is queued there and the call returns at once;
+// a Yes/No question blocks until the user has answered, so a worker must not
+// ask while the user-interface thread waits for that worker, or both wait
+// forever. The thread that installs must be the user-interface thread, and a
+// QApplication must exist.
 
 class QWidget;
 

@@ -79,6 +79,26 @@ TEST_F(QtDialogsTest, MessageOnTheUserInterfaceThreadWaitsForOk) {
     EXPECT_EQ(caption, "Velumo");
 }
 
+TEST_F(QtDialogsTest, MessageFromAWorkerIsShownLaterWithoutHoldingTheWorker) {
+    QString shownText;
+    ModalAnswerer<QMessageBox> answerer([&](QMessageBox* box) {
+        shownText = box->text();
+        box->button(QMessageBox::Ok)->click();
+    });
+    // The worker returns although the user-interface thread is not serving
+    // events: it is blocked in join(), as when it waits for a recorder.
+    std::thread worker([] { showMessage("the output file is too large!"); });
+    worker.join();
+    EXPECT_TRUE(shownText.isEmpty());
+    QElapsedTimer clock;
+    clock.start();
+    while (shownText.isEmpty() && clock.elapsed() < 5000) {
+        QTest::qWait(5);
+    }
+    EXPECT_EQ(shownText, "the output file is too large!");
+    EXPECT_EQ(answerer.shownOn, QApplication::instance()->thread());
+}
+
 TEST_F(QtDialogsTest, SaveDialogShowsTheFiltersAndAddsTheDefaultExtension) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
