@@ -1,18 +1,24 @@
 #include "platform/CdLibrary.h"
 
+#include "platform/CueSheet.h"
+
 #include <cdio/cdio.h>
 #include <cdio/logging.h>
 #include <cdio/paranoia/cdda.h>
 #include <cdio/paranoia/paranoia.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -20,8 +26,12 @@
 
 struct CdHandleState {
     std::string path;          // the image file or the device
-    CdIo_t* cdio = nullptr;
+    CdIo_t* cdio = nullptr;     // null for an image read through its own layout
     bool isImage = false;
+    // A CUE sheet the library cannot lay out (several files, big-endian or
+    // WAVE audio), read through its own layout with a descriptor per file.
+    std::unique_ptr<CueLayout> cue;
+    std::vector<int> cueFiles;
     // Identity of an image's files when it was opened (size, time, inode of
     // the sheet and of the data file it names).
     std::vector<struct stat> files;
@@ -58,7 +68,14 @@ void destroyHandle(CdHandleState* h) {
     if (h->drive) {
         cdio_cddap_close_no_free_cdio(h->drive);
     }
-    cdio_destroy(h->cdio);
+    if (h->cdio) {
+        cdio_destroy(h->cdio);
+    }
+    for (int fd : h->cueFiles) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
     delete h;
 }
 
@@ -96,10 +113,12 @@ bool sameFile(const struct stat& a, const struct stat& b) {
            a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
-std::vector<struct stat> imageFiles(CdIo_t* cdio, const std::string& path) {
+std::vector<struct stat> imageFiles(const CdHandleState& h) {
     std::vector<struct stat> out;
-    std::vector<std::string> names{path};
-    if (const char* source = cdio_get_arg(cdio, "source")) {
+    std::vector<std::string> names{h.path};
+    if (h.cue) {
+        names.insert(names.end(), h.cue->files.begin(), h.cue->files.end());
+    } else if (const char* source = cdio_get_arg(h.cdio, "source")) {
         names.emplace_back(source);
     }
     for (const auto& name : names) {
@@ -115,7 +134,7 @@ bool discUnchanged(CdHandleState* h) {
     if (!h->isImage) {
         return cdio_get_media_changed(h->cdio) == 0;
     }
-    std::vector<struct stat> now = imageFiles(h->cdio, h->path);
+    std::vector<struct stat> now = imageFiles(*h);
     if (now.size() != h->files.size()) {
         return false;
     }
@@ -300,6 +319,128 @@ bool readJitterCorrected(CdHandleState& h, lsn_t first, uint32_t frames, uint8_t
     return true;
 }
 
+bool isCueSheet(const std::string& path) {
+    return path.size() >= 4 && (path.compare(path.size() - 4, 4, ".cue") == 0 ||
+                                path.compare(path.size() - 4, 4, ".CUE") == 0);
+}
+
+// An image whose CUE sheet the library cannot lay out gets its own layout;
+// null for every other image (the library opens those), and for a sheet
+// that cannot be used (the reason goes to the log).
+CdHandleState* openLaidOutImage(const std::string& path, bool* laidOut) {
+    *laidOut = false;
+    if (!isCueSheet(path)) {
+        return nullptr;
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::string text(64 * 1024, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    if (!cueSheetNeedsLayout(text)) {
+        return nullptr;
+    }
+    *laidOut = true;
+    auto layout = std::make_unique<CueLayout>();
+    std::string error;
+    if (!loadCueLayout(path, layout.get(), &error)) {
+        std::fprintf(stderr, "velumo: cd: %s\n", error.c_str());
+        return nullptr;
+    }
+    auto* handle = new (std::nothrow) CdHandleState;
+    if (!handle) {
+        return nullptr;
+    }
+    handle->path = path;
+    handle->isImage = true;
+    for (const std::string& file : layout->files) {
+        handle->cueFiles.push_back(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+        if (handle->cueFiles.back() < 0) {
+            destroyHandle(handle);
+            return nullptr;
+        }
+    }
+    handle->leadOut = static_cast<lsn_t>(layout->leadOut);
+    handle->cue = std::move(layout);
+    handle->files = imageFiles(*handle);
+    return handle;
+}
+
+uint32_t readLaidOutToc(CdHandleState& h, CdToc* toc) {
+    const CueLayout& layout = *h.cue;
+    uint32_t count = 0;
+    uint8_t control = 0;
+    for (const CueTrack& track : layout.tracks) {
+        CdTocDescriptor& d = toc->tracks[count++];
+        control = static_cast<uint8_t>((track.audio ? 0 : kCdControlData) | (track.copyPermitted ? 0x02 : 0) |
+                                       (track.preEmphasis ? 0x01 : 0));
+        d.adrControl = static_cast<uint8_t>(0x10 | control);
+        d.trackNumber = track.number;
+        putBigEndian(d.address, track.start);
+    }
+    CdTocDescriptor& end = toc->tracks[count++];
+    end.adrControl = static_cast<uint8_t>(0x10 | control);
+    end.trackNumber = kCdLeadOutTrack;
+    putBigEndian(end.address, layout.leadOut);
+    const uint32_t length = 2 + 8 * count;
+    toc->length[0] = static_cast<uint8_t>(length >> 8);
+    toc->length[1] = static_cast<uint8_t>(length);
+    toc->firstTrack = layout.tracks.front().number;
+    toc->lastTrack = layout.tracks.back().number;
+    return kCdOk;
+}
+
+// Reads frames [first, first + frames) of a laid-out image as audio: silence
+// for a gap, the stored bytes (little-endian) for an audio track. A data
+// track cannot be read as audio, as on a drive.
+bool readLaidOutAudio(CdHandleState& h, uint32_t first, uint32_t frames, uint8_t* out) {
+    const std::vector<CueSegment>& segments = h.cue->segments;
+    auto it = std::upper_bound(segments.begin(), segments.end(), first,
+                               [](uint32_t frame, const CueSegment& s) { return frame < s.start; });
+    if (it == segments.begin()) {
+        return false;
+    }
+    --it;
+    uint32_t frame = first;
+    while (frame < first + frames) {
+        if (it == segments.end() || frame >= it->start + it->frames) {
+            return false;
+        }
+        const uint32_t run = std::min(first + frames, it->start + it->frames) - frame;
+        uint8_t* to = out + static_cast<size_t>(frame - first) * kCdFrameBytes;
+        std::memset(to, 0, static_cast<size_t>(run) * kCdFrameBytes);
+        if (it->file >= 0) {
+            if (!it->audio) {
+                return false;
+            }
+            const int fd = h.cueFiles[static_cast<size_t>(it->file)];
+            for (uint32_t i = 0; i < run; ++i) {
+                const uint64_t at = it->offset + static_cast<uint64_t>(frame - it->start + i) * it->sectorBytes;
+                if (at >= it->end) {
+                    break; // the completed last frame of a file: silence
+                }
+                const size_t want = static_cast<size_t>(std::min<uint64_t>(kCdFrameBytes, it->end - at));
+                uint8_t* sector = to + static_cast<size_t>(i) * kCdFrameBytes;
+                size_t got = 0;
+                while (got < want) {
+                    const ssize_t n = ::pread(fd, sector + got, want - got, static_cast<off_t>(at + got));
+                    if (n <= 0) {
+                        return false; // the file shrank or cannot be read
+                    }
+                    got += static_cast<size_t>(n);
+                }
+                if (it->bigEndian) {
+                    for (size_t b = 0; b + 1 < want; b += 2) {
+                        std::swap(sector[b], sector[b + 1]);
+                    }
+                }
+            }
+        }
+        frame += run;
+        ++it;
+    }
+    return true;
+}
+
 } // namespace
 
 CdTrackBuffer* CdTrackBuffer::create(uint32_t frames) {
@@ -386,6 +527,13 @@ CdHandle GetCDHandle(const CdHandleRequest* request) {
         }
         destroyHandle(h);
     }
+    if (isImage) {
+        bool laidOut = false;
+        CdHandleState* handle = openLaidOutImage(path, &laidOut);
+        if (laidOut) {
+            return handle;
+        }
+    }
     CdIo_t* cdio = cdio_open(path.c_str(), isImage ? imageDriver(path) : DRIVER_DEVICE);
     if (!cdio) {
         return nullptr;
@@ -399,7 +547,7 @@ CdHandle GetCDHandle(const CdHandleRequest* request) {
     handle->cdio = cdio;
     handle->isImage = isImage;
     if (isImage) {
-        handle->files = imageFiles(cdio, path);
+        handle->files = imageFiles(*handle);
     } else {
         cdio_get_media_changed(cdio); // starts the change count from now
     }
@@ -441,6 +589,9 @@ uint32_t ReadTOC(CdHandle handle, CdToc* toc) {
         return kCdError;
     }
     std::memset(toc, 0, sizeof *toc);
+    if (handle->cue) {
+        return readLaidOutToc(*handle, toc);
+    }
     track_t first = cdio_get_first_track_num(handle->cdio);
     track_t last = cdio_get_last_track_num(handle->cdio);
     if (first == CDIO_INVALID_TRACK || last == CDIO_INVALID_TRACK || first == 0 || last < first ||
@@ -494,7 +645,9 @@ uint32_t ReadCDAudioLBA(CdHandle handle, CdTrackBuffer* buffer) {
     }
     const lsn_t start = static_cast<lsn_t>(first);
     bool ok;
-    if (useJitterCorrection(*handle)) {
+    if (handle->cue) {
+        ok = readLaidOutAudio(*handle, static_cast<uint32_t>(first), static_cast<uint32_t>(frames), buffer->data());
+    } else if (useJitterCorrection(*handle)) {
         ok = readJitterCorrected(*handle, start, static_cast<uint32_t>(frames), buffer->data());
     } else {
         ok = cdio_read_audio_sectors(handle->cdio, buffer->data(), start,

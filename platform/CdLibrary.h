@@ -5,7 +5,8 @@
 //
 // Drives are the disc images registered with registerDiscImage (CUE/BIN,
 // cdrdao TOC, NRG), in registration order, followed by the machine's CD
-// devices. A drive without a readable disc still gets a handle (for a device)
+// devices. A CUE sheet may name one file per track, and big-endian
+// ("MOTOROLA") or WAVE audio files (platform/CueSheet.h). A drive without a readable disc still gets a handle (for a device)
 // and then fails ReadTOC; an image that cannot be opened gets no handle.
 //
 // How audio is read: from an image, with plain sector reads (the bytes as

@@ -1,0 +1,217 @@
+// Images whose CUE sheet names one file per track, big-endian audio or WAVE
+// files: laid out as a drive would present the disc, and ripped bit-exact.
+
+#include "CdTestSupport.h"
+
+#include "platform/CueSheet.h"
+
+#include <cstring>
+#include <fstream>
+
+namespace {
+
+using testing_support::kCdFrameBytes;
+
+// Deterministic stereo audio of `frames` frames.
+std::vector<uint8_t> noise(uint32_t frames, uint32_t seed) {
+    std::vector<uint8_t> out(size_t(frames) * kCdFrameBytes);
+    uint32_t x = seed * 2654435761u + 1;
+    for (uint8_t& b : out) {
+        x = x * 1103515245u + 12345u;
+        b = static_cast<uint8_t>(x >> 16);
+    }
+    return out;
+}
+
+std::vector<uint8_t> swapped(std::vector<uint8_t> bytes) {
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        std::swap(bytes[i], bytes[i + 1]);
+    }
+    return bytes;
+}
+
+std::vector<uint8_t> cat(std::initializer_list<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> out;
+    for (const auto& p : parts) {
+        out.insert(out.end(), p.begin(), p.end());
+    }
+    return out;
+}
+
+class CueSheetImage : public CdImageTest {
+protected:
+    std::string file(const std::string& name) { return (dir.path() / name).string(); }
+    std::string sheet(const std::string& text, const std::string& name = "disc.cue") {
+        std::ofstream(file(name)) << text;
+        return file(name);
+    }
+    std::vector<std::vector<uint8_t>> ripAll() {
+        std::vector<std::vector<uint8_t>> out;
+        CdDrive drive;
+        if (!drive.ReadDisc()) {
+            return out;
+        }
+        for (int i = 0; i < drive.TrackCount(); ++i) {
+            EXPECT_TRUE(drive.OpenTrack(i));
+            out.push_back(readTrack(drive));
+        }
+        return out;
+    }
+};
+
+TEST_F(CueSheetImage, OneFilePerTrackWithPausesGapsAndWaveAudioRipsLikeADrive) {
+    const auto one = noise(150, 1), pause = noise(40, 2), two = noise(225, 3), three = noise(85, 4);
+    const auto four = noise(20, 5);
+    testing_support::writeFileBytes(file("01.bin"), one);
+    // Track 2's pause is stored at the start of its own file.
+    testing_support::writeFileBytes(file("02 two.bin"), cat({pause, two}));
+    testing_support::writeFileBytes(file("03.raw"), swapped(three));
+    // A WAVE file whose sound ends part-way into a frame.
+    std::vector<uint8_t> partial(four.begin(), four.end() - 1000);
+    testing_support::writeFileBytes(file("04.wav"),
+                                    testing_support::waveFile(pcmFormat(2, 44100, 16), partial));
+    const std::string cue = sheet("REM COMMENT \"test\"\r\n"
+                                  "TITLE \"Album\"\r\n"
+                                  "FILE \"01.bin\" BINARY\r\n"
+                                  "  TRACK 01 AUDIO\r\n"
+                                  "    FLAGS DCP\r\n"
+                                  "    INDEX 01 00:00:00\r\n"
+                                  "FILE \"02 two.bin\" BINARY\r\n"
+                                  "  TRACK 02 AUDIO\r\n"
+                                  "    INDEX 00 00:00:00\r\n"
+                                  "    INDEX 01 00:00:40\r\n"
+                                  "FILE \"03.raw\" MOTOROLA\r\n"
+                                  "  TRACK 03 AUDIO\r\n"
+                                  "    FLAGS PRE\r\n"
+                                  "    PREGAP 00:00:30\r\n"
+                                  "    INDEX 01 00:00:00\r\n"
+                                  "FILE \"04.wav\" WAVE\r\n"
+                                  "  TRACK 04 AUDIO\r\n"
+                                  "    INDEX 01 00:00:00\r\n");
+    registerDiscImage(cue);
+
+    CdDriveList list{};
+    ASSERT_GE(GetCDList(&list), 1u);
+    CdHandleRequest request;
+    CdHandle h = GetCDHandle(&request);
+    ASSERT_NE(h, nullptr);
+    CdToc toc{};
+    ASSERT_EQ(ReadTOC(h, &toc), kCdOk);
+    CloseCDHandle(h);
+    EXPECT_EQ(toc.firstTrack, 1);
+    EXPECT_EQ(toc.lastTrack, 4);
+    // A pause belongs to the track before it; a PREGAP is silence no file holds.
+    const uint32_t starts[] = {0, 190, 445, 530, 550};
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(cdTocAddress(toc.tracks[i]), starts[i]);
+    }
+    EXPECT_EQ(toc.tracks[4].trackNumber, kCdLeadOutTrack);
+    EXPECT_EQ(toc.tracks[0].adrControl, 0x12); // digital copy permitted
+    EXPECT_EQ(toc.tracks[2].adrControl, 0x11); // pre-emphasis
+
+    const auto tracks = ripAll();
+    ASSERT_EQ(tracks.size(), 4u);
+    EXPECT_EQ(tracks[0], cat({one, pause}));
+    EXPECT_EQ(tracks[1], cat({two, std::vector<uint8_t>(30 * kCdFrameBytes, 0)}));
+    EXPECT_EQ(tracks[2], three);
+    EXPECT_EQ(tracks[3], cat({partial, std::vector<uint8_t>(1000, 0)}));
+}
+
+TEST_F(CueSheetImage, PauseKeptAtTheEndOfThePreviousFileStaysWithThePreviousTrack) {
+    const auto one = noise(100, 6), pause = noise(25, 7), two = noise(60, 8);
+    testing_support::writeFileBytes(file("a.bin"), cat({one, pause}));
+    testing_support::writeFileBytes(file("b.bin"), two);
+    registerDiscImage(sheet("FILE \"a.bin\" BINARY\n"
+                            "  TRACK 01 AUDIO\n"
+                            "    INDEX 01 00:00:00\n"
+                            "  TRACK 02 AUDIO\n"
+                            "    INDEX 00 00:01:25\n"
+                            "FILE \"b.bin\" BINARY\n"
+                            "    INDEX 01 00:00:00\n"));
+    const auto tracks = ripAll();
+    ASSERT_EQ(tracks.size(), 2u);
+    EXPECT_EQ(tracks[0], cat({one, pause}));
+    EXPECT_EQ(tracks[1], two);
+}
+
+TEST_F(CueSheetImage, DataTrackInItsOwnFileIsSkippedAndAudioAfterItRips) {
+    const auto audio = noise(50, 9);
+    testing_support::writeFileBytes(file("data.iso"), std::vector<uint8_t>(2048 * 300, 0x11));
+    testing_support::writeFileBytes(file("audio.bin"), audio);
+    registerDiscImage(sheet("FILE \"data.iso\" BINARY\n"
+                            "  TRACK 01 MODE1/2048\n"
+                            "    INDEX 01 00:00:00\n"
+                            "FILE \"audio.bin\" BINARY\n"
+                            "  TRACK 02 AUDIO\n"
+                            "    PREGAP 00:02:00\n"
+                            "    INDEX 01 00:00:00\n"));
+    CdHandleRequest request;
+    CdHandle h = GetCDHandle(&request);
+    ASSERT_NE(h, nullptr);
+    CdToc toc{};
+    ASSERT_EQ(ReadTOC(h, &toc), kCdOk);
+    EXPECT_NE(toc.tracks[0].adrControl & kCdControlData, 0);
+    EXPECT_EQ(cdTocAddress(toc.tracks[1]), 300u + 150u);
+    // A data sector cannot be read as audio, as on a drive.
+    CdTrackBuffer* b = CdTrackBuffer::create(7);
+    b->startFrame = 10;
+    b->numFrames = 7;
+    EXPECT_EQ(ReadCDAudioLBA(h, b), kCdError);
+    CdTrackBuffer::destroy(b);
+    CloseCDHandle(h);
+
+    const auto tracks = ripAll();
+    ASSERT_EQ(tracks.size(), 1u);
+    EXPECT_EQ(tracks[0], audio);
+}
+
+TEST_F(CueSheetImage, UnusableSheetsGiveNoDiscAndNoCrash) {
+    testing_support::writeFileBytes(file("a.bin"), noise(10, 1));
+    testing_support::writeFileBytes(file("mono.wav"),
+                                    testing_support::waveFile(pcmFormat(1, 44100, 16),
+                                                              std::vector<uint8_t>(4000)));
+    const char* sheets[] = {
+        // a missing file
+        "FILE \"a.bin\" BINARY\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n"
+        "FILE \"gone.bin\" BINARY\n TRACK 02 AUDIO\n INDEX 01 00:00:00\n",
+        // a WAVE file that is not CD audio
+        "FILE \"mono.wav\" WAVE\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n",
+        // a BINARY file named as WAVE
+        "FILE \"a.bin\" WAVE\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n",
+        // a compressed file type
+        "FILE \"a.bin\" BINARY\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n"
+        "FILE \"x.mp3\" MP3\n TRACK 02 AUDIO\n INDEX 01 00:00:00\n",
+        // no INDEX 01
+        "FILE \"a.bin\" MOTOROLA\n TRACK 01 AUDIO\n INDEX 00 00:00:00\n",
+        // indexes running backwards
+        "FILE \"a.bin\" MOTOROLA\n TRACK 01 AUDIO\n INDEX 01 00:00:05\n TRACK 02 AUDIO\n INDEX 01 00:00:02\n",
+        // an index past the end of the file
+        "FILE \"a.bin\" MOTOROLA\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n TRACK 02 AUDIO\n INDEX 01 10:00:00\n",
+        // malformed numbers and times, falling track numbers
+        "FILE \"a.bin\" MOTOROLA\n TRACK 1x AUDIO\n INDEX 01 00:00:00\n",
+        "FILE \"a.bin\" MOTOROLA\n TRACK 01 AUDIO\n INDEX 01 00:60:00\n",
+        "FILE \"a.bin\" MOTOROLA\n TRACK 02 AUDIO\n INDEX 01 00:00:00\n TRACK 01 AUDIO\n INDEX 01 00:00:05\n",
+        "FILE \"a.bin\" MOTOROLA\n TRACK 01 FOO\n INDEX 01 00:00:00\n",
+        // an unterminated quote
+        "FILE \"a.bin MOTOROLA\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n",
+    };
+    int n = 0;
+    for (const char* text : sheets) {
+        SCOPED_TRACE(text);
+        clearDiscImages();
+        registerDiscImage(sheet(text, "bad" + std::to_string(n++) + ".cue"));
+        CdDrive drive;
+        EXPECT_FALSE(drive.ReadDisc());
+    }
+}
+
+TEST(CueSheet, OnlySheetsTheLibraryCannotReadNeedTheLayout) {
+    EXPECT_FALSE(cueSheetNeedsLayout("FILE \"x.bin\" BINARY\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n"));
+    EXPECT_TRUE(cueSheetNeedsLayout("FILE \"x.bin\" binary\nFILE \"y.bin\" BINARY\n"));
+    EXPECT_TRUE(cueSheetNeedsLayout("file \"x y.raw\" motorola\n"));
+    EXPECT_TRUE(cueSheetNeedsLayout("FILE x.wav WAVE\r\n"));
+    EXPECT_FALSE(cueSheetNeedsLayout(""));
+}
+
+} // namespace
