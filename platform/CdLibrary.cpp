@@ -15,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -319,6 +320,56 @@ bool readJitterCorrected(CdHandleState& h, lsn_t first, uint32_t frames, uint8_t
     return true;
 }
 
+// The library looks for the files a cdrdao TOC names relative to the current
+// directory, not to the TOC. A TOC naming relative files is opened from a
+// copy that names them by full path; the copy is gone once the library has
+// read it.
+CdIo_t* openTocImage(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string text(1 << 20, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos || text.empty()) {
+        return cdio_open(path.c_str(), DRIVER_CDRDAO);
+    }
+    const std::string dir = path.substr(0, slash + 1);
+    std::string copy;
+    bool changed = false;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        end = end == std::string::npos ? text.size() : end + 1;
+        std::string line = text.substr(at, end - at);
+        at = end;
+        const size_t first = line.find_first_not_of(" \t");
+        const size_t quote = line.find('"');
+        if (first != std::string::npos && quote != std::string::npos && quote + 1 < line.size() &&
+            line[quote + 1] != '/') {
+            const std::string keyword = line.substr(first, line.find_first_of(" \t\"", first) - first);
+            if (keyword == "FILE" || keyword == "AUDIOFILE" || keyword == "DATAFILE") {
+                line.insert(quote + 1, dir);
+                changed = true;
+            }
+        }
+        copy += line;
+    }
+    if (!changed) {
+        return cdio_open(path.c_str(), DRIVER_CDRDAO);
+    }
+    const char* tmp = std::getenv("TMPDIR");
+    std::string name = std::string(tmp && *tmp ? tmp : "/tmp") + "/velumo-toc-XXXXXX.toc";
+    const int fd = ::mkstemps(name.data(), 4);
+    if (fd < 0) {
+        return cdio_open(path.c_str(), DRIVER_CDRDAO);
+    }
+    bool written = ::write(fd, copy.data(), copy.size()) == static_cast<ssize_t>(copy.size());
+    ::close(fd);
+    CdIo_t* cdio = written ? cdio_open(name.c_str(), DRIVER_CDRDAO) : nullptr;
+    ::unlink(name.c_str());
+    return cdio;
+}
+
 bool isCueSheet(const std::string& path) {
     return path.size() >= 4 && (path.compare(path.size() - 4, 4, ".cue") == 0 ||
                                 path.compare(path.size() - 4, 4, ".CUE") == 0);
@@ -534,7 +585,9 @@ CdHandle GetCDHandle(const CdHandleRequest* request) {
             return handle;
         }
     }
-    CdIo_t* cdio = cdio_open(path.c_str(), isImage ? imageDriver(path) : DRIVER_DEVICE);
+    CdIo_t* cdio = isImage && imageDriver(path) == DRIVER_CDRDAO
+                       ? openTocImage(path)
+                       : cdio_open(path.c_str(), isImage ? imageDriver(path) : DRIVER_DEVICE);
     if (!cdio) {
         return nullptr;
     }

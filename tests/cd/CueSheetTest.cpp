@@ -206,6 +206,24 @@ TEST_F(CueSheetImage, UnusableSheetsGiveNoDiscAndNoCrash) {
     }
 }
 
+TEST_F(CueSheetImage, CdrdaoTocImageRipsBitExact) {
+    const auto one = noise(150, 11), two = noise(225, 12), three = noise(85, 13);
+    testing_support::writeFileBytes(file("all.bin"), cat({one, two, three}));
+    registerDiscImage(sheet("CD_DA\n"
+                            "TRACK AUDIO\n"
+                            "AUDIOFILE \"all.bin\" 0 00:02:00\n"
+                            "TRACK AUDIO\n"
+                            "AUDIOFILE \"all.bin\" 00:02:00 00:03:00\n"
+                            "TRACK AUDIO\n"
+                            "AUDIOFILE \"all.bin\" 00:05:00 00:01:10\n",
+                            "disc.toc"));
+    const auto tracks = ripAll();
+    ASSERT_EQ(tracks.size(), 3u);
+    EXPECT_EQ(tracks[0], one);
+    EXPECT_EQ(tracks[1], two);
+    EXPECT_EQ(tracks[2], three);
+}
+
 TEST(CueSheet, OnlySheetsTheLibraryCannotReadNeedTheLayout) {
     EXPECT_FALSE(cueSheetNeedsLayout("FILE \"x.bin\" BINARY\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n"));
     EXPECT_TRUE(cueSheetNeedsLayout("FILE \"x.bin\" binary\nFILE \"y.bin\" BINARY\n"));
