@@ -4,6 +4,7 @@
 #include "app/QtDialogs.h"
 #include "cd/CdRefreshCommand.h"
 #include "encode/ConvertDialog.h"
+#include "platform/CdLibrary.h"
 #include "record/RecordDialog.h"
 
 #include <QApplication>
@@ -11,14 +12,47 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const kUsage =
+    "usage: velumo [--cd IMAGE-OR-DEVICE]...\n"
+    "  --cd PATH  a disc image (CUE sheet or cdrdao TOC) or a CD device that CD\n"
+    "             Refresh reads before the machine's own drives; may be repeated\n";
+
+} // namespace
 
 int main(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+    }
     // Qt aborts without a display; say why in words a user can act on.
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
         std::fprintf(stderr, "velumo: no display (set DISPLAY or WAYLAND_DISPLAY to run the window)\n");
         return 1;
     }
-    QApplication application(argc, argv);
+    QApplication application(argc, argv); // takes Qt's own options out of argv
+
+    std::vector<std::string> discs;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--cd") == 0 && i + 1 < argc) {
+            discs.emplace_back(argv[++i]);
+        } else if (std::strncmp(argv[i], "--cd=", 5) == 0 && argv[i][5] != '\0') {
+            discs.emplace_back(argv[i] + 5);
+        } else {
+            std::fprintf(stderr, "velumo: unknown argument '%s'\n%s", argv[i], kUsage);
+            return 2;
+        }
+    }
+    for (const std::string& disc : discs) {
+        registerDiscImage(disc);
+    }
     QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans Condensed"));
 
     int result = 0;
