@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fwrite(data, 1, size, f);
     std::fclose(f);
 
-    (void)cueSheetNeedsLayout(std::string(reinterpret_cast<const char*>(data), size));
+    (void)cueSheetNeedsLayout(std::string(reinterpret_cast<const char*>(data), size), sheet);
     CueLayout layout;
     std::string error;
     if (!loadCueLayout(sheet, &layout, &error)) {

@@ -387,7 +387,7 @@ CdHandleState* openLaidOutImage(const std::string& path, bool* laidOut) {
     std::string text(64 * 1024, '\0');
     in.read(text.data(), static_cast<std::streamsize>(text.size()));
     text.resize(static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
-    if (!cueSheetNeedsLayout(text)) {
+    if (!cueSheetNeedsLayout(text, path)) {
         return nullptr;
     }
     *laidOut = true;

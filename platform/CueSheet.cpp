@@ -272,21 +272,36 @@ bool layOut(const std::vector<SheetFile>& files, std::vector<SheetTrack>& tracks
 
 } // namespace
 
-bool cueSheetNeedsLayout(const std::string& text) {
+bool cueSheetNeedsLayout(const std::string& text, const std::string& sheetPath) {
+    // The library takes a sheet only without a byte-order mark, and reads the
+    // sheet's stem with ".bin" whatever its FILE line names.
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        return true;
+    }
     std::istringstream lines(text);
     std::string line;
-    int fileLines = 0;
+    std::vector<std::string> names;
     while (std::getline(lines, line)) {
         const std::vector<std::string> w = words(line);
         if (w.size() >= 3 && upper(w[0]) == "FILE") {
-            ++fileLines;
             const std::string type = upper(w.back());
             if (type == "MOTOROLA" || type == "WAVE") {
                 return true;
             }
+            names.push_back(w[1]);
         }
     }
-    return fileLines > 1;
+    if (names.size() != 1) {
+        return names.size() > 1;
+    }
+    const size_t slash = sheetPath.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? std::string() : sheetPath.substr(0, slash + 1);
+    const size_t dot = sheetPath.find_last_of('.');
+    const std::string stem = dot == std::string::npos || (slash != std::string::npos && dot < slash)
+                                 ? sheetPath
+                                 : sheetPath.substr(0, dot);
+    const std::string named = !names[0].empty() && names[0][0] == '/' ? names[0] : dir + names[0];
+    return named != stem + ".bin";
 }
 
 bool loadCueLayout(const std::string& path, CueLayout* layout, std::string* error) {

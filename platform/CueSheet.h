@@ -1,8 +1,8 @@
 #pragma once
 // The disc layout of a CUE sheet, for the sheets the CD library's own image
 // reader cannot lay out: several data files (one file per track, as many
-// rippers write them), big-endian ("MOTOROLA") audio files, and audio kept
-// in WAVE files. The CD layer reads such images through this layout; a sheet
+// rippers write them), big-endian ("MOTOROLA") audio files, audio kept in
+// WAVE files, and a data file not named after the sheet. The CD layer reads such images through this layout; a sheet
 // with one raw little-endian file goes to the library as before.
 //
 // Frame addresses count from the start of the first track's program area,
@@ -42,9 +42,11 @@ struct CueLayout {
     uint32_t leadOut = 0;             // first frame past the last track
 };
 
-// Whether the sheet text needs this layout rather than the library's reader:
-// more than one FILE line, or a file of type MOTOROLA or WAVE.
-bool cueSheetNeedsLayout(const std::string& text);
+// Whether the sheet at sheetPath, whose text is given, needs this layout
+// rather than the library's reader: more than one FILE line, a file of type
+// MOTOROLA or WAVE, a byte-order mark, or a single file other than the
+// sheet's own name with ".bin" (the only file the library opens).
+bool cueSheetNeedsLayout(const std::string& text, const std::string& sheetPath);
 
 // Reads the sheet at path and lays its disc out. False with a reason in
 // *error for a sheet that cannot describe a readable disc: no tracks, a

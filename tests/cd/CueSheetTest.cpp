@@ -225,11 +225,33 @@ TEST_F(CueSheetImage, CdrdaoTocImageRipsBitExact) {
 }
 
 TEST(CueSheet, OnlySheetsTheLibraryCannotReadNeedTheLayout) {
-    EXPECT_FALSE(cueSheetNeedsLayout("FILE \"x.bin\" BINARY\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n"));
-    EXPECT_TRUE(cueSheetNeedsLayout("FILE \"x.bin\" binary\nFILE \"y.bin\" BINARY\n"));
-    EXPECT_TRUE(cueSheetNeedsLayout("file \"x y.raw\" motorola\n"));
-    EXPECT_TRUE(cueSheetNeedsLayout("FILE x.wav WAVE\r\n"));
-    EXPECT_FALSE(cueSheetNeedsLayout(""));
+    const std::string one = "FILE \"disc.bin\" BINARY\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n";
+    EXPECT_FALSE(cueSheetNeedsLayout(one, "/music/disc.cue"));
+    EXPECT_FALSE(cueSheetNeedsLayout(one, "disc.cue"));
+    EXPECT_FALSE(cueSheetNeedsLayout("FILE \"/music/disc.bin\" BINARY\n", "/music/disc.cue"));
+    EXPECT_TRUE(cueSheetNeedsLayout(one, "/music/album.cue"));        // not named after the sheet
+    EXPECT_TRUE(cueSheetNeedsLayout("\xEF\xBB\xBF" + one, "/music/disc.cue")); // byte-order mark
+    EXPECT_TRUE(cueSheetNeedsLayout("FILE \"x.bin\" binary\nFILE \"y.bin\" BINARY\n", "x.cue"));
+    EXPECT_TRUE(cueSheetNeedsLayout("file \"disc.bin\" motorola\n", "disc.cue"));
+    EXPECT_TRUE(cueSheetNeedsLayout("FILE disc.wav WAVE\r\n", "disc.cue"));
+    EXPECT_FALSE(cueSheetNeedsLayout("", "disc.cue"));
+}
+
+TEST_F(CueSheetImage, SheetNamingADataFileOfAnotherNameRipsBitExact) {
+    const auto one = noise(60, 21), two = noise(40, 22);
+    testing_support::writeFileBytes(file("Album (Disc 1).bin"), cat({one, two}));
+    registerDiscImage(sheet("\xEF\xBB\xBFREM made elsewhere\r\n"
+                            "FILE \"Album (Disc 1).bin\" BINARY\r\n"
+                            "  TRACK 01 AUDIO\r\n"
+                            "    INDEX 01 00:00:00\r\n"
+                            "  TRACK 02 AUDIO\r\n"
+                            "    INDEX 00 00:00:50\r\n"
+                            "    INDEX 01 00:00:60\r\n",
+                            "Album.cue"));
+    const auto tracks = ripAll();
+    ASSERT_EQ(tracks.size(), 2u);
+    EXPECT_EQ(tracks[0], one);
+    EXPECT_EQ(tracks[1], two);
 }
 
 } // namespace
