@@ -29,8 +29,8 @@ struct CdHandleState {
     std::string path;          // the image file or the device
     CdIo_t* cdio = nullptr;     // null for an image read through its own layout
     bool isImage = false;
-    // A CUE sheet the library cannot lay out (several files, big-endian or
-    // WAVE audio), read through its own layout with a descriptor per file.
+    // A CUE sheet the library cannot read (see platform/CueSheet.h), read
+    // through its own layout with a descriptor per file.
     std::unique_ptr<CueLayout> cue;
     std::vector<int> cueFiles;
     // Identity of an image's files when it was opened (size, time, inode of
@@ -320,15 +320,22 @@ bool readJitterCorrected(CdHandleState& h, lsn_t first, uint32_t frames, uint8_t
     return true;
 }
 
+// The first megabyte of a text file (a CUE sheet or a TOC is a few kilobytes);
+// empty when it cannot be read.
+std::string readTextStart(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string text(1 << 20, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    return text;
+}
+
 // The library looks for the files a cdrdao TOC names relative to the current
 // directory, not to the TOC. A TOC naming relative files is opened from a
 // copy that names them by full path; the copy is gone once the library has
 // read it.
 CdIo_t* openTocImage(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::string text(1 << 20, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    const std::string text = readTextStart(path);
     const size_t slash = path.find_last_of('/');
     if (slash == std::string::npos || text.empty()) {
         return cdio_open(path.c_str(), DRIVER_CDRDAO);
@@ -383,10 +390,7 @@ CdHandleState* openLaidOutImage(const std::string& path, bool* laidOut) {
     if (!isCueSheet(path)) {
         return nullptr;
     }
-    std::ifstream in(path, std::ios::binary);
-    std::string text(64 * 1024, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    const std::string text = readTextStart(path);
     if (!cueSheetNeedsLayout(text, path)) {
         return nullptr;
     }
