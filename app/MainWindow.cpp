@@ -16,7 +16,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
-#include <QPainter>
 #include <QPushButton>
 #include <QTimerEvent>
 
@@ -387,12 +386,9 @@ void MainWindow::onCommand(int commandId) {
 }
 
 void MainWindow::paintEvent(QPaintEvent* event) {
-    if (backgroundBitmap.isNull() || tileWidth <= 0 || tileHeight <= 0) {
+    if (tileWidth <= 0 || tileHeight <= 0 || !paintTiled(*this, backgroundBitmap)) {
         QDialog::paintEvent(event);
-        return;
     }
-    QPainter painter(this);
-    painter.drawTiledPixmap(rect(), backgroundBitmap);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

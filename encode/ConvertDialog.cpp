@@ -7,7 +7,6 @@
 
 #include <QLabel>
 #include <QMetaObject>
-#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShowEvent>
@@ -107,12 +106,9 @@ void ConvertDialog::showEvent(QShowEvent* event) {
 }
 
 void ConvertDialog::paintEvent(QPaintEvent* event) {
-    if (backgroundBitmap.isNull()) {
+    if (!paintTiled(*this, backgroundBitmap)) {
         QDialog::paintEvent(event);
-        return;
     }
-    QPainter painter(this);
-    painter.drawTiledPixmap(rect(), backgroundBitmap);
 }
 
 void ConvertDialog::pushStrings() {

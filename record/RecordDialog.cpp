@@ -5,7 +5,6 @@
 #include "resources/TemplateBuilder.h"
 
 #include <QLabel>
-#include <QPainter>
 #include <QPalette>
 #include <QPushButton>
 #include <QShowEvent>
@@ -83,12 +82,9 @@ void RecordDialog::OnInitDialog() {
 }
 
 void RecordDialog::paintEvent(QPaintEvent* event) {
-    if (backgroundBitmap.isNull() || tileWidth <= 0 || tileHeight <= 0) {
+    if (tileWidth <= 0 || tileHeight <= 0 || !paintTiled(*this, backgroundBitmap)) {
         QDialog::paintEvent(event);
-        return;
     }
-    QPainter painter(this);
-    painter.drawTiledPixmap(rect(), backgroundBitmap);
 }
 
 void RecordDialog::timerEvent(QTimerEvent* event) {

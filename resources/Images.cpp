@@ -1,6 +1,8 @@
 #include "resources/Images.h"
 
 #include <QFile>
+#include <QPainter>
+#include <QWidget>
 #include <QString>
 
 // The images are compiled into the static library; its resource initialiser
@@ -66,4 +68,13 @@ QPixmap loadBitmap(int id, QRgb transparent) {
 QIcon loadIcon(int id) {
     const QPixmap pixmap = loadBitmap(id, kTransparentColour);
     return pixmap.isNull() ? QIcon() : QIcon(pixmap);
+}
+
+bool paintTiled(QWidget& widget, const QPixmap& tile) {
+    if (tile.isNull()) {
+        return false;
+    }
+    QPainter painter(&widget);
+    painter.drawTiledPixmap(widget.rect(), tile);
+    return true;
 }

@@ -49,3 +49,8 @@ QPixmap loadBitmap(int id);
 QPixmap loadBitmap(int id, QRgb transparent);
 // An icon (128, 164): its bitmap with magenta transparent; a null icon when missing.
 QIcon loadIcon(int id);
+
+class QWidget;
+// Fills widget with copies of tile from its top-left corner, from its paint
+// event. False, with nothing painted, when tile is null.
+bool paintTiled(QWidget& widget, const QPixmap& tile);
