@@ -1,12 +1,12 @@
 #include "app/MainWindow.h"
 
-#include "app/BitmapButton.h"
+#include "controls/BitmapButton.h"
 #include "controls/PlayListView.h"
 #include "controls/TransparentSlider.h"
 #include "resources/DialogTemplate.h"
 #include "resources/Images.h"
 #include "resources/StringTable.h"
-#include "resources/TemplateBuilder.h"
+#include "controls/TemplateBuilder.h"
 
 #include <QCloseEvent>
 #include <QComboBox>

@@ -18,10 +18,10 @@
 //
 // User-interface thread only, except postCommand, which any thread may call.
 
-#include "app/ProgramFiles.h"
-#include "engine/Mixer.h"
+#include "playlist/ProgramFiles.h"
+#include "mixer/Mixer.h"
 #include "engine/WaveOutDevice.h"
-#include "platform/CommandTarget.h"
+#include "base/CommandTarget.h"
 
 #include <QDialog>
 #include <QFont>

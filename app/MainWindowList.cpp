@@ -3,7 +3,7 @@
 
 #include "app/MainWindow.h"
 
-#include "app/BitmapButton.h"
+#include "controls/BitmapButton.h"
 #include "controls/PlayListView.h"
 #include "engine/WaveStream.h"
 #include "engine/WmaStream.h"

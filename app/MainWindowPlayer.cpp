@@ -4,7 +4,7 @@
 
 #include "app/MainWindow.h"
 
-#include "app/BitmapButton.h"
+#include "controls/BitmapButton.h"
 #include "cd/CdDrive.h"
 #include "controls/PlayListView.h"
 #include "controls/TransparentSlider.h"

@@ -2,10 +2,10 @@
 
 #include "app/MainWindow.h"
 #include "app/QtDialogs.h"
-#include "cd/CdRefreshCommand.h"
-#include "encode/ConvertDialog.h"
+#include "app/cd/CdRefreshCommand.h"
+#include "app/convert/ConvertDialog.h"
 #include "platform/CdLibrary.h"
-#include "record/RecordDialog.h"
+#include "app/record/RecordDialog.h"
 
 #include <QApplication>
 #include <QFont>

@@ -1,6 +1,6 @@
 #include "controls/PlayListView.h"
 
-#include "platform/CommandTarget.h"
+#include "base/CommandTarget.h"
 
 #include <QHeaderView>
 #include <QItemSelectionModel>

@@ -13,7 +13,7 @@
 //
 // User-interface thread only.
 
-#include "controls/StoredList.h"
+#include "playlist/StoredList.h"
 
 #include <QTreeWidget>
 

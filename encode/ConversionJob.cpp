@@ -3,7 +3,7 @@
 #include "cd/CdDrive.h"
 #include "engine/WaveStream.h"
 #include "engine/WmaStream.h"
-#include "platform/CommandTarget.h"
+#include "base/CommandTarget.h"
 #include "platform/MessageBox.h"
 
 #include <algorithm>

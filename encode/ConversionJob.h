@@ -24,7 +24,7 @@
 
 #include "encode/Mp3FileWriter.h"
 #include "encode/WaveFileWriter.h"
-#include "engine/Mixer.h"
+#include "mixer/Mixer.h"
 
 #include <atomic>
 #include <functional>

@@ -14,7 +14,7 @@
 
 #include "engine/AudioBuffer.h"
 #include "engine/AudioStream.h"
-#include "engine/WaveFormat.h"
+#include "base/WaveFormat.h"
 
 #include <atomic>
 #include <cstdio>

@@ -15,7 +15,7 @@
 // reads under its lock).
 
 #include "engine/AudioBuffer.h"
-#include "engine/WaveFormat.h"
+#include "base/WaveFormat.h"
 
 #include <cstdint>
 

@@ -17,7 +17,7 @@
 // under its lock).
 
 #include "engine/FilterStream.h"
-#include "engine/WaveFormat.h"
+#include "base/WaveFormat.h"
 #include "platform/AudioConverter.h"
 
 #include <deque>

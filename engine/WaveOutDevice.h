@@ -30,7 +30,7 @@
 
 #include "engine/AudioBuffer.h"
 #include "engine/AudioStream.h"
-#include "platform/CommandTarget.h"
+#include "base/CommandTarget.h"
 #include "platform/WaveHeader.h"
 
 #include <atomic>

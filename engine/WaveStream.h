@@ -15,7 +15,7 @@
 
 #include "engine/AudioStream.h"
 #include "engine/RiffReader.h"
-#include "engine/WaveFormat.h"
+#include "base/WaveFormat.h"
 
 #include <cstdint>
 

@@ -14,7 +14,7 @@
 // thread).
 
 #include "engine/AudioStream.h"
-#include "engine/WaveFormat.h"
+#include "base/WaveFormat.h"
 #include "platform/MediaReader.h"
 
 #include <cstdint>

@@ -11,7 +11,7 @@
 // may be held back for a later call.
 #include "engine/ConversionStream.h"
 #include "platform/AudioConverter.h"
-#include "platform/FormatLimits.h"
+#include "base/FormatLimits.h"
 #include "platform/MessageBox.h"
 
 #include <algorithm>

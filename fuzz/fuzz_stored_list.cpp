@@ -1,11 +1,7 @@
 // Feeds arbitrary bytes to the stored play list decoder. Whatever it reads
 // must survive a round trip: encoding the rows decoded and decoding again
 // gives the same rows, completely.
-//
-// The decoder has no widget dependency, but it lives with the list view in
-// the user-interface layer; it is compiled in here so that the fuzzer links
-// the audio layer only.
-#include "controls/StoredList.cpp"
+#include "playlist/StoredList.h"
 
 #include <cstdlib>
 

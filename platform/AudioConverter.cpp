@@ -1,7 +1,7 @@
 #include "platform/AudioConverter.h"
 
-#include "engine/WaveFormat.h"
-#include "platform/FormatLimits.h"
+#include "base/WaveFormat.h"
+#include "base/FormatLimits.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -1,6 +1,6 @@
 #include "platform/MediaReader.h"
 
-#include "engine/WaveFormat.h"
+#include "base/WaveFormat.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -54,18 +54,6 @@ MediaResult openError(int error) {
         return kMediaOutOfMemory;
     }
     return kMediaInvalidFormat;
-}
-
-WaveFormat pcm16(int channels, int rate) {
-    WaveFormat f;
-    f.wFormatTag = 1;
-    f.nChannels = static_cast<uint16_t>(channels);
-    f.nSamplesPerSec = static_cast<uint32_t>(rate);
-    f.wBitsPerSample = 16;
-    f.nBlockAlign = static_cast<uint16_t>(2 * channels);
-    f.nAvgBytesPerSec = f.nBlockAlign * f.nSamplesPerSec;
-    f.cbSize = 0;
-    return f;
 }
 
 } // namespace
@@ -440,7 +428,8 @@ MediaResult MediaReader::getOutputProps(uint32_t output, std::unique_ptr<MediaOu
             std::memcpy(made->majorType, kMediaTypeAudio, 16);
             int channels = static_cast<int>(output) == state->audioIndex ? state->channels : params->ch_layout.nb_channels;
             int rate = static_cast<int>(output) == state->audioIndex ? state->rate : params->sample_rate;
-            WaveFormat format = pcm16(std::clamp(channels, 0, 65535 / 2), std::max(rate, 0));
+            WaveFormat format = pcmFormat(static_cast<uint16_t>(std::clamp(channels, 0, 65535 / 2)),
+                                          static_cast<uint32_t>(std::max(rate, 0)), 16);
             made->sampleSize = format.nBlockAlign;
             made->format.resize(sizeof format);
             std::memcpy(made->format.data(), &format, sizeof format);

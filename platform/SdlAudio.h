@@ -3,7 +3,7 @@
 // initialised once per process, and devices are opened and closed one at a
 // time, under one lock.
 
-#include "engine/WaveFormat.h"
+#include "base/WaveFormat.h"
 
 #include <SDL.h>
 

@@ -1,6 +1,6 @@
 #include "platform/WaveIn.h"
 
-#include "engine/WaveFormat.h"
+#include "base/WaveFormat.h"
 #include "platform/SdlAudio.h"
 
 #include <SDL.h>

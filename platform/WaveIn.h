@@ -18,7 +18,7 @@
 
 #include <cstdint>
 
-struct WaveFormat; // the 18-byte format record (engine/WaveFormat.h)
+struct WaveFormat; // the 18-byte format record (base/WaveFormat.h)
 
 constexpr unsigned kWimOpen = 0x3BE;  // the device was opened
 constexpr unsigned kWimClose = 0x3BF; // the device is closing; the last message

@@ -18,7 +18,7 @@
 
 #include <cstdint>
 
-struct WaveFormat; // the 18-byte format record (engine/WaveFormat.h)
+struct WaveFormat; // the 18-byte format record (base/WaveFormat.h)
 
 constexpr unsigned kMmWomOpen = 955;  // the device was opened
 constexpr unsigned kMmWomClose = 956; // the device is closing; the last message

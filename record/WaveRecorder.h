@@ -19,7 +19,7 @@
 
 #include "encode/WaveFileWriter.h"
 #include "engine/AudioBuffer.h"
-#include "engine/WaveFormat.h"
+#include "base/WaveFormat.h"
 #include "platform/WaveIn.h"
 
 #include <cstdint>

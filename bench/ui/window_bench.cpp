@@ -9,7 +9,7 @@
 
 #include "app/MainWindow.h"
 #include "controls/PlayListView.h"
-#include "controls/StoredList.h"
+#include "playlist/StoredList.h"
 #include "platform/FileDialog.h"
 #include "platform/MessageBox.h"
 

@@ -1,9 +1,9 @@
 // The audio list: adding files, duplicates, removing, clearing, the list
 // modes with the saved copy, and the stored list.
 
-#include "WindowFixture.h"
+#include "app/WindowFixture.h"
 
-#include "app/BitmapButton.h"
+#include "controls/BitmapButton.h"
 
 #include <QTest>
 

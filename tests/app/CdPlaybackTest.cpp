@@ -2,7 +2,7 @@
 // moving from track to track, a track that cannot be opened, and a disc that
 // goes away.
 
-#include "WindowFixture.h"
+#include "app/WindowFixture.h"
 
 #include "cd/CdDrive.h"
 #include "platform/CdLibrary.h"

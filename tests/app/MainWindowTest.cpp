@@ -1,8 +1,8 @@
 // Start-up, display texts, bitrate settings and the closing rules.
 
-#include "WindowFixture.h"
+#include "app/WindowFixture.h"
 
-#include "app/BitmapButton.h"
+#include "controls/BitmapButton.h"
 #include "controls/TransparentSlider.h"
 
 #include <QComboBox>

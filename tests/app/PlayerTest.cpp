@@ -2,9 +2,9 @@
 // sequencing from item to item, with real files played on SDL's dummy
 // driver (real time, no sound).
 
-#include "WindowFixture.h"
+#include "app/WindowFixture.h"
 
-#include "app/BitmapButton.h"
+#include "controls/BitmapButton.h"
 #include "controls/TransparentSlider.h"
 
 #include <QTest>

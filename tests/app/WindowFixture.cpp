@@ -1,25 +1,8 @@
-#include "WindowFixture.h"
+#include "app/WindowFixture.h"
 
 #include <QComboBox>
 
 namespace window_test {
-
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "test_app";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
-
-namespace {
-// The application must exist before the first widget, whatever the order of
-// the tests.
-struct ApplicationEnvironment : ::testing::Environment {
-    void SetUp() override { application(); }
-};
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
-} // namespace
 
 void WindowTest::SetUp() {
     application();

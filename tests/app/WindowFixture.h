@@ -7,6 +7,7 @@
 #include "controls/PlayListView.h"
 #include "platform/FileDialog.h"
 #include "support/TestSupport.h"
+#include "support/qt/QtApplication.h"
 
 #include <gtest/gtest.h>
 
@@ -19,8 +20,7 @@
 
 namespace window_test {
 
-// Created once for the whole test program (see WindowFixture.cpp).
-QApplication& application();
+using testing_support::application;
 
 // Runs the event loop until pred holds or timeoutMs has passed.
 template <typename Pred> bool waitFor(Pred pred, int timeoutMs = 5000);

@@ -1,4 +1,4 @@
-#include "CdTestSupport.h"
+#include "support/CdTestSupport.h"
 
 #include <atomic>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "app/BitmapButton.h"
+#include "controls/BitmapButton.h"
 #include "resources/Images.h"
 
 #include <QApplication>

@@ -1,5 +1,5 @@
 #include "controls/PlayListView.h"
-#include "platform/CommandTarget.h"
+#include "base/CommandTarget.h"
 
 #include <QTest>
 

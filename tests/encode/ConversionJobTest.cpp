@@ -2,7 +2,7 @@
 
 #include "ExternalTools.h"
 #include "platform/CdLibrary.h"
-#include "platform/CommandTarget.h"
+#include "base/CommandTarget.h"
 #include "support/DiscImage.h"
 #include "support/TestSupport.h"
 

@@ -1,5 +1,5 @@
 #include "engine/AudioBuffer.h"
-#include "engine/WaveFormat.h"
+#include "base/WaveFormat.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "platform/WaveOut.h"
 
-#include "engine/WaveFormat.h"
+#include "base/WaveFormat.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

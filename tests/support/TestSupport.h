@@ -2,7 +2,7 @@
 // Helpers shared by the test programs: temporary folders, message recording,
 // generated signals and WAVE files built byte by byte.
 
-#include "engine/WaveFormat.h"
+#include "base/WaveFormat.h"
 #include "platform/MessageBox.h"
 
 #include <cstdint>

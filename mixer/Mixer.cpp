@@ -1,4 +1,4 @@
-#include "engine/Mixer.h"
+#include "mixer/Mixer.h"
 
 #include "cd/CdDrive.h"
 #include "engine/ConversionStream.h"

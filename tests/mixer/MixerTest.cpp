@@ -1,4 +1,4 @@
-#include "engine/Mixer.h"
+#include "mixer/Mixer.h"
 
 #include "engine/WaveStream.h"
 #include "support/TestSupport.h"

@@ -1,4 +1,4 @@
-#include "app/ProgramFiles.h"
+#include "playlist/ProgramFiles.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -1,9 +1,9 @@
 // CD Refresh on disc images registered as the first drive: the rows it makes,
 // the track it loads, and the list it leaves when there is no disc.
 
-#include "WindowFixture.h"
+#include "app/WindowFixture.h"
 
-#include "cd/CdRefreshCommand.h"
+#include "app/cd/CdRefreshCommand.h"
 #include "platform/CdLibrary.h"
 #include "support/DiscImage.h"
 

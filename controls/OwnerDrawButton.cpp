@@ -1,4 +1,4 @@
-#include "app/OwnerDrawButton.h"
+#include "controls/OwnerDrawButton.h"
 
 namespace {
 constexpr uint32_t kTypeMask = 0x1F;

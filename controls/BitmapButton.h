@@ -12,7 +12,7 @@
 //
 // User-interface thread only.
 
-#include "app/OwnerDrawButton.h"
+#include "controls/OwnerDrawButton.h"
 
 #include <QColor>
 #include <QFont>

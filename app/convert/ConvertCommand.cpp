@@ -2,7 +2,7 @@
 
 #include "app/MainWindow.h"
 #include "controls/PlayListView.h"
-#include "encode/ConvertDialog.h"
+#include "app/convert/ConvertDialog.h"
 #include "platform/MessageBox.h"
 
 namespace {

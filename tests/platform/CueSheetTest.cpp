@@ -1,7 +1,7 @@
 // Images whose CUE sheet names one file per track, big-endian audio or WAVE
 // files: laid out as a drive would present the disc, and ripped bit-exact.
 
-#include "CdTestSupport.h"
+#include "support/CdTestSupport.h"
 
 #include "platform/CueSheet.h"
 

@@ -1,6 +1,6 @@
-#include "resources/TemplateBuilder.h"
+#include "controls/TemplateBuilder.h"
 
-#include "app/BitmapButton.h"
+#include "controls/BitmapButton.h"
 #include "controls/PlayListView.h"
 #include "controls/TransparentSlider.h"
 #include "resources/Images.h"

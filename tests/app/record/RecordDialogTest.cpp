@@ -1,6 +1,6 @@
-#include "record/RecordDialog.h"
+#include "app/record/RecordDialog.h"
 
-#include "WindowFixture.h"
+#include "app/WindowFixture.h"
 #include "encode/OutputFile.h"
 
 #include <QApplication>

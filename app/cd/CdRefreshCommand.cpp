@@ -1,4 +1,4 @@
-#include "cd/CdRefreshCommand.h"
+#include "app/cd/CdRefreshCommand.h"
 
 #include "app/MainWindow.h"
 #include "cd/CdDrive.h"

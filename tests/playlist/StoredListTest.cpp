@@ -1,4 +1,4 @@
-#include "controls/StoredList.h"
+#include "playlist/StoredList.h"
 
 #include <gtest/gtest.h>
 

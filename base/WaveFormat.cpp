@@ -1,6 +1,6 @@
-#include "engine/WaveFormat.h"
+#include "base/WaveFormat.h"
 
-#include "platform/FormatLimits.h"
+#include "base/FormatLimits.h"
 
 #include <algorithm>
 #include <cstring>

@@ -2,13 +2,13 @@
 // source each list mode converts, and the dialog's Start, Stop, progress and
 // closing while a worker runs.
 
-#include "WindowFixture.h"
+#include "app/WindowFixture.h"
 
-#include "encode/ConvertDialog.h"
-#include "engine/WaveFormat.h"
+#include "app/convert/ConvertDialog.h"
+#include "base/WaveFormat.h"
 #include "platform/CdLibrary.h"
 #include "platform/LameEncoder.h"
-#include "resources/TemplateBuilder.h"
+#include "controls/TemplateBuilder.h"
 #include "support/DiscImage.h"
 
 #include <QComboBox>

@@ -1,4 +1,4 @@
-#include "record/RecordDialog.h"
+#include "app/record/RecordDialog.h"
 
 #include "app/MainWindow.h"
 

@@ -16,7 +16,7 @@
 // User-interface thread only, except postCommand.
 
 #include "encode/ConversionJob.h"
-#include "platform/CommandTarget.h"
+#include "base/CommandTarget.h"
 #include "platform/FileDialog.h"
 
 #include <QDialog>

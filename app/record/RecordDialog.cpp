@@ -1,8 +1,8 @@
-#include "record/RecordDialog.h"
+#include "app/record/RecordDialog.h"
 
 #include "resources/DialogTemplate.h"
 #include "resources/Images.h"
-#include "resources/TemplateBuilder.h"
+#include "controls/TemplateBuilder.h"
 
 #include <QLabel>
 #include <QPalette>

@@ -1,9 +1,9 @@
-#include "encode/ConvertDialog.h"
+#include "app/convert/ConvertDialog.h"
 
 #include "platform/MessageBox.h"
 #include "resources/DialogTemplate.h"
 #include "resources/Images.h"
-#include "resources/TemplateBuilder.h"
+#include "controls/TemplateBuilder.h"
 
 #include <QLabel>
 #include <QMetaObject>

@@ -1,6 +1,6 @@
 // Where the stored list and the recorded take live.
 
-#include "app/ProgramFiles.h"
+#include "playlist/ProgramFiles.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
