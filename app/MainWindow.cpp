@@ -2,11 +2,11 @@
 
 #include "controls/BitmapButton.h"
 #include "controls/PlayListView.h"
+#include "controls/TemplateBuilder.h"
 #include "controls/TransparentSlider.h"
 #include "resources/DialogTemplate.h"
 #include "resources/Images.h"
 #include "resources/StringTable.h"
-#include "controls/TemplateBuilder.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -245,8 +245,8 @@ void MainWindow::initialise() {
 
     // The label font: a heavy italic sans. Arial is rarely installed on
     // Linux; Nimbus Sans has its metrics, DejaVu Sans is always there.
-    displayFont.setFamilies({QStringLiteral("Arial"), QStringLiteral("Nimbus Sans"),
-                             QStringLiteral("DejaVu Sans")});
+    displayFont.setFamilies(
+        {QStringLiteral("Arial"), QStringLiteral("Nimbus Sans"), QStringLiteral("DejaVu Sans")});
     displayFont.setPixelSize(16);
     displayFont.setWeight(QFont::Black);
     displayFont.setItalic(true);
@@ -258,7 +258,9 @@ void MainWindow::initialise() {
             child->setFont(displayFont);
             child->setAutoFillBackground(false);
             if (auto* label = qobject_cast<QLabel*>(child); label && label->pixmap().isNull()) {
-                const char* widest = id == kIdStatus ? "Playing" : id == kIdTime ? "000:00" : nullptr;
+                const char* widest = id == kIdStatus ? "Playing"
+                                     : id == kIdTime ? "000:00"
+                                                     : nullptr;
                 fitLabel(label, widest ? QString::fromLatin1(widest) : label->text());
             }
         }
@@ -283,15 +285,15 @@ void MainWindow::initialise() {
         for (int id = kStringFirstBitrate; id <= kStringLastListedBitrate; ++id) {
             bitrateCombo->addItem(QString::fromStdString(loadString(id)));
         }
-        bitrateCombo->setCurrentIndex(bitrateCombo->findText(QString::fromStdString(bitrateText),
-                                                             Qt::MatchExactly | Qt::MatchCaseSensitive));
+        bitrateCombo->setCurrentIndex(bitrateCombo->findText(
+            QString::fromStdString(bitrateText), Qt::MatchExactly | Qt::MatchCaseSensitive));
     }
     if (channelCombo) {
         channelCombo->clear();
         channelCombo->addItem(QString::fromStdString(loadString(kStringMono)));
         channelCombo->addItem(QString::fromStdString(loadString(kStringStereo)));
-        channelCombo->setCurrentIndex(channelCombo->findText(QString::fromStdString(channelText),
-                                                             Qt::MatchExactly | Qt::MatchCaseSensitive));
+        channelCombo->setCurrentIndex(channelCombo->findText(
+            QString::fromStdString(channelText), Qt::MatchExactly | Qt::MatchCaseSensitive));
     }
     // Enter closes the window; it must not also add the typed text as an entry.
     for (QComboBox* combo : {bitrateCombo, channelCombo}) {
@@ -315,11 +317,14 @@ void MainWindow::initialise() {
                 [this](const QString& text) { channelText = text.toStdString(); });
     }
     if (volumeSlider) {
-        connect(volumeSlider, &QSlider::valueChanged, this, [this](int value) { onVolumeMoved(value); });
+        connect(volumeSlider, &QSlider::valueChanged, this,
+                [this](int value) { onVolumeMoved(value); });
     }
 }
 
-QWidget* MainWindow::control(int id) const { return TemplateBuilder::findControl(this, id); }
+QWidget* MainWindow::control(int id) const {
+    return TemplateBuilder::findControl(this, id);
+}
 
 void MainWindow::updateDisplay() {
     if (auto* time = findAs<QLabel>(this, kIdTime)) {
@@ -348,7 +353,8 @@ void MainWindow::readControls() {
 }
 
 void MainWindow::postCommand(int commandId) {
-    QMetaObject::invokeMethod(this, [this, commandId] { onCommand(commandId); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, commandId] { onCommand(commandId); }, Qt::QueuedConnection);
 }
 
 void MainWindow::setCommandHandler(int commandId, std::function<void(MainWindow&)> handler) {
@@ -361,21 +367,50 @@ void MainWindow::setCommandHandler(int commandId, std::function<void(MainWindow&
 
 void MainWindow::onCommand(int commandId) {
     switch (commandId) {
-    case kIdPlay: onPlay(); return;
-    case kIdPause: onPause(); return;
-    case kIdStop: onStop(); return;
-    case kIdPrev: onPrev(); return;
-    case kIdNext: onNext(); return;
-    case kIdEject: onEject(); return;
-    case kIdRepeat: onRepeat(); return;
-    case kIdAddFiles: onAddFiles(); return;
-    case kIdRemove: onRemove(); return;
-    case kIdMoveUp: onMoveUp(); return;
-    case kIdMoveDown: onMoveDown(); return;
-    case kIdClearAll: onClearAll(); return;
-    case kNewItem: onNewItem(); return;
-    case kPlayOver: onPlayOver(); return;
-    default: break;
+    case kIdPlay:
+        onPlay();
+        return;
+    case kIdPause:
+        onPause();
+        return;
+    case kIdStop:
+        onStop();
+        return;
+    case kIdPrev:
+        onPrev();
+        return;
+    case kIdNext:
+        onNext();
+        return;
+    case kIdEject:
+        onEject();
+        return;
+    case kIdRepeat:
+        onRepeat();
+        return;
+    case kIdAddFiles:
+        onAddFiles();
+        return;
+    case kIdRemove:
+        onRemove();
+        return;
+    case kIdMoveUp:
+        onMoveUp();
+        return;
+    case kIdMoveDown:
+        onMoveDown();
+        return;
+    case kIdClearAll:
+        onClearAll();
+        return;
+    case kNewItem:
+        onNewItem();
+        return;
+    case kPlayOver:
+        onPlayOver();
+        return;
+    default:
+        break;
     }
     const auto handler = commandHandlers.find(commandId);
     if (handler != commandHandlers.end()) {
@@ -410,7 +445,9 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
     QDialog::keyPressEvent(event);
 }
 
-void MainWindow::accept() { reject(); }
+void MainWindow::accept() {
+    reject();
+}
 
 void MainWindow::reject() {
     if (timerId != 0) {

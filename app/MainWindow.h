@@ -18,10 +18,10 @@
 //
 // User-interface thread only, except postCommand, which any thread may call.
 
-#include "playlist/ProgramFiles.h"
-#include "mixer/Mixer.h"
-#include "engine/WaveOutDevice.h"
 #include "base/CommandTarget.h"
+#include "engine/WaveOutDevice.h"
+#include "mixer/Mixer.h"
+#include "playlist/ProgramFiles.h"
 
 #include <QDialog>
 #include <QFont>
@@ -87,7 +87,7 @@ double bitrateValueOf(const std::string& text);
 std::string formatTime(double seconds);
 
 class MainWindow : public QDialog, public CommandTarget {
-public:
+  public:
     // Builds the window and runs its initialisation: controls, stored list,
     // timer, device. files says where the stored list lives.
     explicit MainWindow(ProgramFiles files = ProgramFiles::current(), QWidget* parent = nullptr);
@@ -183,20 +183,20 @@ public:
     // The sample rate of the playback mixer's output.
     static constexpr double kPlaybackSampleRate = 44100.0;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
-public:
+  public:
     // Escape and the close box end here; Enter (accept) too.
     void reject() override;
     void accept() override;
     void showAbout();
 
-private:
+  private:
     void buildControls();
     void initialise();
     void setUpButton(BitmapButton* button, int bitmap, const char* tip);

@@ -121,7 +121,8 @@ int MainWindow::addFiles(const std::vector<std::string>& paths) {
             WaveStream stream;
             stream.LoadWave(path.c_str());
             duration = stream.GetDuration();
-        } else if (sameTextIgnoringCase(extension, "wma") || sameTextIgnoringCase(extension, "mp3")) {
+        } else if (sameTextIgnoringCase(extension, "wma") ||
+                   sameTextIgnoringCase(extension, "mp3")) {
             WmaStream stream;
             stream.Open(path.c_str());
             duration = stream.GetDuration();
@@ -190,7 +191,8 @@ void MainWindow::setListEnabled(bool enabled) {
     if (listView) {
         listView->setEnabled(enabled);
     }
-    for (BitmapButton* button : {moveDownButton, moveUpButton, removeButton, clearAllButton, repeatButton}) {
+    for (BitmapButton* button :
+         {moveDownButton, moveUpButton, removeButton, clearAllButton, repeatButton}) {
         if (button) {
             button->setEnabled(enabled);
         }
@@ -263,7 +265,8 @@ bool MainWindow::loadStoredList() {
     const int before = listView->GetItemCount();
     const bool complete = listView->Serialize(bytes);
     if (!complete) {
-        std::fprintf(stderr, "velumo: the stored list %s is damaged; kept the %d rows before the damage\n",
+        std::fprintf(stderr,
+                     "velumo: the stored list %s is damaged; kept the %d rows before the damage\n",
                      path.c_str(), listView->GetItemCount() - before);
     }
     return complete;

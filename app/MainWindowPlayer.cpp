@@ -4,8 +4,8 @@
 
 #include "app/MainWindow.h"
 
-#include "controls/BitmapButton.h"
 #include "cd/CdDrive.h"
+#include "controls/BitmapButton.h"
 #include "controls/PlayListView.h"
 #include "controls/TransparentSlider.h"
 #include "platform/CdLibrary.h"
@@ -317,7 +317,9 @@ void MainWindow::onRepeat() {
     setRepeatImage();
 }
 
-void MainWindow::onEject() { ejectFirstCdDevice(); }
+void MainWindow::onEject() {
+    ejectFirstCdDevice();
+}
 
 void MainWindow::onTimer() {
     if (outputDevice.playing && outputDevice.GetState() == WaveOutDevice::kPlaying) {

@@ -21,22 +21,24 @@ QString fromText(const std::string& text) {
 
 // Runs f on the user-interface thread and returns its result; from another
 // thread the caller blocks until f has run.
-template <typename F>
-auto onUiThread(F f) -> decltype(f()) {
+template <typename F> auto onUiThread(F f) -> decltype(f()) {
     QCoreApplication* app = QCoreApplication::instance();
     if (app == nullptr || QThread::currentThread() == app->thread()) {
         return f();
     }
     decltype(f()) result{};
-    QMetaObject::invokeMethod(app, [&] { result = f(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        app, [&] { result = f(); }, Qt::BlockingQueuedConnection);
     return result;
 }
 
 MessageAnswer showMessageBox(const MessageRequest& request) {
-    const QString caption = fromText(request.caption.empty() ? std::string("Velumo") : request.caption);
+    const QString caption =
+        fromText(request.caption.empty() ? std::string("Velumo") : request.caption);
     if (request.buttons == MessageButtons::YesNo) {
-        const auto answer = QMessageBox::question(dialogOwner, caption, fromText(request.text),
-                                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        const auto answer =
+            QMessageBox::question(dialogOwner, caption, fromText(request.text),
+                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
         return answer == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
     }
     QMessageBox::information(dialogOwner, caption, fromText(request.text), QMessageBox::Ok);
@@ -105,7 +107,8 @@ void installQtDialogs(QWidget* owner) {
             // could deadlock, for the user-interface thread may itself be
             // waiting for this worker (a recorder being stopped, an analyser's
             // lock) when the message arrives.
-            QMetaObject::invokeMethod(app, [request] { showMessageBox(request); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                app, [request] { showMessageBox(request); }, Qt::QueuedConnection);
             return MessageAnswer::Ok;
         }
         return onUiThread([&] { return showMessageBox(request); });

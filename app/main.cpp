@@ -4,8 +4,8 @@
 #include "app/QtDialogs.h"
 #include "app/cd/CdRefreshCommand.h"
 #include "app/convert/ConvertDialog.h"
-#include "platform/CdLibrary.h"
 #include "app/record/RecordDialog.h"
+#include "platform/CdLibrary.h"
 
 #include <QApplication>
 #include <QFont>
@@ -33,8 +33,10 @@ int main(int argc, char* argv[]) {
         }
     }
     // Qt aborts without a display; say why in words a user can act on.
-    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
-        std::fprintf(stderr, "velumo: no display (set DISPLAY or WAYLAND_DISPLAY to run the window)\n");
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") &&
+        !std::getenv("QT_QPA_PLATFORM")) {
+        std::fprintf(stderr,
+                     "velumo: no display (set DISPLAY or WAYLAND_DISPLAY to run the window)\n");
         return 1;
     }
     QApplication application(argc, argv); // takes Qt's own options out of argv
@@ -53,7 +55,8 @@ int main(int argc, char* argv[]) {
     for (const std::string& disc : discs) {
         registerDiscImage(disc);
     }
-    QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans Condensed"));
+    QFont::insertSubstitution(QStringLiteral("MS Sans Serif"),
+                              QStringLiteral("DejaVu Sans Condensed"));
 
     int result = 0;
     {

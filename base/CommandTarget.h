@@ -10,7 +10,7 @@ enum CommandId : int {
 };
 
 class CommandTarget {
-public:
+  public:
     virtual ~CommandTarget() = default;
     // Any thread. Must return at once; the command is handled asynchronously.
     virtual void postCommand(int commandId) = 0;

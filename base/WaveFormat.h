@@ -9,13 +9,13 @@
 
 #pragma pack(push, 1)
 struct WaveFormat {
-    uint16_t wFormatTag = 1;       // 1 = PCM; anything else is a compressed format
+    uint16_t wFormatTag = 1; // 1 = PCM; anything else is a compressed format
     uint16_t nChannels = 2;
     uint32_t nSamplesPerSec = 44100;
     uint32_t nAvgBytesPerSec = 176400;
-    uint16_t nBlockAlign = 4;      // bytes per block (for PCM, one sample frame)
+    uint16_t nBlockAlign = 4; // bytes per block (for PCM, one sample frame)
     uint16_t wBitsPerSample = 16;
-    uint16_t cbSize = 0;           // extra bytes that follow the record
+    uint16_t cbSize = 0; // extra bytes that follow the record
 };
 #pragma pack(pop)
 static_assert(sizeof(WaveFormat) == 18, "WaveFormat must keep the on-disk layout");
@@ -31,7 +31,9 @@ bool sameFormat(const WaveFormat& a, const WaveFormat& b);
 WaveFormat pcmFormat(uint16_t channels, uint32_t samplesPerSec, uint16_t bitsPerSample);
 
 // The format of a freshly made file stream: PCM, stereo, 44100 Hz, 16 bits.
-inline WaveFormat defaultWaveFormat() { return pcmFormat(2, 44100, 16); }
+inline WaveFormat defaultWaveFormat() {
+    return pcmFormat(2, 44100, 16);
+}
 
 // Bytes for whole seconds of the format, rounded down to whole blocks:
 // nBlockAlign x ((seconds x nAvgBytesPerSec) / nBlockAlign). 64-bit, so that
@@ -46,8 +48,8 @@ uint32_t tenthOfSecondBytes(const WaveFormat& format);
 // holding the 18-byte record and its extra bytes. Never reallocated, so the
 // pointer a stream hands out stays valid for the stream's life.
 class FormatBuffer {
-public:
-    FormatBuffer();                        // holds the default format
+  public:
+    FormatBuffer(); // holds the default format
     explicit FormatBuffer(const WaveFormat& format);
 
     WaveFormat* get() { return reinterpret_cast<WaveFormat*>(bytes.data()); }
@@ -68,6 +70,6 @@ public:
 
     const uint8_t* extraBytes() const { return bytes.data() + kWaveFormatBaseSize; }
 
-private:
+  private:
     std::vector<uint8_t> bytes;
 };

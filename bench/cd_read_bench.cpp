@@ -19,7 +19,8 @@
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s image.cue [track-index] [plain|jitter] [output.raw]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s image.cue [track-index] [plain|jitter] [output.raw]\n",
+                     argv[0]);
         return 2;
     }
     const int index = argc > 2 ? std::atoi(argv[2]) : 0;

@@ -44,10 +44,12 @@ int main(int argc, char** argv) {
         bytes += buffer.length();
         ++buffers;
     }
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const WaveFormat* format = reader->GetFormat();
     std::printf("%.3f s for %llu buffers, %.1f s of audio (%u Hz, %u channels)\n", seconds,
-                static_cast<unsigned long long>(buffers), static_cast<double>(bytes) / format->nAvgBytesPerSec,
-                format->nSamplesPerSec, format->nChannels);
+                static_cast<unsigned long long>(buffers),
+                static_cast<double>(bytes) / format->nAvgBytesPerSec, format->nSamplesPerSec,
+                format->nChannels);
     return 0;
 }

@@ -33,17 +33,17 @@
 #include <vector>
 
 class CdDrive : public AudioStream {
-public:
+  public:
     struct DriveRecord {
-        std::string id;            // identification text from the drive list
-        CdHandleRequest request;   // what GetCDHandle is given for this drive
-        CdToc toc;                 // the last table of contents read
+        std::string id;          // identification text from the drive list
+        CdHandleRequest request; // what GetCDHandle is given for this drive
+        CdToc toc;               // the last table of contents read
     };
     struct TrackRecord {
-        int32_t number = 0;        // 1-based among the audio tracks kept
-        uint32_t startFrame = 0;   // logical block address of the first frame
+        int32_t number = 0;      // 1-based among the audio tracks kept
+        uint32_t startFrame = 0; // logical block address of the first frame
         uint32_t frameCount = 0;
-        uint32_t seconds = 0;      // frameCount / 75
+        uint32_t seconds = 0; // frameCount / 75
     };
 
     // Makes the track-read record (room for 26 frames). allocate is for
@@ -97,19 +97,19 @@ public:
     // since. Read by the player on the user-interface thread.
     std::atomic<bool> discReady{false};
 
-private:
+  private:
     bool readDiscLocked();
     int findDrivesLocked();
     bool readTocLocked();
     uint32_t framesFor(uint32_t seconds) const;
     bool openHandle(CdHandle& handle);
 
-    FormatBuffer format;          // immutable: 44100 Hz stereo 16-bit PCM
+    FormatBuffer format; // immutable: 44100 Hz stereo 16-bit PCM
     const int currentDrive = 0;
 
     std::mutex streamMutex;
     // Guarded by streamMutex
-    CdTrackBuffer* trackBuffer = nullptr;  // null when it could not be had
+    CdTrackBuffer* trackBuffer = nullptr; // null when it could not be had
     std::vector<DriveRecord> drives;
     std::vector<TrackRecord> tracks;
     const TrackRecord* currentTrack = nullptr; // into tracks; null before OpenTrack

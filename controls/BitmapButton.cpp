@@ -16,8 +16,8 @@
 
 namespace {
 
-constexpr int kContentInset = 3;  // content rectangle inside the item rectangle
-constexpr int kArrowStrip = 16;   // width of the drop-down arrow strip
+constexpr int kContentInset = 3; // content rectangle inside the item rectangle
+constexpr int kArrowStrip = 16;  // width of the drop-down arrow strip
 constexpr int kMaxLinkLength = 259;
 
 // A one-pixel frame: top and left edges in topLeft, right and bottom in bottomRight.
@@ -271,7 +271,8 @@ void BitmapButton::paintEvent(QPaintEvent*) {
             painter.fillRect(QRect(cx - 3 + row, cy - 1 + row, 7 - 2 * row, 1), colour);
         }
         if (menuOpen != 0) {
-            draw3dRect(painter, QRect(stripLeft, rect.top(), rect.right() - stripLeft + 1, rect.height()),
+            draw3dRect(painter,
+                       QRect(stripLeft, rect.top(), rect.right() - stripLeft + 1, rect.height()),
                        palette().color(QPalette::Dark), palette().color(QPalette::Light));
         }
     }
@@ -370,7 +371,8 @@ void BitmapButton::onClick() {
     } else if (isRadioType()) {
         // The group: the radio-kind image buttons sharing this parent.
         if (QWidget* parent = parentWidget()) {
-            for (BitmapButton* other : parent->findChildren<BitmapButton*>(Qt::FindDirectChildrenOnly)) {
+            for (BitmapButton* other :
+                 parent->findChildren<BitmapButton*>(Qt::FindDirectChildrenOnly)) {
                 if (other != this && other->isRadioType() && other->check != 0) {
                     other->check = 0;
                     other->pressed = 0;

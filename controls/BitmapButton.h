@@ -27,7 +27,7 @@ class QMenu;
 
 class BitmapButton : public OwnerDrawButton {
     Q_OBJECT
-public:
+  public:
     enum Style : uint32_t { kFlat = 1, kDropDownArrow = 2, kSizeToContent = 4 };
     enum ImageAlign : uint32_t {
         kAlignHCenter = 1,
@@ -82,7 +82,7 @@ public:
     bool toolTipActive() const { return tipActive; }
     uint32_t currentDrawState() const { return drawState; }
 
-protected:
+  protected:
     // Fill with the background colour of the draw state.
     virtual void drawBackground(QPainter& painter, const QRect& rect);
     // Sunken while pressed, raised while hovering (flat), otherwise none
@@ -100,7 +100,7 @@ protected:
 
     void onClick() override;
 
-private:
+  private:
     void updateHover(const QPoint& pos, Qt::MouseButtons buttons);
     void sizeToContent();
     QRect imageRect(const QRect& content) const;

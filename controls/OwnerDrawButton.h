@@ -15,7 +15,7 @@
 
 class OwnerDrawButton : public QPushButton {
     Q_OBJECT
-public:
+  public:
     // The button kinds, numbered as the low five bits of a button style.
     enum ButtonType : uint32_t {
         kPushButton = 0,
@@ -51,14 +51,14 @@ public:
     uint32_t isDefault = 0;
     uint32_t buttonType = kUnsubclassed;
 
-signals:
+  signals:
     // A click, for the parent's command handler; emitted after onClick.
     void command(int controlId);
 
-protected:
+  protected:
     // The button's own click logic, run before command() is emitted.
     virtual void onClick() {}
 
-private:
+  private:
     int id = -1;
 };

@@ -25,7 +25,7 @@ class CommandTarget;
 
 class PlayListView : public QTreeWidget {
     Q_OBJECT
-public:
+  public:
     explicit PlayListView(QWidget* parent = nullptr);
     ~PlayListView() override;
 
@@ -55,7 +55,9 @@ public:
     // removing existing rows. Returns false when the data was truncated or
     // malformed; the rows read in full before that point are inserted.
     bool Serialize(const uint8_t* data, size_t size);
-    bool Serialize(const std::vector<uint8_t>& bytes) { return Serialize(bytes.data(), bytes.size()); }
+    bool Serialize(const std::vector<uint8_t>& bytes) {
+        return Serialize(bytes.data(), bytes.size());
+    }
 
     // Row access in the 8-bit string form the rest of the program uses.
     int GetItemCount() const;
@@ -75,10 +77,10 @@ public:
     // The row of the last double-click that hit a row; 0 at construction.
     int32_t clickedRow = 0;
 
-protected:
+  protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
-private:
+  private:
     void applySelectionPalette();
 
     CommandTarget* owner = nullptr;

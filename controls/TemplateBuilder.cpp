@@ -47,8 +47,10 @@ Qt::Alignment labelAlignment(uint32_t style) {
 
 void TemplateBuilder::installFontSubstitutes() {
     static const bool done = [] {
-        QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans Condensed"));
-        QFont::insertSubstitution(QStringLiteral("System"), QStringLiteral("DejaVu Sans Condensed"));
+        QFont::insertSubstitution(QStringLiteral("MS Sans Serif"),
+                                  QStringLiteral("DejaVu Sans Condensed"));
+        QFont::insertSubstitution(QStringLiteral("System"),
+                                  QStringLiteral("DejaVu Sans Condensed"));
         return true;
     }();
     (void)done;
@@ -170,8 +172,10 @@ void TemplateBuilder::setUpControl(const ControlTemplate& control, QWidget* widg
                                    ? QAbstractItemView::SingleSelection
                                    : QAbstractItemView::ExtendedSelection);
     }
-    if (auto* frame = qobject_cast<QFrame*>(widget); frame != nullptr && control.kind == ControlKind::ListView) {
-        frame->setFrameShape((control.style & kBordered) != 0 ? QFrame::StyledPanel : QFrame::NoFrame);
+    if (auto* frame = qobject_cast<QFrame*>(widget);
+        frame != nullptr && control.kind == ControlKind::ListView) {
+        frame->setFrameShape((control.style & kBordered) != 0 ? QFrame::StyledPanel
+                                                              : QFrame::NoFrame);
     }
     widget->setGeometry(rect);
     widget->setVisible((control.style & kNotVisible) == 0);

@@ -26,7 +26,7 @@
 class QWidget;
 
 class TemplateBuilder {
-public:
+  public:
     explicit TemplateBuilder(const DialogTemplate& dialog);
 
     // Font substitutes for the template fonts that Linux does not have
@@ -57,7 +57,7 @@ public:
     // The id that build() gave the widget, or kNoControlId.
     static int controlId(const QWidget* widget);
 
-private:
+  private:
     QWidget* createControl(const ControlTemplate& control, QWidget* dialog) const;
     void setUpControl(const ControlTemplate& control, QWidget* widget) const;
 

@@ -1,7 +1,7 @@
 #include "controls/TransparentSlider.h"
 
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 
 TransparentSlider::TransparentSlider(QWidget* parent) : QSlider(Qt::Horizontal, parent) {
     setTickPosition(QSlider::NoTicks);

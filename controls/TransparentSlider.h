@@ -13,7 +13,7 @@
 
 class TransparentSlider : public QSlider {
     Q_OBJECT
-public:
+  public:
     explicit TransparentSlider(QWidget* parent = nullptr);
     ~TransparentSlider() override;
 
@@ -22,10 +22,10 @@ public:
     // The snapshot (null before the first paint).
     const QPixmap& parentSnapshot() const { return snapshot; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     void takeSnapshot();
 
     QPixmap snapshot;

@@ -1,9 +1,9 @@
 #include "encode/ConversionJob.h"
 
+#include "base/CommandTarget.h"
 #include "cd/CdDrive.h"
 #include "engine/WaveStream.h"
 #include "engine/WmaStream.h"
-#include "base/CommandTarget.h"
 #include "platform/MessageBox.h"
 
 #include <algorithm>
@@ -34,7 +34,8 @@ int trackIndex(const std::string& name) {
         return 0;
     }
     int index = 0;
-    for (size_t i = 6; i < name.size() && i < 8 && std::isdigit(static_cast<unsigned char>(name[i])); ++i) {
+    for (size_t i = 6;
+         i < name.size() && i < 8 && std::isdigit(static_cast<unsigned char>(name[i])); ++i) {
         index = index * 10 + (name[i] - '0');
     }
     return index;
@@ -126,9 +127,12 @@ bool ConversionJob::SetTarget(const std::string& targetPath) {
 
 OutputFile* ConversionJob::writer() {
     switch (activeWriter) {
-    case WriterKind::Mp3: return &mp3Writer;
-    case WriterKind::Wave: return &waveWriter;
-    default: return nullptr;
+    case WriterKind::Mp3:
+        return &mp3Writer;
+    case WriterKind::Wave:
+        return &waveWriter;
+    default:
+        return nullptr;
     }
 }
 

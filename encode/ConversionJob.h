@@ -34,7 +34,7 @@
 class CommandTarget;
 
 class ConversionJob {
-public:
+  public:
     enum class Result {
         NotRun,    // not started, or still running
         Completed, // the whole item was written
@@ -98,17 +98,17 @@ public:
     AudioStream* LoadedStream() const { return loadedStream; }
     double SampleRate() const { return mixer.outputSampleRate; }
 
-private:
+  private:
     // The Mixer as the writers see it: once a stop is requested it ends at
     // once, so a stop that comes before the writer has opened its file is
     // not lost.
     class StopGate : public AudioStream {
-    public:
+      public:
         StopGate(Mixer& mixer, std::atomic<bool>& stopped) : mixer(mixer), stopped(stopped) {}
         const WaveFormat* GetFormat() override { return mixer.GetFormat(); }
         AudioBuffer GetBuffer() override;
 
-    private:
+      private:
         Mixer& mixer;
         std::atomic<bool>& stopped;
     };

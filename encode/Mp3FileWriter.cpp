@@ -10,7 +10,8 @@ Mp3FileWriter::Mp3FileWriter() = default;
 Mp3FileWriter::~Mp3FileWriter() = default;
 
 uint16_t Mp3FileWriter::chooseBitrate(const WaveFormat& format) {
-    uint32_t target = uint32_t(format.nSamplesPerSec * format.wBitsPerSample * format.nChannels) / 11025;
+    uint32_t target =
+        uint32_t(format.nSamplesPerSec * format.wBitsPerSample * format.nChannels) / 11025;
     // The walk starts from the first entry, so that even the smallest
     // target gets a bitrate the encoder accepts.
     uint32_t best = kBitrates[0];
@@ -81,8 +82,8 @@ bool Mp3FileWriter::Begin() {
         return false;
     }
     config = makeConfig(format);
-    if (encoderLibrary->beInitStream(&config, &samplesPerChunk, &outputBufferSize, &encoderStream) !=
-        kBeOk) {
+    if (encoderLibrary->beInitStream(&config, &samplesPerChunk, &outputBufferSize,
+                                     &encoderStream) != kBeOk) {
         return false;
     }
     outputBuffer.reset(new (std::nothrow) uint8_t[outputBufferSize]);

@@ -26,7 +26,7 @@
 #include <memory>
 
 class Mp3FileWriter : public OutputFile {
-public:
+  public:
     static constexpr std::array<uint16_t, 14> kBitrates = {8,  16, 24, 32,  40,  48,  56,
                                                            64, 80, 96, 112, 128, 144, 160};
     static constexpr uint32_t kTagBytes = 128;
@@ -53,12 +53,12 @@ public:
     // Samples per encoder call, as the encoder asked in Begin (0 before).
     uint32_t SamplesPerChunk() const { return samplesPerChunk; }
 
-protected:
+  protected:
     // Encoder calls made since Begin (for tests of the chunking).
     uint32_t chunkCalls = 0;
     int32_t leftoverBytes = -1;
 
-private:
+  private:
     std::unique_ptr<EncoderLibrary> encoderLibrary;
     BeConfig config{};
     uint32_t samplesPerChunk = 0;

@@ -12,16 +12,16 @@
 // conversion worker, or the recorder's callback and owner threads). Stop may
 // be called from any thread; it takes effect after the buffer in hand.
 
+#include "base/WaveFormat.h"
 #include "engine/AudioBuffer.h"
 #include "engine/AudioStream.h"
-#include "base/WaveFormat.h"
 
 #include <atomic>
 #include <cstdio>
 #include <string>
 
 class OutputFile {
-public:
+  public:
     OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -71,7 +71,7 @@ public:
     static constexpr const char* kOpenFailedMessage =
         "open out file failed,\nplease check directory exists!";
 
-protected:
+  protected:
     // Writes bytes at the current file position; false without a file or
     // on a short write.
     bool writeToFile(const void* bytes, size_t count);

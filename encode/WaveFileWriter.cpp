@@ -20,8 +20,8 @@ void put32(uint8_t* at, uint32_t v) {
 
 } // namespace
 
-std::array<uint8_t, WaveFileWriter::kHeaderBytes> WaveFileWriter::makeHeader(const WaveFormat& format,
-                                                                               uint32_t n) {
+std::array<uint8_t, WaveFileWriter::kHeaderBytes>
+WaveFileWriter::makeHeader(const WaveFormat& format, uint32_t n) {
     std::array<uint8_t, kHeaderBytes> h{};
     uint8_t* p = h.data();
     uint32_t bitsTimesChannels = uint32_t(format.wBitsPerSample) * format.nChannels;

@@ -16,7 +16,7 @@
 #include <cstdint>
 
 class WaveFileWriter : public OutputFile {
-public:
+  public:
     static constexpr uint32_t kHeaderBytes = 44;
     static constexpr uint32_t kMaxDataBytes = UINT32_MAX - 36;
     static constexpr const char* kTooLargeMessage =
@@ -34,11 +34,11 @@ public:
     // The 44 header bytes for a data length of n.
     static std::array<uint8_t, kHeaderBytes> makeHeader(const WaveFormat& format, uint32_t n);
 
-protected:
+  protected:
     // Lowered by tests to reach the size limit without writing 4 GB.
     uint32_t dataLimit = kMaxDataBytes;
 
-private:
+  private:
     bool writeHeader(uint32_t n);
 
     std::array<uint8_t, kHeaderBytes> header{};

@@ -9,7 +9,7 @@ struct AudioBuffer::Block {
     BufferKind kind = BufferKind::None;
     void* device = nullptr; // prepared for this device; null when not prepared
     bool ownsData = false;
-    uint32_t capacity = 0;  // owned bytes allocated at header.data
+    uint32_t capacity = 0; // owned bytes allocated at header.data
     WaveHeader header;
     std::atomic<int32_t> refCount{1};
 };
@@ -182,11 +182,11 @@ void AudioBuffer::unprepare() {
     }
     int result = kWaveOk;
     if (block->kind == BufferKind::WaveOut) {
-        result = waveOutUnprepareHeader(static_cast<WaveOutHandle>(block->device),
-                                        &block->header, kHeaderSize);
+        result = waveOutUnprepareHeader(static_cast<WaveOutHandle>(block->device), &block->header,
+                                        kHeaderSize);
     } else if (block->kind == BufferKind::WaveIn) {
-        result = waveInUnprepareHeader(static_cast<WaveInHandle>(block->device),
-                                       &block->header, kHeaderSize);
+        result = waveInUnprepareHeader(static_cast<WaveInHandle>(block->device), &block->header,
+                                       kHeaderSize);
     }
     if (result == kWaveOk) {
         block->device = nullptr;

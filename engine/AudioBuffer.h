@@ -27,7 +27,7 @@ enum class BufferKind : int32_t {
 };
 
 class AudioBuffer {
-public:
+  public:
     // The empty buffer.
     AudioBuffer() = default;
     AudioBuffer(const AudioBuffer& other);
@@ -80,7 +80,7 @@ public:
     // Length 0, bytes freed.
     void clear();
 
-private:
+  private:
     struct Block;
     explicit AudioBuffer(Block* block) : block(block) {}
     void release(bool unprepareIfLast);

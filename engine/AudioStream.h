@@ -14,13 +14,13 @@
 // Streams lock nothing themselves: their owner serialises calls (the Mixer
 // reads under its lock).
 
-#include "engine/AudioBuffer.h"
 #include "base/WaveFormat.h"
+#include "engine/AudioBuffer.h"
 
 #include <cstdint>
 
 class AudioStream {
-public:
+  public:
     AudioStream() = default;
     AudioStream(const AudioStream&) = delete;
     AudioStream& operator=(const AudioStream&) = delete;
@@ -45,7 +45,7 @@ public:
     // Bytes that one GetBuffer asks for.
     uint32_t requestSize = 4096;
 
-protected:
+  protected:
     // Rounds requestSize down to whole blocks of the format (left alone for a
     // format without block alignment).
     void roundRequestSize(const WaveFormat& format) {

@@ -6,7 +6,8 @@
 
 namespace {
 
-const char* const kConvertException = "Exception converting stream in ConversionStream::GetBuffer()";
+const char* const kConvertException =
+    "Exception converting stream in ConversionStream::GetBuffer()";
 
 // A source block that yields no output yet (the start of a resampler, an
 // MPEG frame split across blocks) must not read as the end of the item, so
@@ -32,7 +33,8 @@ WaveFormat zeroFormat() {
 
 } // namespace
 
-ConversionStream::ConversionStream() : sourceFormat(zeroFormat()), targetFormat(defaultWaveFormat()) {}
+ConversionStream::ConversionStream()
+    : sourceFormat(zeroFormat()), targetFormat(defaultWaveFormat()) {}
 
 ConversionStream::~ConversionStream() {
     closeConverter();

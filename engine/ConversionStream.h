@@ -16,14 +16,14 @@
 // Threads: none of its own; the owner serialises calls (the Mixer reads it
 // under its lock).
 
-#include "engine/FilterStream.h"
 #include "base/WaveFormat.h"
+#include "engine/FilterStream.h"
 #include "platform/AudioConverter.h"
 
 #include <deque>
 
 class ConversionStream : public FilterStream {
-public:
+  public:
     ConversionStream();
     ~ConversionStream() override;
 
@@ -64,7 +64,7 @@ public:
     FormatBuffer sourceFormat;
     FormatBuffer targetFormat;
 
-private:
+  private:
     bool openConverter();
     void closeConverter();
     // Converts one source block; an empty buffer when nothing came out.

@@ -6,7 +6,7 @@
 #include "engine/AudioStream.h"
 
 class FilterStream : public AudioStream {
-public:
+  public:
     void Rewind() override {
         if (source) {
             source->Rewind();

@@ -16,15 +16,15 @@
 #include <vector>
 
 struct RiffChunk {
-    char id[8] = {};        // 4 characters, NUL-terminated
-    uint32_t size = 0;      // payload size (form type excluded for "RIFF"/"LIST")
-    char formType[8] = {};  // "RIFF"/"LIST" only, else empty
+    char id[8] = {};       // 4 characters, NUL-terminated
+    uint32_t size = 0;     // payload size (form type excluded for "RIFF"/"LIST")
+    char formType[8] = {}; // "RIFF"/"LIST" only, else empty
     int64_t payloadStart = 0;
     int64_t payloadEnd = 0; // after the payload and its pad byte
 };
 
 class RiffReader {
-public:
+  public:
     RiffReader() = default;
     RiffReader(const RiffReader&) = delete;
     RiffReader& operator=(const RiffReader&) = delete;
@@ -65,7 +65,7 @@ public:
     size_t read(void* data, size_t size);
     bool atEnd() const;
 
-private:
+  private:
     bool readChunkHeader(RiffChunk* chunk);
 
     FILE* file = nullptr;

@@ -24,10 +24,17 @@ void WaveOutDevice::callback(WaveOutHandle, unsigned message, void* instance, ui
 
 void WaveOutDevice::dispatch(unsigned message, uintptr_t param1) {
     switch (message) {
-    case kMmWomOpen: OnOpen(); break;
-    case kMmWomClose: OnClose(); break;
-    case kMmWomDone: OnBufferDone(reinterpret_cast<WaveHeader*>(param1)); break;
-    default: break;
+    case kMmWomOpen:
+        OnOpen();
+        break;
+    case kMmWomClose:
+        OnClose();
+        break;
+    case kMmWomDone:
+        OnBufferDone(reinterpret_cast<WaveHeader*>(param1));
+        break;
+    default:
+        break;
     }
 }
 

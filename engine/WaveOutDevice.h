@@ -28,9 +28,9 @@
 // clear, and never after Close: Close sets state 3 before it resets the
 // device, and OnBufferDone does nothing in state 3.
 
+#include "base/CommandTarget.h"
 #include "engine/AudioBuffer.h"
 #include "engine/AudioStream.h"
-#include "base/CommandTarget.h"
 #include "platform/WaveHeader.h"
 
 #include <atomic>
@@ -39,7 +39,7 @@
 #include <mutex>
 
 class WaveOutDevice {
-public:
+  public:
     enum State : int32_t { kStopped = 0, kPlaying = 1, kPaused = 2, kClosing = 3 };
     static constexpr int kQueuedBuffers = 5;
 
@@ -84,10 +84,10 @@ public:
     // One of State; the player sets it to 0 itself once (recording mode).
     std::atomic<int32_t> state{kStopped};
 
-private:
+  private:
     bool Write(AudioBuffer buffer);
-    static void callback(WaveOutHandle device, unsigned message, void* instance,
-                         uintptr_t param1, uintptr_t param2);
+    static void callback(WaveOutHandle device, unsigned message, void* instance, uintptr_t param1,
+                         uintptr_t param2);
 
     void dispatch(unsigned message, uintptr_t param1);
 

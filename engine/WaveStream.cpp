@@ -117,7 +117,8 @@ void WaveStream::SkipBack(uint32_t seconds) {
     }
     // Before the first audio byte the move stops there.
     int64_t here = std::max(reader.tell(), dataStart);
-    uint64_t back = std::min<uint64_t>(secondsToBytes(*format, seconds), uint64_t(here - dataStart));
+    uint64_t back =
+        std::min<uint64_t>(secondsToBytes(*format, seconds), uint64_t(here - dataStart));
     moveTo(here - int64_t(back));
 }
 

@@ -13,14 +13,14 @@
 // under its lock, the play list asks the duration on the user-interface
 // thread).
 
+#include "base/WaveFormat.h"
 #include "engine/AudioStream.h"
 #include "engine/RiffReader.h"
-#include "base/WaveFormat.h"
 
 #include <cstdint>
 
 class WaveStream : public AudioStream {
-public:
+  public:
     WaveStream() = default;
     ~WaveStream() override = default;
 
@@ -54,7 +54,7 @@ public:
     // File offset of the first audio byte; 0 until a file has loaded.
     int64_t dataStart = 0;
 
-private:
+  private:
     bool loadChunks();
     bool moveTo(int64_t offset);
 

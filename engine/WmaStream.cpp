@@ -37,7 +37,8 @@ int32_t WmaStream::Open(const char* path) {
     releaseReader();
     reader.reset(new (std::nothrow) MediaReader);
     if (!reader) {
-        std::printf("Could not create reader (hr=0x%08x).\n", static_cast<unsigned>(kMediaOutOfMemory));
+        std::printf("Could not create reader (hr=0x%08x).\n",
+                    static_cast<unsigned>(kMediaOutOfMemory));
         return kMediaOutOfMemory;
     }
     MediaResult hr = reader->open(path);
@@ -138,7 +139,8 @@ AudioBuffer WmaStream::GetBuffer() {
     uint64_t sampleTime = 0;
     uint64_t sampleDuration = 0;
     uint32_t flags = 0;
-    if (reader->getNextSample(0, &sample, &sampleTime, &sampleDuration, &flags, &outputNumber, nullptr) < 0) {
+    if (reader->getNextSample(0, &sample, &sampleTime, &sampleDuration, &flags, &outputNumber,
+                              nullptr) < 0) {
         return {};
     }
     time += sampleDuration;

@@ -13,15 +13,15 @@
 // under its lock, the play list asks the duration on the user-interface
 // thread).
 
-#include "engine/AudioStream.h"
 #include "base/WaveFormat.h"
+#include "engine/AudioStream.h"
 #include "platform/MediaReader.h"
 
 #include <cstdint>
 #include <memory>
 
 class WmaStream : public AudioStream {
-public:
+  public:
     WmaStream();
     ~WmaStream() override;
 
@@ -57,7 +57,7 @@ public:
     // Null when no file is open.
     std::unique_ptr<MediaReader> reader;
 
-private:
+  private:
     int32_t findAudioOutput();
     void releaseReader();
 };

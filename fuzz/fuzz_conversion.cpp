@@ -9,9 +9,9 @@
 // Besides not crashing, the conversion layer must keep its size promise:
 // after a call whose destination had the size the size query gave, nothing
 // may be held back for a later call.
+#include "base/FormatLimits.h"
 #include "engine/ConversionStream.h"
 #include "platform/AudioConverter.h"
-#include "base/FormatLimits.h"
 #include "platform/MessageBox.h"
 
 #include <algorithm>
@@ -24,8 +24,9 @@
 namespace {
 
 class BytesStream : public AudioStream {
-public:
-    BytesStream(const uint8_t* record, size_t recordSize, const uint8_t* bytes, size_t size, uint32_t chunk)
+  public:
+    BytesStream(const uint8_t* record, size_t recordSize, const uint8_t* bytes, size_t size,
+                uint32_t chunk)
         : data(bytes), length(size), chunkSize(chunk) {
         format.assignBytes(record, recordSize);
     }
@@ -35,7 +36,8 @@ public:
         if (n == 0) {
             return {};
         }
-        AudioBuffer buffer = AudioBuffer::fromBytes(data + position, static_cast<uint32_t>(n), true);
+        AudioBuffer buffer =
+            AudioBuffer::fromBytes(data + position, static_cast<uint32_t>(n), true);
         position += n;
         return buffer;
     }
@@ -50,8 +52,8 @@ public:
 
 const uint32_t kRates[] = {8000, 11025, 22050, 44100, 48000, 96000};
 
-void checkSizePromise(const WaveFormat* source, const WaveFormat* target, const uint8_t* data, size_t size,
-                      uint32_t chunk, uint32_t flags) {
+void checkSizePromise(const WaveFormat* source, const WaveFormat* target, const uint8_t* data,
+                      size_t size, uint32_t chunk, uint32_t flags) {
     AcmStream stream = nullptr;
     if (acmStreamOpen(&stream, source, target, 0) != kAcmOk) {
         return;
@@ -115,7 +117,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         flags |= kAcmConvertEnd;
     }
     uint32_t chunk = 16u + data[1] * 37u;
-    size_t recordSize = std::min<size_t>(static_cast<size_t>(data[2] | (data[3] << 8)), largestFormatSize());
+    size_t recordSize =
+        std::min<size_t>(static_cast<size_t>(data[2] | (data[3] << 8)), largestFormatSize());
     recordSize = std::min(recordSize, size - 4);
     const uint8_t* record = data + 4;
     const uint8_t* audio = record + recordSize;

@@ -30,9 +30,10 @@ std::string makeDirectory() {
     write("a.bin", std::vector<uint8_t>(2352 * 20 + 100, 1));
     write("c.raw", std::vector<uint8_t>(2352 * 3, 2));
     // A WAVE file of 5 frames of CD audio.
-    std::vector<uint8_t> wave = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
-                                 16, 0, 0, 0, 1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 0x02, 0,
-                                 4, 0, 16, 0, 'd', 'a', 't', 'a', 0xF0, 0x2D, 0, 0};
+    std::vector<uint8_t> wave = {'R', 'I', 'F',  'F',  0,   0,   0,    0,    'W',  'A', 'V',
+                                 'E', 'f', 'm',  't',  ' ', 16,  0,    0,    0,    1,   0,
+                                 2,   0,   0x44, 0xAC, 0,   0,   0x10, 0xB1, 0x02, 0,   4,
+                                 0,   16,  0,    'd',  'a', 't', 'a',  0xF0, 0x2D, 0,   0};
     wave.resize(wave.size() + 2352 * 5, 3);
     write("b.wav", wave);
     return dir;

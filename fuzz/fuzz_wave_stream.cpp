@@ -53,10 +53,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::abort();
         }
         switch ((steer >> (i % 4 * 2)) & 3) {
-        case 0: stream.SkipForward(i % 3); break;
-        case 1: stream.SkipBack(uint32_t(i) * 1000003u); break;
-        case 2: stream.Seek(i == 5 ? 0x80000000u : uint32_t(i % 2)); break;
-        default: break;
+        case 0:
+            stream.SkipForward(i % 3);
+            break;
+        case 1:
+            stream.SkipBack(uint32_t(i) * 1000003u);
+            break;
+        case 2:
+            stream.Seek(i == 5 ? 0x80000000u : uint32_t(i % 2));
+            break;
+        default:
+            break;
         }
         double position = stream.GetPosition();
         if (position < 0 || position > stream.GetDuration()) {

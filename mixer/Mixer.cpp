@@ -25,8 +25,7 @@ constexpr const char* kCalcFormatFailed = "Exception in Mixer::calcoutputformat!
 
 // The smallest known value of the entries' sources; -1.0 (unknown) only
 // when no source knows.
-template <typename Entries, typename Get>
-double smallestKnown(const Entries& entries, Get get) {
+template <typename Entries, typename Get> double smallestKnown(const Entries& entries, Get get) {
     double result = -1.0;
     for (const auto& entry : entries) {
         double value = get(entry.source);
@@ -243,8 +242,8 @@ void Mixer::calcoutputformat() {
 bool Mixer::computeOutputFormat() {
     try {
         outputFormat = pcmFormat(1, static_cast<uint32_t>(outputSampleRate), 16);
-        requestSize =
-            outputFormat.nBlockAlign * ((outputFormat.nAvgBytesPerSec / 10) / outputFormat.nBlockAlign);
+        requestSize = outputFormat.nBlockAlign *
+                      ((outputFormat.nAvgBytesPerSec / 10) / outputFormat.nBlockAlign);
         for (auto& entry : entries) {
             entry.conversion->SetOutputFormat(&outputFormat);
         }

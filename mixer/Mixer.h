@@ -32,7 +32,7 @@ class ConversionStream;
 class SpectrumAnalyzer;
 
 class Mixer : public AudioStream {
-public:
+  public:
     Mixer();
     ~Mixer() override;
 
@@ -74,7 +74,7 @@ public:
     // chosen rate and calls calcoutputformat).
     double outputSampleRate = 44100.0;
 
-private:
+  private:
     // Sets outputFormat and requestSize and reconfigures the entries'
     // conversions; false when that failed. Called with mutex held.
     bool computeOutputFormat();

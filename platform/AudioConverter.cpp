@@ -1,7 +1,7 @@
 #include "platform/AudioConverter.h"
 
-#include "base/WaveFormat.h"
 #include "base/FormatLimits.h"
+#include "base/WaveFormat.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -123,7 +123,7 @@ struct AcmStreamState {
     SourceKind kind = SourceKind::Pcm;
     AVSampleFormat pcmFormat = AV_SAMPLE_FMT_NONE; // Pcm only
     bool pcmPacked24 = false;
-    bool partialBlocks = false;  // whether a short last block can be decoded
+    bool partialBlocks = false;   // whether a short last block can be decoded
     bool wholeRunPackets = false; // A-law and mu-law: one packet per call
     uint32_t blockAlign = 0;
     uint64_t framesPerBlock = 0; // upper bound for block codecs
@@ -151,9 +151,9 @@ struct AcmStreamState {
     int swrInChannels = 0;
     int swrInRate = 0;
 
-    std::vector<uint8_t> pending;  // converted bytes the caller has not received
-    std::vector<uint8_t> produced; // this call's output, in the resampler's layout
-    std::vector<int32_t> widened;  // 24-bit source samples widened to 32 bits
+    std::vector<uint8_t> pending;     // converted bytes the caller has not received
+    std::vector<uint8_t> produced;    // this call's output, in the resampler's layout
+    std::vector<int32_t> widened;     // 24-bit source samples widened to 32 bits
     std::vector<uint8_t> parserInput; // MPEG input with the padding the parser needs
 
     bool openDecoder(AVCodecID id, const FormatFields& f);
@@ -198,7 +198,8 @@ bool AcmStreamState::openDecoder(AVCodecID id, const FormatFields& f) {
     decoder->bits_per_coded_sample = f.bits;
     decoder->thread_count = 1;
     if (f.cbSize > 0) {
-        decoder->extradata = static_cast<uint8_t*>(av_mallocz(f.cbSize + AV_INPUT_BUFFER_PADDING_SIZE));
+        decoder->extradata =
+            static_cast<uint8_t*>(av_mallocz(f.cbSize + AV_INPUT_BUFFER_PADDING_SIZE));
         if (!decoder->extradata) {
             return false;
         }
@@ -372,7 +373,8 @@ uint64_t AcmStreamState::inputFramesBound(uint32_t bytes) const {
     case SourceKind::Blocks:
         return (bytes / blockAlign + (bytes % blockAlign != 0 ? 1 : 0)) * framesPerBlock;
     case SourceKind::Mpeg:
-        return (bytes + std::min(parserHeld, kMpegLongestFrame)) * kMpegFramesPerByte + kMpegHeldFrames;
+        return (bytes + std::min(parserHeld, kMpegLongestFrame)) * kMpegFramesPerByte +
+               kMpegHeldFrames;
     }
     return 0;
 }
@@ -384,9 +386,11 @@ uint64_t AcmStreamState::outputBytesBound(uint32_t bytes) const {
     // them by the lowest rate MPEG audio has.
     int workRate = kind == SourceKind::Mpeg ? kMpegLowestRate : swr ? swrInRate : rate;
     // Samples the resampler holds from earlier calls come out on top of these.
-    uint64_t held = swr ? static_cast<uint64_t>(std::max<int64_t>(0, swr_get_delay(swr, outRate))) : 0;
+    uint64_t held =
+        swr ? static_cast<uint64_t>(std::max<int64_t>(0, swr_get_delay(swr, outRate))) : 0;
     outFrames = (inFrames * static_cast<uint64_t>(outRate) + static_cast<uint64_t>(workRate) - 1) /
-                    static_cast<uint64_t>(workRate) + held + kRoundingFrames;
+                    static_cast<uint64_t>(workRate) +
+                held + kRoundingFrames;
     return outFrames * outFrameBytes + pending.size();
 }
 
@@ -431,7 +435,8 @@ int describeSource(AcmStreamState& s, FormatFields f) {
         return kAcmInvalidParam;
     }
     if (f.tag == kTagExtensible) {
-        if (f.cbSize < 22 || std::memcmp(f.extra + 8, kSubFormatGuidTail, sizeof kSubFormatGuidTail) != 0) {
+        if (f.cbSize < 22 ||
+            std::memcmp(f.extra + 8, kSubFormatGuidTail, sizeof kSubFormatGuidTail) != 0) {
             return kAcmNotPossible;
         }
         uint16_t sub = static_cast<uint16_t>(f.extra[6] | (f.extra[7] << 8));
@@ -552,8 +557,8 @@ int acmStreamOpen(AcmStream* stream, const WaveFormat* source, const WaveFormat*
             result = describeSource(*state, readFields(source));
         }
         if (result == kAcmOk) {
-            AVSampleFormat inFormat = state->kind == SourceKind::Pcm ? state->pcmFormat
-                                                                    : state->decoder->sample_fmt;
+            AVSampleFormat inFormat =
+                state->kind == SourceKind::Pcm ? state->pcmFormat : state->decoder->sample_fmt;
             // A decoder that names its sample format only once it has seen
             // data gets its resampler with the first decoded frame.
             if (inFormat != AV_SAMPLE_FMT_NONE &&
@@ -613,7 +618,8 @@ int acmStreamSize(AcmStream stream, uint32_t inputBytes, uint32_t* outputBytes, 
     uint64_t high = std::numeric_limits<uint32_t>::max() / stream->blockAlign;
     while (low < high) {
         uint64_t mid = (low + high + 1) / 2;
-        if (stream->outputBytesBound(static_cast<uint32_t>(mid * stream->blockAlign)) <= inputBytes) {
+        if (stream->outputBytesBound(static_cast<uint32_t>(mid * stream->blockAlign)) <=
+            inputBytes) {
             low = mid;
         } else {
             high = mid - 1;
@@ -634,7 +640,8 @@ int acmStreamPrepareHeader(AcmStream stream, AcmStreamHeader* header, uint32_t f
         return kAcmInvalidFlag;
     }
     if (!header || header->cbStruct != sizeof(AcmStreamHeader) ||
-        (header->cbSrcLength > 0 && !header->pbSrc) || (header->cbDstLength > 0 && !header->pbDst)) {
+        (header->cbSrcLength > 0 && !header->pbSrc) ||
+        (header->cbDstLength > 0 && !header->pbDst)) {
         return kAcmInvalidParam;
     }
     if (!(header->fdwStatus & kAcmHeaderPrepared)) {

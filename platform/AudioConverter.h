@@ -29,12 +29,12 @@ using AcmStream = AcmStreamState*;
 
 // Result codes (0 is success).
 constexpr int kAcmOk = 0;
-constexpr int kAcmInvalidHandle = 5;  // MMSYSERR_INVALHANDLE
-constexpr int kAcmNoMemory = 7;       // MMSYSERR_NOMEM
-constexpr int kAcmInvalidFlag = 10;   // MMSYSERR_INVALFLAG
-constexpr int kAcmInvalidParam = 11;  // MMSYSERR_INVALPARAM
-constexpr int kAcmNotPossible = 512;  // ACMERR_NOTPOSSIBLE
-constexpr int kAcmUnprepared = 514;   // ACMERR_UNPREPARED
+constexpr int kAcmInvalidHandle = 5; // MMSYSERR_INVALHANDLE
+constexpr int kAcmNoMemory = 7;      // MMSYSERR_NOMEM
+constexpr int kAcmInvalidFlag = 10;  // MMSYSERR_INVALFLAG
+constexpr int kAcmInvalidParam = 11; // MMSYSERR_INVALPARAM
+constexpr int kAcmNotPossible = 512; // ACMERR_NOTPOSSIBLE
+constexpr int kAcmUnprepared = 514;  // ACMERR_UNPREPARED
 
 // acmStreamOpen flags.
 constexpr uint32_t kAcmOpenQuery = 0x01;       // only ask whether it is possible

@@ -26,8 +26,8 @@
 #include <vector>
 
 struct CdHandleState {
-    std::string path;          // the image file or the device
-    CdIo_t* cdio = nullptr;     // null for an image read through its own layout
+    std::string path;       // the image file or the device
+    CdIo_t* cdio = nullptr; // null for an image read through its own layout
     bool isImage = false;
     // A CUE sheet the library cannot read (see platform/CueSheet.h), read
     // through its own layout with a descriptor per file.
@@ -37,13 +37,13 @@ struct CdHandleState {
     // the sheet and of the data file it names).
     std::vector<struct stat> files;
     std::chrono::steady_clock::time_point parkedAt;
-    lsn_t leadOut = 0;         // first frame past the disc's last track
+    lsn_t leadOut = 0; // first frame past the disc's last track
     uint32_t overlapFrames = 0;
     uint32_t compareFrames = 0;
     // The jitter-correcting reader, made on the first read that needs it.
     cdrom_drive_t* drive = nullptr;
     cdrom_paranoia_t* paranoia = nullptr;
-    lsn_t paranoiaNext = -1;   // where the reader stands; -1 before its first read
+    lsn_t paranoiaNext = -1; // where the reader stands; -1 before its first read
 };
 
 namespace {
@@ -58,8 +58,8 @@ std::mutex& layerMutex() {
     static std::mutex mutex;
     return mutex;
 }
-std::vector<std::string> images;   // guarded by layerMutex
-std::vector<std::string> devices;  // as of the last GetCDList; guarded by layerMutex
+std::vector<std::string> images;  // guarded by layerMutex
+std::vector<std::string> devices; // as of the last GetCDList; guarded by layerMutex
 std::atomic<CdReadMethod> readMethod{CdReadMethod::Automatic};
 
 void destroyHandle(CdHandleState* h) {
@@ -91,9 +91,10 @@ constexpr size_t kParkedPerDrive = 2;
 constexpr auto kParkedLife = std::chrono::seconds(2);
 struct HandlePool {
     std::map<std::string, std::vector<CdHandleState*>> parked;
-    ~HandlePool() { clear([](const CdHandleState*) { return true; }); }
-    template <typename Pred>
-    void clear(Pred drop) {
+    ~HandlePool() {
+        clear([](const CdHandleState*) { return true; });
+    }
+    template <typename Pred> void clear(Pred drop) {
         for (auto& [path, list] : parked) {
             auto keep = std::partition(list.begin(), list.end(),
                                        [&](const CdHandleState* h) { return !drop(h); });
@@ -353,7 +354,8 @@ CdIo_t* openTocImage(const std::string& path) {
         const size_t quote = line.find('"');
         if (first != std::string::npos && quote != std::string::npos && quote + 1 < line.size() &&
             line[quote + 1] != '/') {
-            const std::string keyword = line.substr(first, line.find_first_of(" \t\"", first) - first);
+            const std::string keyword =
+                line.substr(first, line.find_first_of(" \t\"", first) - first);
             if (keyword == "FILE" || keyword == "AUDIOFILE" || keyword == "DATAFILE") {
                 line.insert(quote + 1, dir);
                 changed = true;
@@ -426,8 +428,9 @@ uint32_t readLaidOutToc(CdHandleState& h, CdToc* toc) {
     uint8_t control = 0;
     for (const CueTrack& track : layout.tracks) {
         CdTocDescriptor& d = toc->tracks[count++];
-        control = static_cast<uint8_t>((track.audio ? 0 : kCdControlData) | (track.copyPermitted ? 0x02 : 0) |
-                                       (track.preEmphasis ? 0x01 : 0));
+        control =
+            static_cast<uint8_t>((track.audio ? 0 : kCdControlData) |
+                                 (track.copyPermitted ? 0x02 : 0) | (track.preEmphasis ? 0x01 : 0));
         d.adrControl = static_cast<uint8_t>(0x10 | control);
         d.trackNumber = track.number;
         putBigEndian(d.address, track.start);
@@ -469,15 +472,18 @@ bool readLaidOutAudio(CdHandleState& h, uint32_t first, uint32_t frames, uint8_t
             }
             const int fd = h.cueFiles[static_cast<size_t>(it->file)];
             for (uint32_t i = 0; i < run; ++i) {
-                const uint64_t at = it->offset + static_cast<uint64_t>(frame - it->start + i) * it->sectorBytes;
+                const uint64_t at =
+                    it->offset + static_cast<uint64_t>(frame - it->start + i) * it->sectorBytes;
                 if (at >= it->end) {
                     break; // the completed last frame of a file: silence
                 }
-                const size_t want = static_cast<size_t>(std::min<uint64_t>(kCdFrameBytes, it->end - at));
+                const size_t want =
+                    static_cast<size_t>(std::min<uint64_t>(kCdFrameBytes, it->end - at));
                 uint8_t* sector = to + static_cast<size_t>(i) * kCdFrameBytes;
                 size_t got = 0;
                 while (got < want) {
-                    const ssize_t n = ::pread(fd, sector + got, want - got, static_cast<off_t>(at + got));
+                    const ssize_t n =
+                        ::pread(fd, sector + got, want - got, static_cast<off_t>(at + got));
                     if (n <= 0) {
                         return false; // the file shrank or cannot be read
                     }
@@ -703,7 +709,8 @@ uint32_t ReadCDAudioLBA(CdHandle handle, CdTrackBuffer* buffer) {
     const lsn_t start = static_cast<lsn_t>(first);
     bool ok;
     if (handle->cue) {
-        ok = readLaidOutAudio(*handle, static_cast<uint32_t>(first), static_cast<uint32_t>(frames), buffer->data());
+        ok = readLaidOutAudio(*handle, static_cast<uint32_t>(first), static_cast<uint32_t>(frames),
+                              buffer->data());
     } else if (useJitterCorrection(*handle)) {
         ok = readJitterCorrected(*handle, start, static_cast<uint32_t>(frames), buffer->data());
     } else {

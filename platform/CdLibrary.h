@@ -6,8 +6,9 @@
 // Drives are the disc images registered with registerDiscImage (CUE/BIN,
 // cdrdao TOC, NRG), in registration order, followed by the machine's CD
 // devices. A CUE sheet may name one file per track, and big-endian
-// ("MOTOROLA") or WAVE audio files (platform/CueSheet.h). A drive without a readable disc still gets a handle (for a device)
-// and then fails ReadTOC; an image that cannot be opened gets no handle.
+// ("MOTOROLA") or WAVE audio files (platform/CueSheet.h). A drive without a readable disc still
+// gets a handle (for a device) and then fails ReadTOC; an image that cannot be opened gets no
+// handle.
 //
 // How audio is read: from an image, with plain sector reads (the bytes as
 // stored in the image, exact and fast); from a device, through the jitter
@@ -37,10 +38,10 @@ constexpr uint32_t kCdFrameBytes = 2352;
 constexpr uint32_t kCdMaxDrives = 8;
 constexpr uint32_t kCdMaxTocTracks = 100; // 99 tracks and the lead-out
 constexpr uint8_t kCdLeadOutTrack = 0xAA;
-constexpr uint8_t kCdControlData = 0x04;   // control nibble: a data track
-constexpr uint32_t kCdParmOverlap = 0x25;  // overlap frames of jitter correction
-constexpr uint32_t kCdParmCompare = 0x26;  // frames compared for jitter
-constexpr uint32_t kCdOk = 1;              // success of ReadTOC and ReadCDAudioLBA
+constexpr uint8_t kCdControlData = 0x04;  // control nibble: a data track
+constexpr uint32_t kCdParmOverlap = 0x25; // overlap frames of jitter correction
+constexpr uint32_t kCdParmCompare = 0x26; // frames compared for jitter
+constexpr uint32_t kCdOk = 1;             // success of ReadTOC and ReadCDAudioLBA
 constexpr uint32_t kCdError = 0;
 
 #pragma pack(push, 1)
@@ -49,13 +50,13 @@ struct CdDriveListEntry {
     uint8_t target;
     uint8_t lun;
     uint8_t reserved;
-    char id[65];        // identification text, NUL-terminated
+    char id[65]; // identification text, NUL-terminated
     uint8_t details[52];
 };
 
 struct CdDriveList {
-    uint8_t capacity;   // left 0 by the caller
-    uint8_t count;      // entries filled
+    uint8_t capacity; // left 0 by the caller
+    uint8_t count;    // entries filled
     CdDriveListEntry drives[kCdMaxDrives];
 };
 
@@ -73,10 +74,10 @@ struct CdHandleRequest {
 
 struct CdTocDescriptor {
     uint8_t reserved0;
-    uint8_t adrControl;   // ADR in the high nibble, control bits in the low
-    uint8_t trackNumber;  // kCdLeadOutTrack for the lead-out
+    uint8_t adrControl;  // ADR in the high nibble, control bits in the low
+    uint8_t trackNumber; // kCdLeadOutTrack for the lead-out
     uint8_t reserved1;
-    uint8_t address[4];   // first frame, big-endian logical block address
+    uint8_t address[4]; // first frame, big-endian logical block address
 };
 
 // The READ TOC response, format 0: a big-endian data length (the bytes after
@@ -102,12 +103,12 @@ inline uint32_t cdTocAddress(const CdTocDescriptor& d) {
 // The track-read record: the request and result fields, followed in the same
 // allocation by a data area of `maxLen` bytes.
 struct CdTrackBuffer {
-    uint32_t startFrame = 0;  // first frame to read
-    uint32_t numFrames = 0;   // frames to read
-    uint32_t maxLen = 0;      // capacity of the data area in bytes
-    uint32_t len = 0;         // bytes read
-    uint32_t status = 0;      // kCdOk after a successful read
-    int32_t startOffset = 0;  // where in the data area the frames begin
+    uint32_t startFrame = 0; // first frame to read
+    uint32_t numFrames = 0;  // frames to read
+    uint32_t maxLen = 0;     // capacity of the data area in bytes
+    uint32_t len = 0;        // bytes read
+    uint32_t status = 0;     // kCdOk after a successful read
+    int32_t startOffset = 0; // where in the data area the frames begin
 
     uint8_t* data() { return reinterpret_cast<uint8_t*>(this + 1); }
     // A record with room for `frames` frames, header zeroed and maxLen set;

@@ -9,7 +9,7 @@
 namespace {
 
 constexpr uint32_t kAudioSectorBytes = 2352;
-constexpr size_t kSheetLimit = 1 << 20;          // a sheet is a few kilobytes
+constexpr size_t kSheetLimit = 1 << 20;                 // a sheet is a few kilobytes
 constexpr uint64_t kFrameLimit = 100ull * 60 * 60 * 75; // a hundred hours
 
 std::string upper(std::string text) {
@@ -121,12 +121,14 @@ bool locateWaveData(std::ifstream& in, uint64_t fileSize, SheetFile* file, std::
         const uint64_t size = le32(chunk + 4);
         if (std::memcmp(chunk, "fmt ", 4) == 0 && size >= 16) {
             unsigned char fmt[40] = {};
-            in.read(reinterpret_cast<char*>(fmt), static_cast<std::streamsize>(std::min<uint64_t>(size, 40)));
+            in.read(reinterpret_cast<char*>(fmt),
+                    static_cast<std::streamsize>(std::min<uint64_t>(size, 40)));
             uint16_t tag = le16(fmt);
             if (tag == 0xFFFE && size >= 26) {
                 tag = le16(fmt + 24); // the sub-format's leading word
             }
-            formatOk = tag == 1 && le16(fmt + 2) == 2 && le32(fmt + 4) == 44100 && le16(fmt + 14) == 16;
+            formatOk =
+                tag == 1 && le16(fmt + 2) == 2 && le32(fmt + 4) == 44100 && le16(fmt + 14) == 16;
             if (!formatOk) {
                 *error = "not 16-bit stereo PCM at 44100 Hz: " + file->path;
                 return false;
@@ -216,10 +218,11 @@ bool layOut(const std::vector<SheetFile>& files, std::vector<SheetTrack>& tracks
             // or INDEX 01; the first track of a file takes the file's start.
             const uint64_t from =
                 i == first ? 0 : static_cast<uint64_t>(t.index0 >= 0 ? t.index0 : t.index1);
-            const uint64_t to = i + 1 < tracks.size() && tracks[i + 1].file == fileIndex
-                                    ? static_cast<uint64_t>(tracks[i + 1].index0 >= 0 ? tracks[i + 1].index0
-                                                                                      : tracks[i + 1].index1)
-                                    : UINT64_MAX;
+            const uint64_t to =
+                i + 1 < tracks.size() && tracks[i + 1].file == fileIndex
+                    ? static_cast<uint64_t>(tracks[i + 1].index0 >= 0 ? tracks[i + 1].index0
+                                                                      : tracks[i + 1].index1)
+                    : UINT64_MAX;
             if (static_cast<uint64_t>(t.index1) < from || (t.index0 >= 0 && t.index0 > t.index1) ||
                 (to != UINT64_MAX && to < static_cast<uint64_t>(t.index1))) {
                 *error = "indexes run backwards in track " + std::to_string(t.track.number);
@@ -238,12 +241,14 @@ bool layOut(const std::vector<SheetFile>& files, std::vector<SheetTrack>& tracks
                 const uint64_t left = file.end > offset ? file.end - offset : 0;
                 frames = (left + t.sectorBytes - 1) / t.sectorBytes;
                 if (frames <= static_cast<uint64_t>(t.index1) - from) {
-                    *error = "track " + std::to_string(t.track.number) + " starts past the end of its file";
+                    *error = "track " + std::to_string(t.track.number) +
+                             " starts past the end of its file";
                     return false;
                 }
             }
             silence(t.pregap);
-            t.track.start = static_cast<uint32_t>(cursor + (static_cast<uint64_t>(t.index1) - from));
+            t.track.start =
+                static_cast<uint32_t>(cursor + (static_cast<uint64_t>(t.index1) - from));
             if (frames != 0) {
                 CueSegment segment;
                 segment.start = static_cast<uint32_t>(cursor);
@@ -295,7 +300,8 @@ bool cueSheetNeedsLayout(const std::string& text, const std::string& sheetPath) 
         return names.size() > 1;
     }
     const size_t slash = sheetPath.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? std::string() : sheetPath.substr(0, slash + 1);
+    const std::string dir =
+        slash == std::string::npos ? std::string() : sheetPath.substr(0, slash + 1);
     const size_t dot = sheetPath.find_last_of('.');
     const std::string stem = dot == std::string::npos || (slash != std::string::npos && dot < slash)
                                  ? sheetPath
@@ -319,7 +325,8 @@ bool loadCueLayout(const std::string& path, CueLayout* layout, std::string* erro
         return false;
     }
     const size_t slash = path.find_last_of('/');
-    const std::string sheetDir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string sheetDir =
+        slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 
     std::vector<SheetFile> files;
     std::vector<SheetTrack> tracks;
@@ -368,7 +375,8 @@ bool loadCueLayout(const std::string& path, CueLayout* layout, std::string* erro
             const bool isIndex = command == "INDEX";
             uint32_t frames = 0;
             unsigned index = 0;
-            if (tracks.empty() || w.size() < (isIndex ? 3u : 2u) || !parseTime(w[isIndex ? 2 : 1], &frames) ||
+            if (tracks.empty() || w.size() < (isIndex ? 3u : 2u) ||
+                !parseTime(w[isIndex ? 2 : 1], &frames) ||
                 (isIndex && !parseNumber(w[1], 99, &index))) {
                 return fail("bad " + command + " line");
             }

@@ -2,8 +2,8 @@
 // The disc layout of a CUE sheet, for the sheets the CD library's own image
 // reader cannot lay out: several data files (one file per track, as many
 // rippers write them), big-endian ("MOTOROLA") audio files, audio kept in
-// WAVE files, and a data file not named after the sheet. The CD layer reads such images through this layout; a sheet
-// with one raw little-endian file goes to the library as before.
+// WAVE files, and a data file not named after the sheet. The CD layer reads such images through
+// this layout; a sheet with one raw little-endian file goes to the library as before.
 //
 // Frame addresses count from the start of the first track's program area,
 // as on a disc: a file's frames follow the previous file's, a PREGAP or
@@ -18,25 +18,25 @@
 struct CueTrack {
     uint8_t number = 0;
     bool audio = true;
-    bool copyPermitted = false;   // FLAGS DCP
-    bool preEmphasis = false;     // FLAGS PRE
-    uint32_t start = 0;           // frame address of INDEX 01
+    bool copyPermitted = false; // FLAGS DCP
+    bool preEmphasis = false;   // FLAGS PRE
+    uint32_t start = 0;         // frame address of INDEX 01
 };
 
 // A run of consecutive frames: read from a file, or silence.
 struct CueSegment {
-    uint32_t start = 0;           // frame address of the first frame
+    uint32_t start = 0; // frame address of the first frame
     uint32_t frames = 0;
-    int file = -1;                // index into CueLayout::files; -1: silence
-    uint64_t offset = 0;          // byte of the first frame in the file
-    uint64_t end = 0;             // first byte past the file's sound data
-    uint32_t sectorBytes = 2352;  // bytes each frame takes in the file
+    int file = -1;               // index into CueLayout::files; -1: silence
+    uint64_t offset = 0;         // byte of the first frame in the file
+    uint64_t end = 0;            // first byte past the file's sound data
+    uint32_t sectorBytes = 2352; // bytes each frame takes in the file
     bool bigEndian = false;
     bool audio = true;
 };
 
 struct CueLayout {
-    std::vector<std::string> files;  // paths as opened (relative to the sheet)
+    std::vector<std::string> files; // paths as opened (relative to the sheet)
     std::vector<CueTrack> tracks;
     std::vector<CueSegment> segments; // in address order, without gaps
     uint32_t leadOut = 0;             // first frame past the last track

@@ -15,7 +15,7 @@
 #include <memory>
 
 class RealFftPlan {
-public:
+  public:
     // A plan for length n, or null when none can be made (n == 0 among them).
     static std::unique_ptr<RealFftPlan> create(uint32_t n);
     ~RealFftPlan();
@@ -26,7 +26,7 @@ public:
     // Transforms size() values at input into size() values at output.
     void execute(const double* input, double* output) const;
 
-private:
+  private:
     RealFftPlan(void* plan, uint32_t length) : plan(plan), length(length) {}
     void* plan;
     uint32_t length;

@@ -18,7 +18,7 @@
 #include <vector>
 
 struct OpenFilesRequest {
-    std::string title;            // "" for the dialog's default
+    std::string title; // "" for the dialog's default
     std::string filter;
     int filterIndex = 1;
     std::string initialDirectory; // "" for the dialog's default

@@ -15,9 +15,15 @@ std::string libraryName = "libmp3lame.so.0"; // Guarded by nameMutex
 
 bool mpegDefinesRate(uint32_t rate) {
     switch (rate) {
-    case 8000: case 11025: case 12000:
-    case 16000: case 22050: case 24000:
-    case 32000: case 44100: case 48000:
+    case 8000:
+    case 11025:
+    case 12000:
+    case 16000:
+    case 22050:
+    case 24000:
+    case 32000:
+    case 44100:
+    case 48000:
         return true;
     default:
         return false;
@@ -26,10 +32,14 @@ bool mpegDefinesRate(uint32_t rate) {
 
 MPEG_mode lameMode(int mode) {
     switch (mode) {
-    case kBeModeStereo: return STEREO;
-    case kBeModeJointStereo: return JOINT_STEREO;
-    case kBeModeDualChannel: return DUAL_CHANNEL;
-    default: return MONO;
+    case kBeModeStereo:
+        return STEREO;
+    case kBeModeJointStereo:
+        return JOINT_STEREO;
+    case kBeModeDualChannel:
+        return DUAL_CHANNEL;
+    default:
+        return MONO;
     }
 }
 
@@ -49,29 +59,51 @@ std::string encoderLibraryName() {
 
 // LAME's entry points, looked up by name in the loaded module.
 struct EncoderLibrary::Api {
-#define VELUMO_LAME_CALLS(X)                                                                     \
-    X(lame_init) X(lame_close) X(lame_init_params) X(lame_set_in_samplerate)                     \
-    X(lame_set_out_samplerate) X(lame_get_out_samplerate) X(lame_set_num_channels)               \
-    X(lame_set_mode) X(lame_set_brate) X(lame_set_VBR) X(lame_set_VBR_q)                         \
-    X(lame_set_VBR_min_bitrate_kbps) X(lame_set_VBR_max_bitrate_kbps)                            \
-    X(lame_set_VBR_mean_bitrate_kbps) X(lame_set_bWriteVbrTag) X(lame_set_quality)               \
-    X(lame_set_copyright) X(lame_set_original) X(lame_set_error_protection)                      \
-    X(lame_set_extension) X(lame_set_emphasis) X(lame_set_disable_reservoir)                     \
-    X(lame_set_strict_ISO) X(lame_get_framesize) X(lame_encode_buffer)                           \
-    X(lame_encode_buffer_interleaved) X(lame_encode_flush) X(lame_set_errorf)                    \
-    X(lame_set_debugf) X(lame_set_msgf)
+// clang-format off
+#define VELUMO_LAME_CALLS(X) \
+    X(lame_init) \
+    X(lame_close) \
+    X(lame_init_params) \
+    X(lame_set_in_samplerate) \
+    X(lame_set_out_samplerate) \
+    X(lame_get_out_samplerate) \
+    X(lame_set_num_channels) \
+    X(lame_set_mode) \
+    X(lame_set_brate) \
+    X(lame_set_VBR) \
+    X(lame_set_VBR_q) \
+    X(lame_set_VBR_min_bitrate_kbps) \
+    X(lame_set_VBR_max_bitrate_kbps) \
+    X(lame_set_VBR_mean_bitrate_kbps) \
+    X(lame_set_bWriteVbrTag) \
+    X(lame_set_quality) \
+    X(lame_set_copyright) \
+    X(lame_set_original) \
+    X(lame_set_error_protection) \
+    X(lame_set_extension) \
+    X(lame_set_emphasis) \
+    X(lame_set_disable_reservoir) \
+    X(lame_set_strict_ISO) \
+    X(lame_get_framesize) \
+    X(lame_encode_buffer) \
+    X(lame_encode_buffer_interleaved) \
+    X(lame_encode_flush) \
+    X(lame_set_errorf) \
+    X(lame_set_debugf) \
+    X(lame_set_msgf)
+// clang-format on
 #define VELUMO_LAME_MEMBER(name) decltype(&::name) name = nullptr;
     VELUMO_LAME_CALLS(VELUMO_LAME_MEMBER)
 #undef VELUMO_LAME_MEMBER
 
     bool lookUp(void* module, std::string* error) {
-#define VELUMO_LAME_LOOKUP(name)                                                                 \
-    name = reinterpret_cast<decltype(name)>(dlsym(module, #name));                               \
-    if (!name) {                                                                                 \
-        if (error) {                                                                             \
-            *error = "missing entry point " #name;                                               \
-        }                                                                                        \
-        return false;                                                                            \
+#define VELUMO_LAME_LOOKUP(name)                                                                   \
+    name = reinterpret_cast<decltype(name)>(dlsym(module, #name));                                 \
+    if (!name) {                                                                                   \
+        if (error) {                                                                               \
+            *error = "missing entry point " #name;                                                 \
+        }                                                                                          \
+        return false;                                                                              \
     }
         VELUMO_LAME_CALLS(VELUMO_LAME_LOOKUP)
 #undef VELUMO_LAME_LOOKUP
@@ -261,8 +293,8 @@ BeResult EncoderLibrary::beEncodeChunk(BeStream stream, uint32_t count, const in
     if (encoder->channels == 1) {
         result = api->lame_encode_buffer(encoder->flags, pcm, pcm, int(count), output, size);
     } else {
-        result = api->lame_encode_buffer_interleaved(encoder->flags, pcm, int(count / 2), output,
-                                                     size);
+        result =
+            api->lame_encode_buffer_interleaved(encoder->flags, pcm, int(count / 2), output, size);
     }
     if (result < 0) {
         return result == -1 ? kBeBufferTooSmall : kBeInvalidFormatParameters;

@@ -96,7 +96,7 @@ constexpr BeResult kBeInvalidHandle = 4;
 constexpr BeResult kBeBufferTooSmall = 5;
 
 class EncoderLibrary {
-public:
+  public:
     // Loads the library; null when it or one of its entry points is missing
     // (the reason goes to *error when given).
     static std::unique_ptr<EncoderLibrary> load(std::string* error = nullptr);
@@ -117,7 +117,7 @@ public:
     // Flushes the encoder into output and ends the stream (also on failure).
     BeResult beDeinitStream(BeStream stream, uint8_t* output, uint32_t* outputBytes);
 
-private:
+  private:
     struct Api;
     struct Encoder;
     EncoderLibrary();

@@ -6,8 +6,8 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
-#include <libavutil/log.h>
 #include <libavutil/dict.h>
+#include <libavutil/log.h>
 #include <libavutil/mathematics.h>
 #include <libswresample/swresample.h>
 }
@@ -19,11 +19,11 @@ extern "C" {
 #include <new>
 #include <string>
 
-const uint8_t kMediaTypeAudio[16] = {'a', 'u', 'd', 's', 0x00, 0x00, 0x10, 0x00,
+const uint8_t kMediaTypeAudio[16] = {'a',  'u',  'd',  's',  0x00, 0x00, 0x10, 0x00,
                                      0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-const uint8_t kMediaTypeVideo[16] = {'v', 'i', 'd', 's', 0x00, 0x00, 0x10, 0x00,
+const uint8_t kMediaTypeVideo[16] = {'v',  'i',  'd',  's',  0x00, 0x00, 0x10, 0x00,
                                      0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-const uint8_t kMediaTypeOther[16] = {'d', 'a', 't', 'a', 0x00, 0x00, 0x10, 0x00,
+const uint8_t kMediaTypeOther[16] = {'d',  'a',  't',  'a',  0x00, 0x00, 0x10, 0x00,
                                      0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
 namespace {
@@ -65,11 +65,11 @@ struct MediaReader::State {
     AVFormatContext* input = nullptr;
     AVCodecContext* decoder = nullptr;
     int audioIndex = -1;
-    int rate = 0;      // delivered frames per second
-    int channels = 0;  // delivered channels
+    int rate = 0;     // delivered frames per second
+    int channels = 0; // delivered channels
     bool hasDuration = false;
-    uint64_t duration = 0; // 100-ns units
-    int64_t origin = 0;    // timestamp of the first sample of the file, in samples
+    uint64_t duration = 0;     // 100-ns units
+    int64_t origin = 0;        // timestamp of the first sample of the file, in samples
     int64_t firstPacketTs = 0; // timestamp of the first audio packet, in the stream's units
     bool firstPacketSeen = false;
 
@@ -146,7 +146,8 @@ bool MediaReader::State::decodeNextFrame() {
 }
 
 int64_t MediaReader::State::framePosition(const AVFrame* decoded) const {
-    int64_t ts = decoded->best_effort_timestamp != AV_NOPTS_VALUE ? decoded->best_effort_timestamp : decoded->pts;
+    int64_t ts = decoded->best_effort_timestamp != AV_NOPTS_VALUE ? decoded->best_effort_timestamp
+                                                                  : decoded->pts;
     if (ts == AV_NOPTS_VALUE) {
         return kUnknownPosition;
     }
@@ -156,7 +157,8 @@ int64_t MediaReader::State::framePosition(const AVFrame* decoded) const {
 
 bool MediaReader::State::convert(const AVFrame* decoded, std::vector<uint8_t>& out) {
     int inChannels = decoded->ch_layout.nb_channels;
-    if (!swr || decoded->format != swrFormat || inChannels != swrChannels || decoded->sample_rate != swrRate) {
+    if (!swr || decoded->format != swrFormat || inChannels != swrChannels ||
+        decoded->sample_rate != swrRate) {
         swr_free(&swr);
         if (inChannels < 1 || decoded->sample_rate < 1) {
             return false;
@@ -172,8 +174,8 @@ bool MediaReader::State::convert(const AVFrame* decoded, std::vector<uint8_t>& o
             av_channel_layout_default(&outLayout, channels);
         }
         bool ok = swr_alloc_set_opts2(&swr, &outLayout, AV_SAMPLE_FMT_S16, rate, &inLayout,
-                                      static_cast<AVSampleFormat>(decoded->format), decoded->sample_rate, 0,
-                                      nullptr) >= 0 &&
+                                      static_cast<AVSampleFormat>(decoded->format),
+                                      decoded->sample_rate, 0, nullptr) >= 0 &&
                   swr_init(swr) >= 0;
         av_channel_layout_uninit(&inLayout);
         av_channel_layout_uninit(&outLayout);
@@ -208,7 +210,8 @@ bool MediaReader::State::seekTo(int64_t position) {
         // frames before the first sample prime the decoder and carry the
         // encoder delay that is trimmed.
         int64_t ts = atStart ? firstPacketTs
-                             : av_rescale_q(from + origin, AVRational{1, rate}, input->streams[audioIndex]->time_base);
+                             : av_rescale_q(from + origin, AVRational{1, rate},
+                                            input->streams[audioIndex]->time_base);
         int result = av_seek_frame(input, audioIndex, ts, AVSEEK_FLAG_BACKWARD);
         if (result < 0 && atStart) {
             result = avformat_seek_file(input, audioIndex, INT64_MIN, ts, ts, 0);
@@ -271,7 +274,8 @@ uint64_t MediaReader::State::scanDuration() {
     if (first == AV_NOPTS_VALUE || end <= first) {
         return 0;
     }
-    return static_cast<uint64_t>(av_rescale_q(end - first, stream->time_base, AVRational{1, kUnitsPerSecond}));
+    return static_cast<uint64_t>(
+        av_rescale_q(end - first, stream->time_base, AVRational{1, kUnitsPerSecond}));
 }
 
 MediaReader::MediaReader() = default;
@@ -306,7 +310,8 @@ MediaResult MediaReader::open(const char* path) {
             return kMediaInvalidFormat;
         }
         for (unsigned i = 0; i < s.input->nb_streams; ++i) {
-            if (s.audioIndex < 0 && s.input->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+            if (s.audioIndex < 0 &&
+                s.input->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
                 s.audioIndex = static_cast<int>(i);
             } else {
                 s.input->streams[i]->discard = AVDISCARD_ALL;
@@ -343,7 +348,8 @@ MediaResult MediaReader::open(const char* path) {
 
         if (s.input->duration != AV_NOPTS_VALUE && s.input->duration > 0) {
             s.hasDuration = true;
-            s.duration = static_cast<uint64_t>(s.input->duration) * (kUnitsPerSecond / AV_TIME_BASE);
+            s.duration =
+                static_cast<uint64_t>(s.input->duration) * (kUnitsPerSecond / AV_TIME_BASE);
         } else {
             int64_t size = avio_size(s.input->pb);
             if (size > 0 && size <= kScanLimitBytes) {
@@ -361,8 +367,9 @@ MediaResult MediaReader::open(const char* path) {
             s.frameReady = true;
         }
         if (s.frameReady) {
-            int64_t ts = s.frame->best_effort_timestamp != AV_NOPTS_VALUE ? s.frame->best_effort_timestamp
-                                                                         : s.frame->pts;
+            int64_t ts = s.frame->best_effort_timestamp != AV_NOPTS_VALUE
+                             ? s.frame->best_effort_timestamp
+                             : s.frame->pts;
             if (ts != AV_NOPTS_VALUE) {
                 s.origin = av_rescale_q(ts, stream->time_base, AVRational{1, s.rate});
             }
@@ -379,8 +386,9 @@ MediaResult MediaReader::close() {
     return kMediaOk;
 }
 
-MediaResult MediaReader::getAttributeByName(uint16_t streamNumber, const char* name, MediaAttributeType* type,
-                                            uint8_t* value, uint16_t* length) {
+MediaResult MediaReader::getAttributeByName(uint16_t streamNumber, const char* name,
+                                            MediaAttributeType* type, uint8_t* value,
+                                            uint16_t* length) {
     if (!state) {
         return kMediaUnexpected;
     }
@@ -426,8 +434,11 @@ MediaResult MediaReader::getOutputProps(uint32_t output, std::unique_ptr<MediaOu
         const AVCodecParameters* params = state->input->streams[output]->codecpar;
         if (params->codec_type == AVMEDIA_TYPE_AUDIO) {
             std::memcpy(made->majorType, kMediaTypeAudio, 16);
-            int channels = static_cast<int>(output) == state->audioIndex ? state->channels : params->ch_layout.nb_channels;
-            int rate = static_cast<int>(output) == state->audioIndex ? state->rate : params->sample_rate;
+            int channels = static_cast<int>(output) == state->audioIndex
+                               ? state->channels
+                               : params->ch_layout.nb_channels;
+            int rate =
+                static_cast<int>(output) == state->audioIndex ? state->rate : params->sample_rate;
             WaveFormat format = pcmFormat(static_cast<uint16_t>(std::clamp(channels, 0, 65535 / 2)),
                                           static_cast<uint32_t>(std::max(rate, 0)), 16);
             made->sampleSize = format.nBlockAlign;
@@ -479,8 +490,9 @@ MediaResult MediaSample::getBufferAndLength(uint8_t** data, uint32_t* length) {
 }
 
 MediaResult MediaReader::getNextSample(uint16_t streamNumber, std::unique_ptr<MediaSample>* sample,
-                                       uint64_t* sampleTime, uint64_t* sampleDuration, uint32_t* flags,
-                                       uint32_t* outputNumber, uint16_t* outputStreamNumber) {
+                                       uint64_t* sampleTime, uint64_t* sampleDuration,
+                                       uint32_t* flags, uint32_t* outputNumber,
+                                       uint16_t* outputStreamNumber) {
     if (!state) {
         return kMediaUnexpected;
     }

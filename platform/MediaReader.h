@@ -31,10 +31,12 @@ constexpr MediaResult kMediaUnexpected = static_cast<MediaResult>(0x8000FFFF);  
 constexpr MediaResult kMediaFileNotFound = static_cast<MediaResult>(0x80070002); // no such file
 constexpr MediaResult kMediaAccessDenied = static_cast<MediaResult>(0x80070005); // not readable
 constexpr MediaResult kMediaOutOfMemory = static_cast<MediaResult>(0x8007000E);
-constexpr MediaResult kMediaReadFailed = static_cast<MediaResult>(0x80004005);   // I/O failure
-constexpr MediaResult kMediaInvalidFormat = static_cast<MediaResult>(0xC00D0BBB); // not a file it can parse
-constexpr MediaResult kMediaNoDecoder = static_cast<MediaResult>(0xC00D0BBC);     // audio it cannot decode
-constexpr MediaResult kMediaNotFound = static_cast<MediaResult>(0xC00D07F0);      // no such attribute
+constexpr MediaResult kMediaReadFailed = static_cast<MediaResult>(0x80004005); // I/O failure
+constexpr MediaResult kMediaInvalidFormat =
+    static_cast<MediaResult>(0xC00D0BBB); // not a file it can parse
+constexpr MediaResult kMediaNoDecoder =
+    static_cast<MediaResult>(0xC00D0BBC); // audio it cannot decode
+constexpr MediaResult kMediaNotFound = static_cast<MediaResult>(0xC00D07F0); // no such attribute
 constexpr MediaResult kMediaNoMoreSamples = static_cast<MediaResult>(0xC00D0BCF); // end of the file
 
 // Major types of outputs: 16 bytes each; the first four spell the kind.
@@ -42,7 +44,15 @@ extern const uint8_t kMediaTypeAudio[16]; // "auds..."
 extern const uint8_t kMediaTypeVideo[16]; // "vids..."
 extern const uint8_t kMediaTypeOther[16]; // "data..."
 
-enum class MediaAttributeType : uint32_t { Dword = 0, String = 1, Binary = 2, Bool = 3, Qword = 4, Word = 5, Guid = 6 };
+enum class MediaAttributeType : uint32_t {
+    Dword = 0,
+    String = 1,
+    Binary = 2,
+    Bool = 3,
+    Qword = 4,
+    Word = 5,
+    Guid = 6
+};
 
 // The media type of an output, stored in one block of bytes together with its
 // format: for audio, an 18-byte wave format record (PCM, 16 bits).
@@ -50,18 +60,18 @@ struct MediaType {
     uint8_t majorType[16];
     uint8_t subType[16];
     uint32_t fixedSizeSamples;
-    uint32_t sampleSize;    // bytes of one sample frame; 0 when it varies
-    uint32_t formatSize;    // bytes at format
-    uint8_t* format;        // points into the same block, just after the struct
+    uint32_t sampleSize; // bytes of one sample frame; 0 when it varies
+    uint32_t formatSize; // bytes at format
+    uint8_t* format;     // points into the same block, just after the struct
 };
 
 class MediaOutputProps {
-public:
+  public:
     // With type null, *size receives the bytes the media type needs. With a
     // type, *size must be at least that; the type and its format are written.
     MediaResult getMediaType(MediaType* type, uint32_t* size) const;
 
-private:
+  private:
     friend class MediaReader;
     uint8_t majorType[16] = {};
     uint32_t sampleSize = 0;
@@ -69,16 +79,16 @@ private:
 };
 
 class MediaSample {
-public:
+  public:
     MediaResult getBufferAndLength(uint8_t** bytes, uint32_t* length);
 
-private:
+  private:
     friend class MediaReader;
     std::vector<uint8_t> bytes;
 };
 
 class MediaReader {
-public:
+  public:
     MediaReader();
     ~MediaReader();
     MediaReader(const MediaReader&) = delete;
@@ -93,8 +103,8 @@ public:
     // where it has none, from a scan of the whole file when the file is
     // small; kMediaNotFound otherwise and for any other name. With value
     // null, *length receives the size needed.
-    MediaResult getAttributeByName(uint16_t streamNumber, const char* name, MediaAttributeType* type,
-                                   uint8_t* value, uint16_t* length);
+    MediaResult getAttributeByName(uint16_t streamNumber, const char* name,
+                                   MediaAttributeType* type, uint8_t* value, uint16_t* length);
 
     // Outputs are the file's streams, in the file's order.
     MediaResult getOutputCount(uint32_t* count);
@@ -111,7 +121,7 @@ public:
     // audio). duration 0 reads to the end; other values are not supported.
     MediaResult setRange(uint64_t start, int64_t duration);
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> state;
 };

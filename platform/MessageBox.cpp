@@ -6,7 +6,7 @@
 namespace {
 
 std::mutex handlerMutex;
-MessageHandler installedHandler;  // Guarded by handlerMutex
+MessageHandler installedHandler; // Guarded by handlerMutex
 
 MessageAnswer dispatch(const MessageRequest& request) {
     MessageHandler handler;

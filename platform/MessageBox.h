@@ -18,7 +18,7 @@ enum class MessageAnswer { Ok, Yes, No };
 
 struct MessageRequest {
     std::string text;
-    std::string caption;  // window title; "Velumo" unless the caller names one
+    std::string caption; // window title; "Velumo" unless the caller names one
     MessageButtons buttons = MessageButtons::Ok;
 };
 

@@ -34,10 +34,20 @@ const char* sdlAudioDriverName() {
 bool sdlFormatFor(const WaveFormat& format, SDL_AudioFormat* out, int* bytesPerSample) {
     if (format.wFormatTag == 1) {
         switch (format.wBitsPerSample) {
-        case 8: *out = AUDIO_U8; *bytesPerSample = 1; return true;
-        case 16: *out = AUDIO_S16LSB; *bytesPerSample = 2; return true;
-        case 32: *out = AUDIO_S32LSB; *bytesPerSample = 4; return true;
-        default: return false;
+        case 8:
+            *out = AUDIO_U8;
+            *bytesPerSample = 1;
+            return true;
+        case 16:
+            *out = AUDIO_S16LSB;
+            *bytesPerSample = 2;
+            return true;
+        case 32:
+            *out = AUDIO_S32LSB;
+            *bytesPerSample = 4;
+            return true;
+        default:
+            return false;
         }
     }
     if (format.wFormatTag == 3 && format.wBitsPerSample == 32) {

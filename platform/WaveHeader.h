@@ -16,13 +16,13 @@ using WaveInHandle = WaveInPort*;
 
 struct WaveHeader {
     uint8_t* data = nullptr;
-    uint32_t bufferLength = 0;   // bytes at data
-    uint32_t bytesRecorded = 0;  // wave-in: bytes filled by the device
-    uintptr_t user = 0;          // owner's word; AudioBuffer keeps its block here
-    uint32_t flags = 0;          // kWaveHeader* bits
+    uint32_t bufferLength = 0;  // bytes at data
+    uint32_t bytesRecorded = 0; // wave-in: bytes filled by the device
+    uintptr_t user = 0;         // owner's word; AudioBuffer keeps its block here
+    uint32_t flags = 0;         // kWaveHeader* bits
     uint32_t loops = 0;
-    WaveHeader* next = nullptr;  // reserved for the device
-    uintptr_t reserved = 0;      // reserved for the device
+    WaveHeader* next = nullptr; // reserved for the device
+    uintptr_t reserved = 0;     // reserved for the device
 };
 
 constexpr uint32_t kWaveHeaderDone = 0x01;
@@ -31,14 +31,14 @@ constexpr uint32_t kWaveHeaderInQueue = 0x10;
 
 // Result codes of the wave calls (0 is success).
 constexpr int kWaveOk = 0;
-constexpr int kWaveError = 1;           // unspecified failure
-constexpr int kWaveBadDevice = 2;       // no such device
+constexpr int kWaveError = 1;     // unspecified failure
+constexpr int kWaveBadDevice = 2; // no such device
 constexpr int kWaveInvalidHandle = 5;
 constexpr int kWaveNoMemory = 7;
 constexpr int kWaveInvalidParam = 11;
-constexpr int kWaveUnprepared = 34;     // header not prepared
-constexpr int kWaveStillPlaying = 33;   // header still queued
-constexpr int kWaveBadFormat = 32;      // a format the device cannot take
+constexpr int kWaveUnprepared = 34;   // header not prepared
+constexpr int kWaveStillPlaying = 33; // header still queued
+constexpr int kWaveBadFormat = 32;    // a format the device cannot take
 
 // size is the header size the caller believes in (32 in the classic API);
 // any size is accepted. Each returns kWaveOk or an error code.

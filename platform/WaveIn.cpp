@@ -26,13 +26,13 @@ struct WaveInPort {
     std::condition_variable delivered; // a WIM_DATA has been delivered
 
     // Guarded by mutex
-    std::deque<WaveHeader*> queue;     // added, not yet full; front fills now
-    std::deque<WaveHeader*> finished;  // full or handed back, WIM_DATA pending
+    std::deque<WaveHeader*> queue;    // added, not yet full; front fills now
+    std::deque<WaveHeader*> finished; // full or handed back, WIM_DATA pending
     uint64_t finishedCount = 0;
     uint64_t deliveredCount = 0;
     bool closing = false;
 
-    std::thread notifier;              // opening/closing thread only
+    std::thread notifier; // opening/closing thread only
 };
 
 namespace {
@@ -105,7 +105,6 @@ void runNotifier(WaveInPort* port) {
     deliver(port, kWimClose, 0);
     notifierPort = nullptr;
 }
-
 
 // Caller holds sdlAudioMutex and audio is initialised.
 int deviceCount() {

@@ -20,9 +20,9 @@
 
 struct WaveFormat; // the 18-byte format record (base/WaveFormat.h)
 
-constexpr unsigned kWimOpen = 0x3BE;  // the device was opened
-constexpr unsigned kWimClose = 0x3BF; // the device is closing; the last message
-constexpr unsigned kWimData = 0x3C0;  // param1: the WaveHeader* handed back
+constexpr unsigned kWimOpen = 0x3BE;          // the device was opened
+constexpr unsigned kWimClose = 0x3BF;         // the device is closing; the last message
+constexpr unsigned kWimData = 0x3C0;          // param1: the WaveHeader* handed back
 constexpr unsigned kWaveMapper = 0xFFFFFFFFu; // the default capture device
 
 // Called on the notifier thread with the instance word given to waveInOpen.
@@ -35,8 +35,8 @@ struct WaveInCaps {
     uint16_t manufacturerId = 0;
     uint16_t productId = 0;
     uint32_t driverVersion = 0;
-    char name[32] = {};        // NUL-terminated, cut to fit
-    uint32_t formats = 0;      // kWaveInFormat* bits the device can capture
+    char name[32] = {};   // NUL-terminated, cut to fit
+    uint32_t formats = 0; // kWaveInFormat* bits the device can capture
     uint16_t channels = 0;
     uint16_t reserved = 0;
 };

@@ -28,16 +28,16 @@ struct WaveOutPort {
     std::condition_variable delivered; // a MM_WOM_DONE has been delivered
 
     // Guarded by mutex
-    std::deque<WaveHeader*> queue;     // written, not fully played; front plays now
-    uint32_t offset = 0;               // bytes of queue.front() already fed to SDL
-    std::deque<WaveHeader*> finished;  // played or reset, MM_WOM_DONE pending
-    uint64_t finishedCount = 0;        // headers ever moved to finished
-    uint64_t deliveredCount = 0;       // MM_WOM_DONE messages completed
+    std::deque<WaveHeader*> queue;    // written, not fully played; front plays now
+    uint32_t offset = 0;              // bytes of queue.front() already fed to SDL
+    std::deque<WaveHeader*> finished; // played or reset, MM_WOM_DONE pending
+    uint64_t finishedCount = 0;       // headers ever moved to finished
+    uint64_t deliveredCount = 0;      // MM_WOM_DONE messages completed
     bool paused = false;
     bool closing = false;
     uint32_t volume = 0xFFFFFFFF;
 
-    std::thread notifier;              // opening/closing thread only
+    std::thread notifier; // opening/closing thread only
 };
 
 namespace {
@@ -104,9 +104,8 @@ void feedDevice(void* userdata, Uint8* stream, int len) {
         volume = port->volume;
         while (!port->paused && !port->queue.empty() && filled < wanted) {
             WaveHeader* header = port->queue.front();
-            size_t available = header->bufferLength > port->offset
-                                   ? header->bufferLength - port->offset
-                                   : 0;
+            size_t available =
+                header->bufferLength > port->offset ? header->bufferLength - port->offset : 0;
             size_t n = std::min(available, wanted - filled);
             if (n > 0) {
                 // Copied under the lock: once reset holds it, no bytes of a
@@ -164,7 +163,6 @@ void runNotifier(WaveOutPort* port) {
     deliver(port, kMmWomClose, 0);
     notifierPort = nullptr;
 }
-
 
 } // namespace
 

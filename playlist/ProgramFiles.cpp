@@ -69,7 +69,8 @@ ProgramFiles ProgramFiles::locate(const std::string& programPath, const std::str
     return files;
 }
 
-ProgramFiles ProgramFiles::inDirectory(const std::string& directory, const std::string& programName) {
+ProgramFiles ProgramFiles::inDirectory(const std::string& directory,
+                                       const std::string& programName) {
     ProgramFiles files;
     files.program = joinPath(directory, programName);
     files.dataDir = directory;
@@ -80,7 +81,9 @@ std::string ProgramFiles::storedListPath() const {
     return joinPath(dataDir, fileNameOf(program) + ".ini");
 }
 
-std::string ProgramFiles::recordedTakePath() const { return joinPath(dataDir, "_temp.wav"); }
+std::string ProgramFiles::recordedTakePath() const {
+    return joinPath(dataDir, "_temp.wav");
+}
 
 bool ProgramFiles::ensureDataDirectory() const {
     std::error_code error;

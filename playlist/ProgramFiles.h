@@ -11,7 +11,7 @@
 #include <string>
 
 class ProgramFiles {
-public:
+  public:
     // Paths of the running program (its executable from /proc/self/exe and
     // the environment of the process).
     static ProgramFiles current();
@@ -37,7 +37,7 @@ public:
     // exists afterwards. Called before a file is written there.
     bool ensureDataDirectory() const;
 
-private:
+  private:
     std::string program;
     std::string dataDir;
 };

@@ -7,7 +7,7 @@ namespace {
 // Reads little-endian values from a byte range; every read checks the bounds
 // and a failed read leaves the reader in the failed state.
 class ByteReader {
-public:
+  public:
     ByteReader(const uint8_t* data, size_t size) : data(data), size(size) {}
 
     bool ok() const { return !failed; }
@@ -46,7 +46,7 @@ public:
         return p;
     }
 
-private:
+  private:
     bool need(size_t n) {
         if (failed || n > size - pos) {
             failed = true;

@@ -47,7 +47,8 @@ uint32_t WaveRecorder::Start() {
     format = pcmFormat(1, sampleRate, 16);
 
     WaveInHandle opened = nullptr;
-    const int openResult = waveInOpen(&opened, kWaveMapper, &format, &WaveRecorder::WaveInCallback, this);
+    const int openResult =
+        waveInOpen(&opened, kWaveMapper, &format, &WaveRecorder::WaveInCallback, this);
     if (openResult != kWaveOk) {
         showMessage(kOpenFailedMessage);
         return uint32_t(openResult);

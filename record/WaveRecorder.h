@@ -17,9 +17,9 @@
 // close), and OnData holds it for the whole of its work, so once Stop has
 // cleared the flag no completion still writes or queues.
 
+#include "base/WaveFormat.h"
 #include "encode/WaveFileWriter.h"
 #include "engine/AudioBuffer.h"
-#include "base/WaveFormat.h"
 #include "platform/WaveIn.h"
 
 #include <cstdint>
@@ -29,7 +29,7 @@
 #include <string>
 
 class WaveRecorder {
-public:
+  public:
     static constexpr const char* kNoDeviceMessage = "No Sound Device";
     static constexpr const char* kNoCapabilitiesMessage =
         "Cannot determine sound card capabilities !";
@@ -82,7 +82,7 @@ public:
     uint32_t buffersWritten() const;
     const WaveFormat& captureFormat() const { return format; }
 
-private:
+  private:
     // Caller holds mutex.
     bool queueBufferLocked();
 

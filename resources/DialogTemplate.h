@@ -22,11 +22,11 @@ inline constexpr int kNoControlId = -1;
 
 enum class ControlKind {
     GroupBox,
-    Label,         // static text
-    Picture,       // static bitmap (resource)
-    Icon,          // static icon (resource)
-    Slider,        // horizontal trackbar
-    ImageButton,   // owner-drawn button
+    Label,       // static text
+    Picture,     // static bitmap (resource)
+    Icon,        // static icon (resource)
+    Slider,      // horizontal trackbar
+    ImageButton, // owner-drawn button
     PushButton,
     DefaultButton, // default push button
     ComboBox,      // drop-down combo box; editable with kEditable
@@ -37,15 +37,15 @@ enum class ControlKind {
 // Style flags of a control.
 enum ControlStyle : uint32_t {
     kNotVisible = 1u << 0,
-    kCentred = 1u << 1,          // text centred horizontally
-    kRightAligned = 1u << 2,     // text right-aligned
+    kCentred = 1u << 1,      // text centred horizontally
+    kRightAligned = 1u << 2, // text right-aligned
     kCentredVertically = 1u << 3,
-    kNoTicks = 1u << 4,          // slider without tick marks
-    kEditable = 1u << 5,         // combo box with an edit field
-    kSingleSelection = 1u << 6,  // list view
+    kNoTicks = 1u << 4,         // slider without tick marks
+    kEditable = 1u << 5,        // combo box with an edit field
+    kSingleSelection = 1u << 6, // list view
     kShowSelectionAlways = 1u << 7,
     kBordered = 1u << 8,
-    kSmooth = 1u << 9,           // progress bar
+    kSmooth = 1u << 9, // progress bar
     kGroupStart = 1u << 10,
 };
 
@@ -61,11 +61,11 @@ enum DialogStyle : uint32_t {
 struct ControlTemplate {
     int id = kNoControlId;
     ControlKind kind = ControlKind::Label;
-    std::string text; // the text in the template ("" for image buttons)
-    std::string role; // what the control is, for people and accessibility
+    std::string text;                        // the text in the template ("" for image buttons)
+    std::string role;                        // what the control is, for people and accessibility
     int x = 0, y = 0, width = 0, height = 0; // dialog units
-    uint32_t style = 0;                       // ControlStyle
-    int resource = 0;                         // bitmap or icon number, 0 none
+    uint32_t style = 0;                      // ControlStyle
+    int resource = 0;                        // bitmap or icon number, 0 none
 };
 
 struct DialogTemplate {
@@ -73,8 +73,8 @@ struct DialogTemplate {
     std::string caption;
     std::string fontName;
     int fontPoints = 8;
-    int width = 0, height = 0; // dialog units
-    uint32_t style = 0;        // DialogStyle
+    int width = 0, height = 0;             // dialog units
+    uint32_t style = 0;                    // DialogStyle
     std::vector<ControlTemplate> controls; // in tab and creation order
 };
 

@@ -2,8 +2,8 @@
 
 #include <QFile>
 #include <QPainter>
-#include <QWidget>
 #include <QString>
+#include <QWidget>
 
 // The images are compiled into the static library; its resource initialiser
 // is not referenced by anything else, so it is called explicitly.

@@ -6,18 +6,9 @@ namespace {
 
 const std::map<int, std::string>& table() {
     static const std::map<int, std::string> entries = {
-        {101, "&About..."},
-        {103, "32KB"},
-        {104, "48KB"},
-        {105, "64KB"},
-        {106, "80KB"},
-        {107, "96KB"},
-        {108, "112KB"},
-        {109, "144KB"},
-        {110, "160KB"},
-        {111, "192KB"},
-        {118, "mono"},
-        {119, "stereo"},
+        {101, "&About..."}, {103, "32KB"},  {104, "48KB"},  {105, "64KB"},
+        {106, "80KB"},      {107, "96KB"},  {108, "112KB"}, {109, "144KB"},
+        {110, "160KB"},     {111, "192KB"}, {118, "mono"},  {119, "stereo"},
     };
     return entries;
 }

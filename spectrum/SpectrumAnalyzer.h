@@ -37,7 +37,7 @@
 #include <mutex>
 
 class SpectrumAnalyzer : public FilterStream, public WorkerThread {
-public:
+  public:
     SpectrumAnalyzer();
     // Stops the thread (waiting for it to empty the input queue and end),
     // then frees the plan and both queues.
@@ -68,18 +68,18 @@ public:
     static constexpr const char* kFailureText =
         "Exception 0x01 (Access Violation) in Spectrum Analyzer, but it has been caught safely!";
 
-protected:
+  protected:
     // Analyses one buffer into `spectra`. Called with mutex held. Throws on
     // failure (std::bad_alloc, or std::runtime_error for a buffer that cannot
     // be read as 16-bit samples); Run() reports that and goes on.
     virtual void Analyse(const AudioBuffer& buffer);
 
-private:
+  private:
     // Guarded by mutex
     std::mutex mutex;
-    std::deque<SpectrumFrame> spectra;      // newest at the front
-    uint32_t spectrumLimit = 52;            // trimmed to fewer than this
-    std::deque<AudioBuffer> inputQueue;     // newest at the front
+    std::deque<SpectrumFrame> spectra;  // newest at the front
+    uint32_t spectrumLimit = 52;        // trimmed to fewer than this
+    std::deque<AudioBuffer> inputQueue; // newest at the front
     uint32_t channels = 2;
     std::unique_ptr<RealFftPlan> plan;
     uint32_t fftSize = 256;

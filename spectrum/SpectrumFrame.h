@@ -10,7 +10,7 @@
 #include <cstdint>
 
 class SpectrumFrame {
-public:
+  public:
     // The empty frame: no values.
     SpectrumFrame() = default;
     SpectrumFrame(const SpectrumFrame& other);
@@ -33,7 +33,7 @@ public:
     double operator[](uint32_t i) const { return data()[i]; }
     bool sameRecord(const SpectrumFrame& other) const { return record == other.record; }
 
-private:
+  private:
     struct Record {
         double* values = nullptr;
         uint32_t count = 0;

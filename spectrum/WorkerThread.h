@@ -28,7 +28,7 @@
 #include <thread>
 
 class WorkerThread {
-public:
+  public:
     explicit WorkerThread(bool startNow = false);
     WorkerThread(const WorkerThread&) = delete;
     WorkerThread& operator=(const WorkerThread&) = delete;
@@ -55,13 +55,13 @@ public:
     uint32_t stopPollCount = 1000;
     std::chrono::milliseconds stopPollInterval{10};
 
-protected:
+  protected:
     // Requests the end of the thread if it runs and polls until it has ended,
     // also when a stop was requested earlier. True when no thread is left
     // running. What the destructor does; derived destructors call it first.
     bool WaitForEnd();
 
-private:
+  private:
     // Polls until `state` leaves `value` (true) or the polls run out (false).
     bool waitWhileState(uint32_t value);
     // Joins the last thread if it has finished, otherwise lets it go.

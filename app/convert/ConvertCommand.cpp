@@ -1,8 +1,8 @@
 // The Convert command: from the main window's list to the Convert dialog.
 
 #include "app/MainWindow.h"
-#include "controls/PlayListView.h"
 #include "app/convert/ConvertDialog.h"
+#include "controls/PlayListView.h"
 #include "platform/MessageBox.h"
 
 namespace {
@@ -31,7 +31,8 @@ SaveFileRequest convertSaveRequest(int listMode, const std::string& source) {
     } else {
         const size_t slash = source.rfind('/');
         const std::string name = slash == std::string::npos ? source : source.substr(slash + 1);
-        request.initialDirectory = slash == std::string::npos ? std::string() : source.substr(0, slash);
+        request.initialDirectory =
+            slash == std::string::npos ? std::string() : source.substr(0, slash);
         // The type is told by the last three characters, as typed: a file
         // named SONG.WAV is offered both targets.
         const std::string ext = name.size() >= 3 ? name.substr(name.size() - 3) : std::string();

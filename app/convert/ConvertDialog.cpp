@@ -1,9 +1,9 @@
 #include "app/convert/ConvertDialog.h"
 
+#include "controls/TemplateBuilder.h"
 #include "platform/MessageBox.h"
 #include "resources/DialogTemplate.h"
 #include "resources/Images.h"
-#include "controls/TemplateBuilder.h"
 
 #include <QLabel>
 #include <QMetaObject>
@@ -125,7 +125,8 @@ void ConvertDialog::pushStrings() {
 
 void ConvertDialog::postCommand(int commandId) {
     // Dropped by Qt when the dialog is gone before the call is delivered.
-    QMetaObject::invokeMethod(this, [this, commandId] { onCommand(commandId); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, commandId] { onCommand(commandId); }, Qt::QueuedConnection);
 }
 
 void ConvertDialog::onCommand(int commandId) {
@@ -209,7 +210,8 @@ void ConvertDialog::updateProgress() {
     const bool completed = conversion.GetResult() == ConversionJob::Result::Completed;
     percentText = std::to_string(completed ? 100 : conversion.Percent()) + "%";
     if (progressBar) {
-        const int seconds = completed ? progressBar->maximum() : wholeSeconds(conversion.Position());
+        const int seconds =
+            completed ? progressBar->maximum() : wholeSeconds(conversion.Position());
         progressBar->setValue(std::clamp(seconds, progressBar->minimum(), progressBar->maximum()));
     }
 }

@@ -15,8 +15,8 @@
 //
 // User-interface thread only, except postCommand.
 
-#include "encode/ConversionJob.h"
 #include "base/CommandTarget.h"
+#include "encode/ConversionJob.h"
 #include "platform/FileDialog.h"
 
 #include <QDialog>
@@ -40,7 +40,7 @@ enum ConvertDialogControl : int {
 };
 
 class ConvertDialog : public QDialog, public CommandTarget {
-public:
+  public:
     // rate: the output sample rate of the conversion, in samples per second.
     ConvertDialog(QWidget* owner, double rate);
     ~ConvertDialog() override;
@@ -80,12 +80,12 @@ public:
     // Escape: closes an idle dialog; while a job runs it acts as Stop.
     void reject() override;
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
 
-private:
+  private:
     void initialise();
     void updateProgress();
     // Strings -> controls.

@@ -1,8 +1,8 @@
 #include "app/record/RecordDialog.h"
 
+#include "controls/TemplateBuilder.h"
 #include "resources/DialogTemplate.h"
 #include "resources/Images.h"
-#include "controls/TemplateBuilder.h"
 
 #include <QLabel>
 #include <QPalette>
@@ -32,9 +32,13 @@ RecordDialog::~RecordDialog() {
     }
 }
 
-QWidget* RecordDialog::control(int id) const { return TemplateBuilder::findControl(this, id); }
+QWidget* RecordDialog::control(int id) const {
+    return TemplateBuilder::findControl(this, id);
+}
 
-void RecordDialog::SetOutputFile(const std::string& path) { recorder.SetOutputFile(path); }
+void RecordDialog::SetOutputFile(const std::string& path) {
+    recorder.SetOutputFile(path);
+}
 
 void RecordDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
@@ -50,8 +54,8 @@ void RecordDialog::OnInitDialog() {
     move(pos() + QPoint(kOffsetRight, kOffsetDown));
 
     // The label font: a heavy italic sans, as the main window's display.
-    displayFont.setFamilies({QStringLiteral("Arial"), QStringLiteral("Nimbus Sans"),
-                             QStringLiteral("DejaVu Sans")});
+    displayFont.setFamilies(
+        {QStringLiteral("Arial"), QStringLiteral("Nimbus Sans"), QStringLiteral("DejaVu Sans")});
     displayFont.setPixelSize(16);
     displayFont.setWeight(QFont::Black);
     displayFont.setItalic(true);

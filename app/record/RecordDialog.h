@@ -34,7 +34,7 @@ enum RecordDialogControl : int {
 };
 
 class RecordDialog : public QDialog {
-public:
+  public:
     explicit RecordDialog(QWidget* parent = nullptr);
     // The recorder goes last: capture stops and the file is completed.
     ~RecordDialog() override;
@@ -57,12 +57,12 @@ public:
     static constexpr int kOffsetRight = 30;
     static constexpr int kOffsetDown = 50;
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
 
-private:
+  private:
     // Runs once, when the dialog is first shown.
     void OnInitDialog();
 

@@ -9,9 +9,9 @@
 
 #include "app/MainWindow.h"
 #include "controls/PlayListView.h"
-#include "playlist/StoredList.h"
 #include "platform/FileDialog.h"
 #include "platform/MessageBox.h"
+#include "playlist/StoredList.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -35,21 +35,25 @@ struct Figures {
     void print(const char* what, double target) {
         std::sort(ms.begin(), ms.end());
         const double median = ms[ms.size() / 2];
-        std::printf("%-52s median %8.1f ms  min %8.1f  max %8.1f  (%zu runs, target < %.0f ms) %s\n", what,
-                    median, ms.front(), ms.back(), ms.size(), target, median < target ? "ok" : "SLOW");
+        std::printf(
+            "%-52s median %8.1f ms  min %8.1f  max %8.1f  (%zu runs, target < %.0f ms) %s\n", what,
+            median, ms.front(), ms.back(), ms.size(), target, median < target ? "ok" : "SLOW");
     }
 };
 
 void writeStoredList(const std::string& path, int rows) {
     std::vector<StoredRow> list;
     for (int i = 0; i < rows; ++i) {
-        const std::string name = "Some Artist - A Fairly Long Song Title " + std::to_string(i) + ".mp3";
-        list.push_back({"", name, "04:" + std::to_string(10 + i % 50), std::to_string(3000 + i) + " KB",
+        const std::string name =
+            "Some Artist - A Fairly Long Song Title " + std::to_string(i) + ".mp3";
+        list.push_back({"", name, "04:" + std::to_string(10 + i % 50),
+                        std::to_string(3000 + i) + " KB",
                         "/home/user/Music/Some Artist/Some Album/" + name});
     }
     const auto bytes = encodeStoredList(list);
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
 }
 
 double startUp(const fs::path& dir) {
@@ -86,7 +90,8 @@ int main(int argc, char* argv[]) {
         return MessageAnswer::Ok;
     });
 
-    const fs::path dir = fs::temp_directory_path() / ("velumo-window-bench-" + std::to_string(::getpid()));
+    const fs::path dir =
+        fs::temp_directory_path() / ("velumo-window-bench-" + std::to_string(::getpid()));
     fs::create_directories(dir);
 
     Figures start;
@@ -97,8 +102,10 @@ int main(int argc, char* argv[]) {
     start.print("start-up to a shown window, 1,000-row stored list", 500);
 
     const fs::path mp3 = dir / "song.mp3";
-    const std::string make = "ffmpeg -nostdin -loglevel error -y -f lavfi -i sine=frequency=440:duration=180 "
-                             "-ac 2 -ar 44100 -b:a 128k '" + mp3.string() + "'";
+    const std::string make =
+        "ffmpeg -nostdin -loglevel error -y -f lavfi -i sine=frequency=440:duration=180 "
+        "-ac 2 -ar 44100 -b:a 128k '" +
+        mp3.string() + "'";
     if (std::system(make.c_str()) != 0) {
         std::printf("adding 100 MP3 files: skipped (no ffmpeg)\n");
     } else {
@@ -118,8 +125,10 @@ int main(int argc, char* argv[]) {
             clock.start();
             window.onCommand(kIdAddFiles);
             add.ms.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
-            if (window.listView->GetItemCount() != 100 || window.listView->GetItemText(0, 2) != "03:00") {
-                std::fprintf(stderr, "unexpected rows: %d, time %s\n", window.listView->GetItemCount(),
+            if (window.listView->GetItemCount() != 100 ||
+                window.listView->GetItemText(0, 2) != "03:00") {
+                std::fprintf(stderr, "unexpected rows: %d, time %s\n",
+                             window.listView->GetItemCount(),
                              window.listView->GetItemText(0, 2).c_str());
                 return 1;
             }

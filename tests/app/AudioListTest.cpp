@@ -21,8 +21,9 @@ namespace {
 void writeWave(const std::string& path, double seconds) {
     const WaveFormat format = pcmFormat(1, 8000, 16);
     const auto frames = static_cast<uint32_t>(seconds * 8000);
-    writeFileBytes(path, testing_support::waveFile(
-                             format, testing_support::toBytes(testing_support::sineSamples(8000, 1, frames))));
+    writeFileBytes(
+        path, testing_support::waveFile(
+                  format, testing_support::toBytes(testing_support::sineSamples(8000, 1, frames))));
 }
 
 // A WAVE header announcing a long file whose data is not all there: the
@@ -202,7 +203,8 @@ TEST_F(WindowTest, RecordingModeDisablesTheListUntilTheFilesComeBack) {
     EXPECT_EQ(w.currentIndex, -1);
     EXPECT_EQ(w.listView->GetSelectedRow(), -1);
     EXPECT_FALSE(w.listView->isEnabled());
-    for (BitmapButton* b : {w.moveDownButton, w.moveUpButton, w.removeButton, w.clearAllButton, w.repeatButton}) {
+    for (BitmapButton* b :
+         {w.moveDownButton, w.moveUpButton, w.removeButton, w.clearAllButton, w.repeatButton}) {
         EXPECT_FALSE(b->isEnabled());
     }
     EXPECT_TRUE(w.playButton->isEnabled());
@@ -214,7 +216,8 @@ TEST_F(WindowTest, RecordingModeDisablesTheListUntilTheFilesComeBack) {
     w.listView->DeleteAllItems(); // what the recording showed
     w.setListMode(kListFiles);
     EXPECT_TRUE(w.listView->isEnabled());
-    for (BitmapButton* b : {w.moveDownButton, w.moveUpButton, w.removeButton, w.clearAllButton, w.repeatButton}) {
+    for (BitmapButton* b :
+         {w.moveDownButton, w.moveUpButton, w.removeButton, w.clearAllButton, w.repeatButton}) {
         EXPECT_TRUE(b->isEnabled());
     }
     ASSERT_EQ(rowCount(), 1);

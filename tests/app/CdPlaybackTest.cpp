@@ -19,7 +19,7 @@ using namespace window_test;
 namespace {
 
 class CdPlaybackTest : public WindowTest {
-protected:
+  protected:
     void SetUp() override {
         if (!std::getenv("SDL_AUDIODRIVER")) {
             setenv("SDL_AUDIODRIVER", "dummy", 1);

@@ -66,10 +66,10 @@ TEST_F(WindowTest, FirstStartShowsAnEmptyListAndTheInitialTexts) {
 
 TEST_F(WindowTest, EveryControlIsBuiltWithItsSettings) {
     MainWindow& w = window();
-    for (BitmapButton* button : {w.repeatButton, w.moveUpButton, w.removeButton, w.convertButton,
-                                 w.cdRefreshButton, w.moveDownButton, w.clearAllButton, w.addFilesButton,
-                                 w.recordButton, w.prevButton, w.nextButton, w.ejectButton,
-                                 w.stopButton, w.pauseButton, w.playButton}) {
+    for (BitmapButton* button :
+         {w.repeatButton, w.moveUpButton, w.removeButton, w.convertButton, w.cdRefreshButton,
+          w.moveDownButton, w.clearAllButton, w.addFilesButton, w.recordButton, w.prevButton,
+          w.nextButton, w.ejectButton, w.stopButton, w.pauseButton, w.playButton}) {
         ASSERT_NE(button, nullptr);
         EXPECT_TRUE(button->hasImage()) << button->toolTipText().toStdString();
         EXPECT_EQ(button->imageAlign(), 5u);

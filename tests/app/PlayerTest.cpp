@@ -21,21 +21,25 @@ void writeWave(const std::string& path, double seconds, double hz = 440.0) {
     const WaveFormat format = pcmFormat(1, 44100, 16);
     const auto frames = static_cast<uint32_t>(seconds * 44100);
     writeFileBytes(path, testing_support::waveFile(
-                             format, testing_support::toBytes(testing_support::sineSamples(44100, 1, frames, hz))));
+                             format, testing_support::toBytes(
+                                         testing_support::sineSamples(44100, 1, frames, hz))));
 }
 
-bool haveFfmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }
+bool haveFfmpeg() {
+    return std::system("ffmpeg -version >/dev/null 2>&1") == 0;
+}
 
 bool writeMp3(const std::string& path, double seconds) {
-    const std::string command = "ffmpeg -nostdin -loglevel error -y -f lavfi -i sine=frequency=660:duration=" +
-                                std::to_string(seconds) + " -ac 1 -ar 44100 -b:a 64k '" + path + "'";
+    const std::string command =
+        "ffmpeg -nostdin -loglevel error -y -f lavfi -i sine=frequency=660:duration=" +
+        std::to_string(seconds) + " -ac 1 -ar 44100 -b:a 64k '" + path + "'";
     return std::system(command.c_str()) == 0;
 }
 
 // Items are at least 0.6 s long: the device queues five buffers of 0.1 s,
 // and a shorter item never reaches the playing state.
 class PlayerTest : public WindowTest {
-protected:
+  protected:
     void SetUp() override {
         if (!std::getenv("SDL_AUDIODRIVER")) {
             setenv("SDL_AUDIODRIVER", "dummy", 1);
@@ -84,7 +88,8 @@ TEST_F(PlayerTest, GoStraightPlaysEveryRowOnceThenStops) {
     EXPECT_EQ(w.listView->GetSelectedRow(), 0);
 
     std::vector<int> visited;
-    ASSERT_TRUE(runUntil([&] { return w.currentIndex == 2 && status() == "Stopped"; }, visited, 8000));
+    ASSERT_TRUE(
+        runUntil([&] { return w.currentIndex == 2 && status() == "Stopped"; }, visited, 8000));
     EXPECT_EQ(visited, (std::vector<int>{0, 1, 2}));
     EXPECT_EQ(labelText(kIdTitle), "item2.wav");
     EXPECT_FALSE(w.outputDevice.playing);
@@ -162,7 +167,8 @@ TEST_F(PlayerTest, StopLetsTheQueueDrainAndStaysOnTheItem) {
     EXPECT_EQ(status(), "Stopped");
     // PlayOver arrives once the queued buffers have played: the time and
     // the thumb go back to zero, and no next item is loaded.
-    ASSERT_TRUE(waitFor([&] { return w.positionSlider->value() == 0 && w.elapsedSeconds == 0.0; }, 5000));
+    ASSERT_TRUE(
+        waitFor([&] { return w.positionSlider->value() == 0 && w.elapsedSeconds == 0.0; }, 5000));
     QTest::qWait(300);
     EXPECT_EQ(w.currentIndex, 0);
     EXPECT_EQ(status(), "Stopped");
@@ -256,7 +262,8 @@ TEST_F(PlayerTest, FailedLoadsShowTheirTitleAndMessage) {
 
     w.listView->clickedRow = 0;
     w.onCommand(kNewItem);
-    EXPECT_EQ(messages->texts().back(), "no audio file in audio file list,\nPlease add audio files firstly!");
+    EXPECT_EQ(messages->texts().back(),
+              "no audio file in audio file list,\nPlease add audio files firstly!");
 
     w.addRow("song.ogg", 1, 1, "/music/song.ogg");
     w.addRow("gone.wav", 1, 1, dir.file("gone.wav"));
@@ -331,7 +338,8 @@ TEST_F(PlayerTest, Mp3AndWaveRowsPlayInSequence) {
     EXPECT_EQ(labelText(kIdTitle), "TONE2.MP3");
     EXPECT_EQ(labelText(kIdTime), "00:02");
     std::vector<int> visited;
-    ASSERT_TRUE(runUntil([&] { return w.currentIndex == 2 && status() == "Stopped"; }, visited, 8000));
+    ASSERT_TRUE(
+        runUntil([&] { return w.currentIndex == 2 && status() == "Stopped"; }, visited, 8000));
     EXPECT_EQ(visited, (std::vector<int>{1, 2}));
     EXPECT_TRUE(messages->texts().empty());
 }

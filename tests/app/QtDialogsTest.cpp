@@ -21,9 +21,8 @@
 namespace {
 
 // Polls for the modal dialog of type T and hands it to act once.
-template <typename T>
-class ModalAnswerer {
-public:
+template <typename T> class ModalAnswerer {
+  public:
     explicit ModalAnswerer(std::function<void(T*)> act) {
         QObject::connect(&timer, &QTimer::timeout, [this, act] {
             if (auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget())) {
@@ -36,12 +35,12 @@ public:
     }
     QThread* shownOn = nullptr;
 
-private:
+  private:
     QTimer timer;
 };
 
 class QtDialogsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { installQtDialogs(); }
     void TearDown() override { removeQtDialogs(); }
 };

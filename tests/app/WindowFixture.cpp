@@ -29,7 +29,9 @@ MainWindow& WindowTest::window() {
     return *win;
 }
 
-void WindowTest::chooseFiles(std::vector<std::string> paths) { nextChoice = std::move(paths); }
+void WindowTest::chooseFiles(std::vector<std::string> paths) {
+    nextChoice = std::move(paths);
+}
 
 std::string WindowTest::labelText(int id) {
     auto* label = qobject_cast<QLabel*>(window().control(id));
@@ -40,6 +42,8 @@ std::string WindowTest::row(int index, int column) {
     return window().listView->GetItemText(index, column);
 }
 
-int WindowTest::rowCount() { return window().listView->GetItemCount(); }
+int WindowTest::rowCount() {
+    return window().listView->GetItemCount();
+}
 
 } // namespace window_test

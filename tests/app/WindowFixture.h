@@ -26,7 +26,7 @@ using testing_support::application;
 template <typename Pred> bool waitFor(Pred pred, int timeoutMs = 5000);
 
 class WindowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 
@@ -45,7 +45,7 @@ protected:
     testing_support::TempDir dir;
     std::unique_ptr<testing_support::MessageRecorder> messages;
 
-private:
+  private:
     std::unique_ptr<MainWindow> win;
     std::vector<std::string> nextChoice;
     OpenFilesRequest lastRequest;

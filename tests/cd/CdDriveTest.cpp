@@ -30,7 +30,8 @@ TEST_F(CdDriveImage, RipsEveryAudioTrackBitExact) {
         for (size_t k = 0; k + 1 < sizes.size(); ++k) {
             EXPECT_EQ(sizes[k], 7 * kCdFrameBytes);
         }
-        EXPECT_EQ(drive.TrackBytes(i), static_cast<int32_t>(image.trackFrames(static_cast<size_t>(i)) * kCdFrameBytes));
+        EXPECT_EQ(drive.TrackBytes(i),
+                  static_cast<int32_t>(image.trackFrames(static_cast<size_t>(i)) * kCdFrameBytes));
     }
     const WaveFormat* f = drive.GetFormat();
     EXPECT_EQ(f->wFormatTag, 1);
@@ -170,7 +171,8 @@ TEST_F(CdDriveImage, SeekingMovesByWholeSecondsWithinTheTrack) {
         std::vector<uint8_t> bytes = image.trackBytes(static_cast<size_t>(track));
         AudioBuffer b = drive.GetBuffer();
         ASSERT_EQ(b.length(), 7 * kCdFrameBytes);
-        EXPECT_TRUE(std::equal(b.data(), b.data() + b.length(), bytes.begin() + 750 * kCdFrameBytes));
+        EXPECT_TRUE(
+            std::equal(b.data(), b.data() + b.length(), bytes.begin() + 750 * kCdFrameBytes));
 
         drive.SkipBack(3); // 757 - 225
         EXPECT_EQ(drive.NextFrame(), start + 532);
@@ -359,8 +361,8 @@ TEST_F(CdDriveImage, AnotherReaderOfTheImageAgrees) {
     DiscImage image;
     image.tone(200, 440).tone(120, 1000).data(30);
     std::string cue = install(image);
-    std::string command = "cd '" + dir.path().string() + "' && cd-paranoia -d '" + cue +
-                          "' -B -r >/dev/null 2>&1";
+    std::string command =
+        "cd '" + dir.path().string() + "' && cd-paranoia -d '" + cue + "' -B -r >/dev/null 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0);
     CdDrive drive;
     for (int i = 0; i < 2; ++i) {

@@ -16,9 +16,9 @@
 // Receives the URLs that the desktop services would open.
 class UrlCatcher : public QObject {
     Q_OBJECT
-public:
+  public:
     QList<QUrl> urls;
-public slots:
+  public slots:
     void openUrl(const QUrl& url) { urls << url; }
 };
 
@@ -54,7 +54,7 @@ QRect opaqueBox(const QImage& image) {
 }
 
 class BitmapButtonTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         parent = std::make_unique<QWidget>();
         parent->resize(200, 120);
@@ -98,9 +98,9 @@ TEST_F(BitmapButtonTest, HoverRaisesTheBorderAndLeavingRemovesIt) {
     QTest::mouseMove(button, centre());
     ASSERT_TRUE(button->isHovering());
     QImage shot = grab();
-    EXPECT_EQ(shot.pixel(0, 0), light);   // highlight top-left
+    EXPECT_EQ(shot.pixel(0, 0), light); // highlight top-left
     EXPECT_EQ(shot.pixel(0, 12), light);
-    EXPECT_EQ(shot.pixel(23, 25), dark);  // shadow bottom-right
+    EXPECT_EQ(shot.pixel(23, 25), dark); // shadow bottom-right
     EXPECT_EQ(shot.pixel(23, 12), dark);
     EXPECT_EQ(imageOrigin(shot), QPoint(2, 3));
 
@@ -116,7 +116,7 @@ TEST_F(BitmapButtonTest, PressingSinksTheBorderAndShiftsTheImage) {
     QTest::mousePress(button, Qt::LeftButton, {}, centre());
     ASSERT_TRUE(button->isPressedDown());
     const QImage shot = grab();
-    EXPECT_EQ(shot.pixel(0, 0), dark);   // shadow top-left
+    EXPECT_EQ(shot.pixel(0, 0), dark);    // shadow top-left
     EXPECT_EQ(shot.pixel(23, 25), light); // highlight bottom-right
     EXPECT_EQ(imageOrigin(shot), QPoint(3, 4));
     EXPECT_EQ(button->currentDrawState(), BitmapButton::kPressed);
@@ -156,7 +156,7 @@ TEST_F(BitmapButtonTest, DisabledButtonGreysItsImageAndIgnoresThePointer) {
     EXPECT_EQ(qRed(grey), qGreen(grey));
     EXPECT_EQ(qGreen(grey), qBlue(grey));
     EXPECT_GT(qRed(grey), qRed(colour)); // lighter than the image
-    EXPECT_EQ(shot.pixel(0, 0), face);    // no border
+    EXPECT_EQ(shot.pixel(0, 0), face);   // no border
     EXPECT_EQ(button->currentDrawState(), BitmapButton::kDisabled);
 }
 
@@ -246,7 +246,8 @@ TEST_F(BitmapButtonTest, DefaultPushStyleBecomesADefaultPushButton) {
 TEST_F(BitmapButtonTest, SizeToContentFitsTheImage) {
     button->setStyleFlags(BitmapButton::kFlat | BitmapButton::kSizeToContent);
     EXPECT_EQ(button->size(), QSize(20 + 6, 20 + 6));
-    button->setStyleFlags(BitmapButton::kFlat | BitmapButton::kSizeToContent | BitmapButton::kDropDownArrow);
+    button->setStyleFlags(BitmapButton::kFlat | BitmapButton::kSizeToContent |
+                          BitmapButton::kDropDownArrow);
     EXPECT_EQ(button->size(), QSize(20 + 6 + 19, 20 + 6));
 }
 

@@ -12,7 +12,7 @@
 namespace {
 
 class RecordingTarget : public CommandTarget {
-public:
+  public:
     void postCommand(int commandId) override { posted.push_back(commandId); }
     std::vector<int> posted;
 };
@@ -58,17 +58,20 @@ std::vector<bool> selectionOf(const PlayListView& view) {
 }
 
 TEST(PlayListView, SerializeWritesTheStoredLayout) {
-    const std::vector<StoredRow> rows = {fileRow("a.wav"), {"", "Track-00", "03:10", "32802 KB", "CDROM"},
+    const std::vector<StoredRow> rows = {fileRow("a.wav"),
+                                         {"", "Track-00", "03:10", "32802 KB", "CDROM"},
                                          {"", std::string(300, 'n'), "", "", ""}};
     auto view = makeList(rows);
     const std::vector<uint8_t> bytes = view->Serialize();
     EXPECT_EQ(bytes, encodeStoredList(rows));
     ASSERT_GE(bytes.size(), 4u);
-    EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 4), std::vector<uint8_t>({3, 0, 0, 0}));
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 4),
+              std::vector<uint8_t>({3, 0, 0, 0}));
 
     // The 300-character text is FF 2C 01 and the characters.
     const std::vector<uint8_t> longText = {0xFF, 0x2C, 0x01, 'n', 'n'};
-    EXPECT_NE(std::search(bytes.begin(), bytes.end(), longText.begin(), longText.end()), bytes.end());
+    EXPECT_NE(std::search(bytes.begin(), bytes.end(), longText.begin(), longText.end()),
+              bytes.end());
 }
 
 TEST(PlayListView, SerializeAlwaysWritesFiveTextsPerRow) {
@@ -81,12 +84,14 @@ TEST(PlayListView, LoadingInsertsTheStoredRowsAheadOfExistingOnes) {
     const std::vector<StoredRow> stored = {fileRow("one.wav"), fileRow("two.mp3")};
     auto view = makeList({fileRow("existing.wma")});
     EXPECT_TRUE(view->Serialize(encodeStoredList(stored)));
-    EXPECT_EQ(rowsOf(*view), (std::vector<StoredRow>{stored[0], stored[1], fileRow("existing.wma")}));
+    EXPECT_EQ(rowsOf(*view),
+              (std::vector<StoredRow>{stored[0], stored[1], fileRow("existing.wma")}));
     EXPECT_EQ(view->GetSelectedRow(), -1);
 }
 
 TEST(PlayListView, LoadingTruncatedDataKeepsTheRowsReadSoFar) {
-    const std::vector<StoredRow> stored = {fileRow("one.wav"), fileRow("two.mp3"), fileRow("three.wav")};
+    const std::vector<StoredRow> stored = {fileRow("one.wav"), fileRow("two.mp3"),
+                                           fileRow("three.wav")};
     std::vector<uint8_t> bytes = encodeStoredList(stored);
     bytes.resize(bytes.size() - 3);
     auto view = makeList({});
@@ -103,7 +108,8 @@ TEST(PlayListView, SwapRowsWithInvalidOrEqualIndexesChangesNothing) {
     const std::vector<StoredRow> rows = {fileRow("a"), fileRow("b"), fileRow("c")};
     auto view = makeList(rows);
     view->SelectRow(1);
-    for (const auto& [a, b] : std::vector<std::pair<int, int>>{{2, 2}, {-1, 0}, {0, 3}, {3, 0}, {0, -1}}) {
+    for (const auto& [a, b] :
+         std::vector<std::pair<int, int>>{{2, 2}, {-1, 0}, {0, 3}, {3, 0}, {0, -1}}) {
         EXPECT_EQ(view->SwapRows(a, b), 0);
         EXPECT_EQ(rowsOf(*view), rows) << a << "," << b;
         EXPECT_EQ(selectionOf(*view), (std::vector<bool>{false, true, false})) << a << "," << b;
@@ -182,7 +188,7 @@ TEST(PlayListView, SavingKeepsOnlyTheColumnsTheHeaderHas) {
 }
 
 class PlayListViewClicks : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         view = makeList({fileRow("a"), fileRow("b"), fileRow("c")});
         view->resize(400, 300);
@@ -226,7 +232,8 @@ TEST_F(PlayListViewClicks, DoubleClickWithoutOwnerPostsNothing) {
 
 TEST_F(PlayListViewClicks, SelectionLooksTheSameWithoutFocus) {
     const QPalette p = view->palette();
-    EXPECT_EQ(p.color(QPalette::Inactive, QPalette::Highlight), p.color(QPalette::Active, QPalette::Highlight));
+    EXPECT_EQ(p.color(QPalette::Inactive, QPalette::Highlight),
+              p.color(QPalette::Active, QPalette::Highlight));
     EXPECT_EQ(view->selectionMode(), QAbstractItemView::SingleSelection);
     EXPECT_EQ(view->selectionBehavior(), QAbstractItemView::SelectRows);
 }

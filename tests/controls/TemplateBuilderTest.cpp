@@ -48,7 +48,8 @@ TEST(TemplateBuilder, MainDialogHasEveryControlWithItsIdAndText) {
         EXPECT_TRUE(button->text().isEmpty());
     }
     for (int id : {1014, 1012}) {
-        auto* slider = qobject_cast<TransparentSlider*>(TemplateBuilder::findControl(dialog.get(), id));
+        auto* slider =
+            qobject_cast<TransparentSlider*>(TemplateBuilder::findControl(dialog.get(), id));
         ASSERT_NE(slider, nullptr) << id;
         EXPECT_EQ(slider->orientation(), Qt::Horizontal);
         EXPECT_EQ(slider->tickPosition(), QSlider::NoTicks);
@@ -100,10 +101,13 @@ TEST(TemplateBuilder, MainDialogHasEveryControlWithItsIdAndText) {
 TEST(TemplateBuilder, RectanglesFollowTheDialogUnits) {
     auto dialog = buildDialog(kMainDialog);
     // 6 x 13 base: x = units x 1.5, y = units x 1.625, rounded.
-    EXPECT_EQ(TemplateBuilder::findControl(dialog.get(), 1028)->geometry(), QRect(11, 203, 590, 309));
+    EXPECT_EQ(TemplateBuilder::findControl(dialog.get(), 1028)->geometry(),
+              QRect(11, 203, 590, 309));
     EXPECT_EQ(TemplateBuilder::findControl(dialog.get(), 1017)->geometry(), QRect(57, 137, 24, 26));
-    EXPECT_EQ(TemplateBuilder::findControl(dialog.get(), 1020)->geometry(), QRect(236, 137, 26, 26));
-    EXPECT_EQ(TemplateBuilder::findControl(dialog.get(), 1024)->geometry(), QRect(327, 130, 36, 39));
+    EXPECT_EQ(TemplateBuilder::findControl(dialog.get(), 1020)->geometry(),
+              QRect(236, 137, 26, 26));
+    EXPECT_EQ(TemplateBuilder::findControl(dialog.get(), 1024)->geometry(),
+              QRect(327, 130, 36, 39));
     EXPECT_EQ(TemplateBuilder::findControl(dialog.get(), 1014)->geometry(), QRect(74, 88, 251, 36));
     EXPECT_EQ(TemplateBuilder::findControl(dialog.get(), 1044)->geometry(), QRect(29, 10, 345, 24));
     EXPECT_EQ(dialog->size(), QSize(611, 523));
@@ -158,16 +162,23 @@ TEST(TemplateBuilder, OtherDialogsBuildWithTheirTexts) {
 
     auto convert = buildDialog(kConvertDialog);
     EXPECT_EQ(convert->windowTitle(), "Convert");
-    EXPECT_NE(qobject_cast<QProgressBar*>(TemplateBuilder::findControl(convert.get(), 1038)), nullptr);
-    EXPECT_EQ(qobject_cast<QPushButton*>(TemplateBuilder::findControl(convert.get(), 1039))->text(), "Start");
-    EXPECT_EQ(qobject_cast<QPushButton*>(TemplateBuilder::findControl(convert.get(), 1040))->text(), "Stop");
-    EXPECT_EQ(qobject_cast<QLabel*>(TemplateBuilder::findControl(convert.get(), 1043))->text(), "0%");
+    EXPECT_NE(qobject_cast<QProgressBar*>(TemplateBuilder::findControl(convert.get(), 1038)),
+              nullptr);
+    EXPECT_EQ(qobject_cast<QPushButton*>(TemplateBuilder::findControl(convert.get(), 1039))->text(),
+              "Start");
+    EXPECT_EQ(qobject_cast<QPushButton*>(TemplateBuilder::findControl(convert.get(), 1040))->text(),
+              "Stop");
+    EXPECT_EQ(qobject_cast<QLabel*>(TemplateBuilder::findControl(convert.get(), 1043))->text(),
+              "0%");
 
     auto record = buildDialog(kRecordDialog);
     EXPECT_EQ(record->windowTitle(), "Record");
-    EXPECT_EQ(qobject_cast<QLabel*>(TemplateBuilder::findControl(record.get(), 1047))->text(), "Recording...");
-    EXPECT_EQ(qobject_cast<QLabel*>(TemplateBuilder::findControl(record.get(), 1046))->text(), "00:00");
-    EXPECT_EQ(qobject_cast<QPushButton*>(TemplateBuilder::findControl(record.get(), 1045))->text(), "Stop");
+    EXPECT_EQ(qobject_cast<QLabel*>(TemplateBuilder::findControl(record.get(), 1047))->text(),
+              "Recording...");
+    EXPECT_EQ(qobject_cast<QLabel*>(TemplateBuilder::findControl(record.get(), 1046))->text(),
+              "00:00");
+    EXPECT_EQ(qobject_cast<QPushButton*>(TemplateBuilder::findControl(record.get(), 1045))->text(),
+              "Stop");
     EXPECT_EQ(findDialogTemplate(999), nullptr);
 }
 
@@ -181,10 +192,11 @@ TEST(TemplateBuilder, MainDialogScreenshot) {
     dialog->setAutoFillBackground(true);
 
     const std::pair<int, int> images[] = {
-        {1017, kBitmapPlay},     {1018, kBitmapPause},     {1019, kBitmapStop},     {1020, kBitmapPrev},
-        {1021, kBitmapNext},     {1023, kBitmapEject},     {1024, kBitmapRecord},   {1025, kBitmapCdRefresh},
-        {1026, kBitmapAddFiles}, {1031, kBitmapConvert},   {1033, kBitmapGoStraight}, {1027, kBitmapRemove},
-        {1006, kBitmapClearAll}, {1029, kBitmapMoveUp},    {1030, kBitmapMoveDown}};
+        {1017, kBitmapPlay},     {1018, kBitmapPause},      {1019, kBitmapStop},
+        {1020, kBitmapPrev},     {1021, kBitmapNext},       {1023, kBitmapEject},
+        {1024, kBitmapRecord},   {1025, kBitmapCdRefresh},  {1026, kBitmapAddFiles},
+        {1031, kBitmapConvert},  {1033, kBitmapGoStraight}, {1027, kBitmapRemove},
+        {1006, kBitmapClearAll}, {1029, kBitmapMoveUp},     {1030, kBitmapMoveDown}};
     for (const auto& [id, image] : images) {
         auto* button = qobject_cast<BitmapButton*>(TemplateBuilder::findControl(dialog.get(), id));
         ASSERT_TRUE(button->setBitmap(image, kTransparentColour));
@@ -196,9 +208,10 @@ TEST(TemplateBuilder, MainDialogScreenshot) {
     for (int c = 0; c < 5; ++c) {
         list->setColumnWidth(c, widths[c]);
     }
-    const StoredRow rows[] = {{"", "morning.wav", "03:12", "33075 KB", "/home/user/Music/morning.wav"},
-                              {"", "interview.mp3", "45:07", "42304 KB", "/home/user/Podcasts/interview.mp3"},
-                              {"", "Track-02", "04:41", "48464 KB", "CDROM"}};
+    const StoredRow rows[] = {
+        {"", "morning.wav", "03:12", "33075 KB", "/home/user/Music/morning.wav"},
+        {"", "interview.mp3", "45:07", "42304 KB", "/home/user/Podcasts/interview.mp3"},
+        {"", "Track-02", "04:41", "48464 KB", "CDROM"}};
     for (int r = 0; r < 3; ++r) {
         list->InsertItem(r, rows[r][0]);
         for (int c = 1; c < 5; ++c) {
@@ -214,7 +227,8 @@ TEST(TemplateBuilder, MainDialogScreenshot) {
     channel->addItem(QString::fromStdString(loadString(kStringMono)));
     channel->addItem(QString::fromStdString(loadString(kStringStereo)));
     channel->setCurrentIndex(1);
-    qobject_cast<QLabel*>(TemplateBuilder::findControl(dialog.get(), 1044))->setText("interview.mp3");
+    qobject_cast<QLabel*>(TemplateBuilder::findControl(dialog.get(), 1044))
+        ->setText("interview.mp3");
 
     dialog->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));

@@ -11,11 +11,11 @@ namespace {
 
 // A parent that paints its left half in one colour and its right half in another.
 class PaintedParent : public QWidget {
-public:
+  public:
     QColor left = Qt::red;
     QColor right = Qt::blue;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.fillRect(QRect(0, 0, width() / 2, height()), left);
@@ -24,7 +24,7 @@ protected:
 };
 
 class TransparentSliderTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         parent = std::make_unique<PaintedParent>();
         parent->resize(400, 100);
@@ -76,7 +76,8 @@ TEST_F(TransparentSliderTest, ThumbIsDrawnOverTheSnapshot) {
     // Along the middle row, the groove and the thumb cover some of the red.
     int covered = 0;
     for (int x = 0; x < shot.width(); ++x) {
-        covered += (shot.pixel(x, shot.height() / 2) & 0xFFFFFF) != (QColor(Qt::red).rgb() & 0xFFFFFF);
+        covered +=
+            (shot.pixel(x, shot.height() / 2) & 0xFFFFFF) != (QColor(Qt::red).rgb() & 0xFFFFFF);
     }
     EXPECT_GT(covered, 10);
 }

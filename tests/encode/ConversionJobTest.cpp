@@ -1,16 +1,16 @@
 #include "encode/ConversionJob.h"
 
 #include "ExternalTools.h"
-#include "platform/CdLibrary.h"
 #include "base/CommandTarget.h"
+#include "platform/CdLibrary.h"
 #include "support/DiscImage.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <sched.h>
 #include <cstring>
+#include <sched.h>
 #include <thread>
 
 using namespace testing_support;
@@ -38,7 +38,7 @@ std::string writeWave(const TempDir& dir, const std::string& name, uint16_t chan
 }
 
 class RecordingTarget : public CommandTarget {
-public:
+  public:
     void postCommand(int id) override {
         std::lock_guard lock(mutex);
         ids.push_back(id);
@@ -48,11 +48,10 @@ public:
         return ids;
     }
 
-private:
+  private:
     std::mutex mutex;
     std::vector<int> ids;
 };
-
 
 } // namespace
 
@@ -105,7 +104,8 @@ TEST(ConversionJob, CompressedFilesConvertThroughTheMediaReader) {
     for (const char* name : {"in.mp3", "in.WMA"}) {
         SCOPED_TRACE(name);
         int status = 0;
-        runCommand("ffmpeg -v error -i " + shellQuoted(wav) + " -b:a 128k " + shellQuoted(dir.file(name)),
+        runCommand("ffmpeg -v error -i " + shellQuoted(wav) + " -b:a 128k " +
+                       shellQuoted(dir.file(name)),
                    &status);
         ASSERT_EQ(0, status);
         ConversionJob job(22050);
@@ -134,11 +134,11 @@ TEST(ConversionJob, SourceAndTargetNamesAreCheckedWithTheirMessages) {
     EXPECT_EQ(ConversionJob::WriterKind::None, job.ActiveWriter());
     EXPECT_FALSE(job.Start());
     EXPECT_FALSE(job.SetTarget(source));
-    EXPECT_EQ((std::vector<std::string>{
-                  "Unknow audio file!\nMixer has emptyed, there will be an error.",
-                  "can not open source file!", "can not open source file!", "format not support!\n",
-                  ConversionJob::kTargetIsSourceMessage}),
-              messages.texts());
+    EXPECT_EQ(
+        (std::vector<std::string>{"Unknow audio file!\nMixer has emptyed, there will be an error.",
+                                  "can not open source file!", "can not open source file!",
+                                  "format not support!\n", ConversionJob::kTargetIsSourceMessage}),
+        messages.texts());
     // The source survived the refused target.
     EXPECT_GT(readFileBytes(source).size(), 44u);
 }
@@ -257,7 +257,8 @@ TEST(ConversionJob, SeveralJobsRunAtOnceWithTheirOwnWriters) {
     std::vector<std::unique_ptr<ConversionJob>> jobs;
     const double seconds[] = {1.0, 2.0, 1.5, 0.5};
     for (int i = 0; i < 4; ++i) {
-        std::string source = writeWave(dir, "in" + std::to_string(i) + ".wav", 2, 44100, seconds[i]);
+        std::string source =
+            writeWave(dir, "in" + std::to_string(i) + ".wav", 2, 44100, seconds[i]);
         auto job = std::make_unique<ConversionJob>(11025);
         job->SetIdlePriority(false);
         ASSERT_TRUE(job->LoadSource(source));
@@ -279,7 +280,7 @@ TEST(ConversionJob, SeveralJobsRunAtOnceWithTheirOwnWriters) {
 }
 
 class ConversionJobCd : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { clearDiscImages(); }
     void TearDown() override { clearDiscImages(); }
     TempDir dir;

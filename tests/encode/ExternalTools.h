@@ -53,10 +53,11 @@ inline std::string shellQuoted(const std::string& path) {
 // run: "sample_rate", "channels", "channel_layout", "bit_rate",
 // "codec_name", and "TAG:title" and the like.
 inline std::map<std::string, std::string> probeFile(const std::string& path) {
-    std::string out = runCommand(
-        "ffprobe -v error -select_streams a:0 -show_entries "
-        "stream=codec_name,sample_rate,channels,channel_layout,bit_rate:format_tags "
-        "-of default=nw=1 " + shellQuoted(path) + " 2>/dev/null");
+    std::string out =
+        runCommand("ffprobe -v error -select_streams a:0 -show_entries "
+                   "stream=codec_name,sample_rate,channels,channel_layout,bit_rate:format_tags "
+                   "-of default=nw=1 " +
+                   shellQuoted(path) + " 2>/dev/null");
     std::map<std::string, std::string> fields;
     size_t start = 0;
     while (start < out.size()) {
@@ -75,8 +76,8 @@ inline std::map<std::string, std::string> probeFile(const std::string& path) {
 
 // The file decoded by ffmpeg to 16-bit mono at the given rate.
 inline std::vector<int16_t> decodeMono(const std::string& path, uint32_t rate) {
-    std::string raw = runCommand("ffmpeg -v error -i " + shellQuoted(path) + " -f s16le -ac 1 -ar " +
-                                 std::to_string(rate) + " - 2>/dev/null");
+    std::string raw = runCommand("ffmpeg -v error -i " + shellQuoted(path) +
+                                 " -f s16le -ac 1 -ar " + std::to_string(rate) + " - 2>/dev/null");
     std::vector<int16_t> samples(raw.size() / 2);
     for (size_t i = 0; i < samples.size(); ++i) {
         samples[i] = int16_t(uint8_t(raw[2 * i]) | uint8_t(raw[2 * i + 1]) << 8);

@@ -18,20 +18,20 @@ uint32_t u32At(const uint8_t* p) {
 
 // Exposes the chunking counters of the writer.
 class CountingMp3Writer : public Mp3FileWriter {
-public:
+  public:
     uint32_t calls() const { return chunkCalls; }
     int32_t leftover() const { return leftoverBytes; }
 };
 
 // Points the encoder library name elsewhere for one test.
 class LibraryNameOverride {
-public:
+  public:
     explicit LibraryNameOverride(const std::string& name) : saved(encoderLibraryName()) {
         setEncoderLibraryName(name);
     }
     ~LibraryNameOverride() { setEncoderLibraryName(saved); }
 
-private:
+  private:
     std::string saved;
 };
 
@@ -39,14 +39,14 @@ bool encoderAvailable() {
     return EncoderLibrary::load() != nullptr;
 }
 
-#define REQUIRE_ENCODER()                                                                       \
-    if (!encoderAvailable()) {                                                                  \
-        GTEST_SKIP() << "libmp3lame is not installed";                                          \
+#define REQUIRE_ENCODER()                                                                          \
+    if (!encoderAvailable()) {                                                                     \
+        GTEST_SKIP() << "libmp3lame is not installed";                                             \
     }
 
-#define REQUIRE_TOOL(name)                                                                      \
-    if (!haveTool(name)) {                                                                      \
-        GTEST_SKIP() << name " is not installed";                                               \
+#define REQUIRE_TOOL(name)                                                                         \
+    if (!haveTool(name)) {                                                                         \
+        GTEST_SKIP() << name " is not installed";                                                  \
     }
 
 std::string writeMp3(const TempDir& dir, const std::string& name, const WaveFormat& format,
@@ -88,15 +88,14 @@ TEST_P(Mp3BitrateChoice, PicksNearestListedBitrateAndVariant) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rates, Mp3BitrateChoice,
-    ::testing::Values(BitrateCase{1, 44100, 64, kBeConfigMp3, 3},
-                      BitrateCase{1, 22050, 32, kBeConfigLhv1, 3},
-                      BitrateCase{1, 33075, 48, kBeConfigLhv1, 3},
-                      BitrateCase{1, 132300, 160, kBeConfigLhv1, 3},
-                      BitrateCase{2, 48000, 144, kBeConfigMp3, 0},
-                      BitrateCase{2, 22050, 64, kBeConfigLhv1, 0},
-                      BitrateCase{1, 32000, 48, kBeConfigMp3, 3}));
+INSTANTIATE_TEST_SUITE_P(Rates, Mp3BitrateChoice,
+                         ::testing::Values(BitrateCase{1, 44100, 64, kBeConfigMp3, 3},
+                                           BitrateCase{1, 22050, 32, kBeConfigLhv1, 3},
+                                           BitrateCase{1, 33075, 48, kBeConfigLhv1, 3},
+                                           BitrateCase{1, 132300, 160, kBeConfigLhv1, 3},
+                                           BitrateCase{2, 48000, 144, kBeConfigMp3, 0},
+                                           BitrateCase{2, 22050, 64, kBeConfigLhv1, 0},
+                                           BitrateCase{1, 32000, 48, kBeConfigMp3, 3}));
 
 TEST(Mp3FileWriter, TieBetweenBitratesKeepsTheSmaller) {
     // 8-bit mono at 16537 Hz aims at exactly 12 kbit/s, halfway from 8 to 16.
@@ -121,7 +120,7 @@ TEST(Mp3FileWriter, ConfigRecordsHaveTheirByteLayout) {
     BeConfig ext = Mp3FileWriter::makeConfig(pcmFormat(1, 22050, 16));
     const auto* x = reinterpret_cast<const uint8_t*>(&ext);
     const uint32_t expected[] = {256, 1, 331, 22050, 0, 3, 32, 192, 5, 1, 0, 0,
-                                 0,   0, 0,   1,     0, 0, 2, 0,  0,   1, 0};
+                                 0,   0, 0,   1,     0, 0, 2,  0,   0, 1, 0};
     for (size_t i = 0; i < std::size(expected); ++i) {
         EXPECT_EQ(expected[i], u32At(x + 4 * i)) << "word " << i;
     }
@@ -266,12 +265,13 @@ TEST(Mp3FileWriter, OutputDecodesWithExpectedRateModeBitrateAndTag) {
         uint32_t rate;
         const char* bitRate;
         const char* layout;
-    } cases[] = {{1, 22050, "32000", "mono"}, {1, 44100, "64000", "mono"}, {2, 32000, "96000", "stereo"}};
+    } cases[] = {
+        {1, 22050, "32000", "mono"}, {1, 44100, "64000", "mono"}, {2, 32000, "96000", "stereo"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rate);
-        std::string path = writeMp3(dir, "c" + std::to_string(c.rate) + ".mp3",
-                                    pcmFormat(c.channels, c.rate, 16),
-                                    sineSamples(c.rate, c.channels, c.rate));
+        std::string path =
+            writeMp3(dir, "c" + std::to_string(c.rate) + ".mp3", pcmFormat(c.channels, c.rate, 16),
+                     sineSamples(c.rate, c.channels, c.rate));
         auto info = probeFile(path);
         EXPECT_EQ("mp3", info["codec_name"]);
         EXPECT_EQ(std::to_string(c.rate), info["sample_rate"]);
@@ -290,8 +290,8 @@ TEST(Mp3FileWriter, ResampledRatesStillDecode) {
     TempDir dir;
     for (uint32_t rate : {33075u, 132300u}) {
         SCOPED_TRACE(rate);
-        std::string path = writeMp3(dir, "r" + std::to_string(rate) + ".mp3", pcmFormat(1, rate, 16),
-                                    sineSamples(rate, 1, rate / 2));
+        std::string path = writeMp3(dir, "r" + std::to_string(rate) + ".mp3",
+                                    pcmFormat(1, rate, 16), sineSamples(rate, 1, rate / 2));
         std::string decodedRate = probeFile(path)["sample_rate"];
         ASSERT_FALSE(decodedRate.empty());
         EXPECT_LE(std::stoul(decodedRate), rate);

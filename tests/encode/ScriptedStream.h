@@ -10,7 +10,7 @@
 #include <vector>
 
 class ScriptedStream : public AudioStream {
-public:
+  public:
     ScriptedStream(const WaveFormat& format, std::vector<uint8_t> bytes, uint32_t bufferBytes)
         : format(format), bytes(std::move(bytes)), bufferBytes(bufferBytes) {}
 

@@ -47,7 +47,7 @@ uint32_t checkedDataLength(const std::vector<uint8_t>& file) {
 }
 
 class SmallLimitWriter : public WaveFileWriter {
-public:
+  public:
     explicit SmallLimitWriter(uint32_t limit) { dataLimit = limit; }
 };
 

@@ -10,7 +10,9 @@
 namespace {
 
 // A device handle that is never dereferenced by the header calls.
-WaveOutHandle fakeOutDevice() { return reinterpret_cast<WaveOutHandle>(0x1000); }
+WaveOutHandle fakeOutDevice() {
+    return reinterpret_cast<WaveOutHandle>(0x1000);
+}
 
 TEST(AudioBuffer, EmptyBufferMeansEndOfData) {
     AudioBuffer empty;

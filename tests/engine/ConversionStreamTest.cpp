@@ -15,8 +15,9 @@ namespace {
 
 // Serves fixed bytes in a given format, requestSize bytes (whole blocks) at a time.
 class BytesStream : public AudioStream {
-public:
-    BytesStream(const WaveFormat& format, std::vector<uint8_t> bytes, const std::vector<uint8_t>& extra = {})
+  public:
+    BytesStream(const WaveFormat& format, std::vector<uint8_t> bytes,
+                const std::vector<uint8_t>& extra = {})
         : data(std::move(bytes)) {
         std::vector<uint8_t> record = formatBytes(format, extra);
         storage.assignBytes(record.data(), record.size());
@@ -35,7 +36,8 @@ public:
         if (n == 0) {
             return {};
         }
-        AudioBuffer buffer = AudioBuffer::fromBytes(data.data() + position, static_cast<uint32_t>(n), true);
+        AudioBuffer buffer =
+            AudioBuffer::fromBytes(data.data() + position, static_cast<uint32_t>(n), true);
         position += n;
         return buffer;
     }
@@ -77,7 +79,8 @@ std::vector<uint8_t> convertAtOnce(const WaveFormat& from, const std::vector<uin
     AcmStream stream = nullptr;
     EXPECT_EQ(acmStreamOpen(&stream, &from, &to, 0), kAcmOk);
     uint32_t size = 0;
-    EXPECT_EQ(acmStreamSize(stream, static_cast<uint32_t>(bytes.size()), &size, kAcmSizeSource), kAcmOk);
+    EXPECT_EQ(acmStreamSize(stream, static_cast<uint32_t>(bytes.size()), &size, kAcmSizeSource),
+              kAcmOk);
     std::vector<uint8_t> out(size);
     AcmStreamHeader header;
     header.pbSrc = const_cast<uint8_t*>(bytes.data());
@@ -192,7 +195,8 @@ TEST(ConversionStreamTest, BufferByBufferMatchesOneShotConversion) {
 TEST(ConversionStreamTest, DownMixAveragesChannelsWithoutClipping) {
     WaveFormat stereo = pcmFormat(2, 22050, 16);
     WaveFormat mono = pcmFormat(1, 22050, 16);
-    std::vector<uint8_t> loud = toBytes(std::vector<int16_t>{32767, 32767, 32767, -32768, -32768, -32768, 1000, 3000});
+    std::vector<uint8_t> loud =
+        toBytes(std::vector<int16_t>{32767, 32767, 32767, -32768, -32768, -32768, 1000, 3000});
     std::vector<int16_t> out = toSamples(convertAtOnce(stereo, repeatFrame(loud, 50), mono));
     ASSERT_EQ(out.size(), 200u);
     for (size_t i = 0; i < out.size(); i += 4) {
@@ -204,7 +208,8 @@ TEST(ConversionStreamTest, DownMixAveragesChannelsWithoutClipping) {
 
     // Six channels of full scale average to full scale, not to six times it.
     WaveFormat six = pcmFormat(6, 22050, 16);
-    std::vector<uint8_t> sixFrame = toBytes(std::vector<int16_t>{30000, 30000, 30000, 30000, 30000, 30000});
+    std::vector<uint8_t> sixFrame =
+        toBytes(std::vector<int16_t>{30000, 30000, 30000, 30000, 30000, 30000});
     std::vector<int16_t> sixOut = toSamples(convertAtOnce(six, repeatFrame(sixFrame, 100), mono));
     ASSERT_EQ(sixOut.size(), 100u);
     EXPECT_NEAR(sixOut[50], 30000, 4);
@@ -255,7 +260,8 @@ TEST(ConversionStreamTest, EveryUncompressedLayoutConvertsToSixteenBits) {
         ConversionStream conversion;
         conversion.SetSource(&source);
         ASSERT_NE(conversion.converter, nullptr);
-        EXPECT_FALSE(conversion.SetOutputFormat(&mono16)) << "SetSource already chose 16-bit at the source rate";
+        EXPECT_FALSE(conversion.SetOutputFormat(&mono16))
+            << "SetSource already chose 16-bit at the source rate";
         std::vector<int16_t> out = toSamples(readAll(conversion));
         ASSERT_EQ(out.size(), 1600u);
         EXPECT_EQ(out[0], c.expected);
@@ -267,7 +273,8 @@ TEST(ConversionStreamTest, TwentyFourBitTargetKeepsTheTopBytes) {
     WaveFormat from = pcmFormat(2, 8000, 16);
     WaveFormat to = pcmFormat(2, 8000, 24);
     std::vector<uint8_t> out = convertAtOnce(from, toBytes({0x1234, -2, 0x1234, -2}), to);
-    EXPECT_EQ(out, (std::vector<uint8_t>{0x00, 0x34, 0x12, 0x00, 0xFE, 0xFF, 0x00, 0x34, 0x12, 0x00, 0xFE, 0xFF}));
+    EXPECT_EQ(out, (std::vector<uint8_t>{0x00, 0x34, 0x12, 0x00, 0xFE, 0xFF, 0x00, 0x34, 0x12, 0x00,
+                                         0xFE, 0xFF}));
 }
 
 TEST(ConversionStreamTest, UnconvertibleFormatsEndTheItemAtOnce) {
@@ -286,20 +293,35 @@ TEST(ConversionStreamTest, UnconvertibleFormatsEndTheItemAtOnce) {
     lyingExtensible.cbSize = 22; // but no sub-format GUID follows
     WaveFormat shortExtensible = lyingExtensible;
     shortExtensible.cbSize = 4;
-    WaveFormat adpcmNoRoom = with([](WaveFormat& f) { f.wFormatTag = 2; f.wBitsPerSample = 4; f.nBlockAlign = 10; });
+    WaveFormat adpcmNoRoom = with([](WaveFormat& f) {
+        f.wFormatTag = 2;
+        f.wBitsPerSample = 4;
+        f.nBlockAlign = 10;
+    });
     const Case cases[] = {
         {"no channels", with([](WaveFormat& f) { f.nChannels = 0; }), {}},
         {"no block alignment", with([](WaveFormat& f) { f.nBlockAlign = 0; }), {}},
         {"wrong block alignment", with([](WaveFormat& f) { f.nBlockAlign = 3; }), {}},
         {"rate 0", with([](WaveFormat& f) { f.nSamplesPerSec = 0; }), {}},
         {"absurd rate", with([](WaveFormat& f) { f.nSamplesPerSec = 1000000000; }), {}},
-        {"12 bits", with([](WaveFormat& f) { f.wBitsPerSample = 12; f.nBlockAlign = 3; }), {}},
+        {"12 bits",
+         with([](WaveFormat& f) {
+             f.wBitsPerSample = 12;
+             f.nBlockAlign = 3;
+         }),
+         {}},
         {"nine channels", pcmFormat(9, 44100, 16), {}},
         {"unknown tag", with([](WaveFormat& f) { f.wFormatTag = 0x1234; }), {}},
         {"extensible without GUID", lyingExtensible, std::vector<uint8_t>(22, 0)},
         {"extensible too short", shortExtensible, std::vector<uint8_t>(4, 0)},
         {"adpcm block smaller than its header", adpcmNoRoom, {}},
-        {"gsm with odd blocks", with([](WaveFormat& f) { f.wFormatTag = 0x31; f.nChannels = 1; f.nBlockAlign = 64; }), {}},
+        {"gsm with odd blocks",
+         with([](WaveFormat& f) {
+             f.wFormatTag = 0x31;
+             f.nChannels = 1;
+             f.nBlockAlign = 64;
+         }),
+         {}},
     };
     MessageRecorder messages;
     for (const Case& c : cases) {
@@ -312,7 +334,8 @@ TEST(ConversionStreamTest, UnconvertibleFormatsEndTheItemAtOnce) {
         EXPECT_TRUE(conversion.GetBuffer().isEmpty());
         AcmStream probe = nullptr;
         WaveFormat target = pcmFormat(1, 22050, 16);
-        EXPECT_EQ(acmStreamOpen(&probe, conversion.sourceFormat.get(), &target, 0), kAcmNotPossible);
+        EXPECT_EQ(acmStreamOpen(&probe, conversion.sourceFormat.get(), &target, 0),
+                  kAcmNotPossible);
     }
     EXPECT_TRUE(messages.texts().empty());
 }
@@ -377,7 +400,8 @@ TEST(AudioConverterTest, SizeQueryBoundsEveryConvertCall) {
         AcmStream stream = nullptr;
         ASSERT_EQ(acmStreamOpen(&stream, &c.from, &c.to, 0), kAcmOk);
         std::vector<uint8_t> src(40000, 0x11);
-        uint32_t lengths[] = {0, c.from.nBlockAlign, 7u * c.from.nBlockAlign, 4096, 40000, 17, 1000};
+        uint32_t lengths[] = {0,   c.from.nBlockAlign, 7u * c.from.nBlockAlign, 4096, 40000, 17,
+                              1000};
         for (uint32_t length : lengths) {
             uint32_t size = 0;
             ASSERT_EQ(acmStreamSize(stream, length, &size, kAcmSizeSource), kAcmOk);

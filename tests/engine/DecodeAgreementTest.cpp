@@ -1,9 +1,9 @@
 // Compressed and unusual WAVE files, read through WaveStream and converted by
 // ConversionStream, against what the ffmpeg tool decodes from the same files.
 
+#include "FfmpegTools.h"
 #include "engine/ConversionStream.h"
 #include "engine/WaveStream.h"
-#include "FfmpegTools.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -19,8 +19,8 @@ namespace {
 
 struct WaveCase {
     const char* name;
-    const char* args;  // codec and layout options for ffmpeg
-    uint16_t tag;      // the format tag the file must carry
+    const char* args; // codec and layout options for ffmpeg
+    uint16_t tag;     // the format tag the file must carry
     uint16_t channels;
     uint32_t rate;
 };
@@ -35,12 +35,13 @@ const WaveCase kCases[] = {
     {"u8", "-c:a pcm_u8", 0x0001, 2, 44100},
     {"mp3", "-c:a libmp3lame -b:a 128k", 0x0055, 2, 44100},
     {"s24-extensible", "-c:a pcm_s24le", 0xFFFE, 2, 44100},
-    {"six-channel-extensible", "-af \"pan=5.1|c0=c0|c1=c1|c2=0.5*c0|c3=0.2*c1|c4=0.7*c0|c5=0.3*c1\" -c:a pcm_s16le",
-     0xFFFE, 6, 44100},
+    {"six-channel-extensible",
+     "-af \"pan=5.1|c0=c0|c1=c1|c2=0.5*c0|c3=0.2*c1|c4=0.7*c0|c5=0.3*c1\" -c:a pcm_s16le", 0xFFFE,
+     6, 44100},
 };
 
 class DecodeAgreement : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         if (!ff::available()) {
             return;
@@ -52,7 +53,8 @@ protected:
                 // ffmpeg always writes float as WAVE_FORMAT_EXTENSIBLE; the
                 // plain float tag is what other programs write.
                 std::vector<uint8_t> bytes = readFileBytes(path);
-                if (c.tag == 0x0003 && bytes.size() > 22 && bytes[20] == 0xFE && bytes[21] == 0xFF) {
+                if (c.tag == 0x0003 && bytes.size() > 22 && bytes[20] == 0xFE &&
+                    bytes[21] == 0xFF) {
                     bytes[20] = 0x03;
                     bytes[21] = 0x00;
                     writeFileBytes(path, bytes);
@@ -157,7 +159,8 @@ TEST_F(DecodeAgreement, CompressedWaveResampledToMonoAgreesWithinTolerance) {
 
         std::vector<int16_t> reference = ff::decode(path(c), "-ac 1 -ar 22050");
         std::vector<int16_t> got = ff::readSamples(conversion);
-        EXPECT_LE(std::abs(static_cast<long>(got.size()) - static_cast<long>(reference.size())), 2L);
+        EXPECT_LE(std::abs(static_cast<long>(got.size()) - static_cast<long>(reference.size())),
+                  2L);
         EXPECT_LT(ff::rmsDifference(got, reference), tolerance);
     }
 }
@@ -207,7 +210,9 @@ TEST_F(DecodeAgreement, DamagedCompressedWaveEndsCleanly) {
 
         // Cut in the middle of a block.
         std::string cut = dir->file(std::string("cut-") + c.name + ".wav");
-        writeFileBytes(cut, std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() / 2 + 7)));
+        writeFileBytes(cut, std::vector<uint8_t>(
+                                bytes.begin(),
+                                bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() / 2 + 7)));
         WaveStream a;
         ASSERT_TRUE(a.LoadWave(cut.c_str()));
         ConversionStream ca;

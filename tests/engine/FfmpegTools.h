@@ -28,7 +28,8 @@ inline bool run(const std::string& command) {
 // Two channels of different tones with a slow sweep, so that misplaced or
 // missing samples show.
 inline std::string stereoSource(int rate, double seconds) {
-    return "-f lavfi -i \"aevalsrc=0.4*sin(2*PI*(440+40*t)*t)|0.3*sin(2*PI*660*t+1)+0.1*sin(2*PI*3000*t):s=" +
+    return "-f lavfi -i "
+           "\"aevalsrc=0.4*sin(2*PI*(440+40*t)*t)|0.3*sin(2*PI*660*t+1)+0.1*sin(2*PI*3000*t):s=" +
            std::to_string(rate) + ":d=" + std::to_string(seconds) + "\"";
 }
 
@@ -41,7 +42,8 @@ inline bool make(const std::string& path, const std::string& source, const std::
 // before the output (for example "-ac 1 -ar 22050").
 inline std::vector<int16_t> decode(const std::string& path, const std::string& extra = "") {
     std::string raw = path + ".ref.raw";
-    if (!run("ffmpeg -nostdin -v error -y -i \"" + path + "\" " + extra + " -f s16le -c:a pcm_s16le \"" + raw + "\"")) {
+    if (!run("ffmpeg -nostdin -v error -y -i \"" + path + "\" " + extra +
+             " -f s16le -c:a pcm_s16le \"" + raw + "\"")) {
         return {};
     }
     std::vector<int16_t> samples;
@@ -59,7 +61,8 @@ inline std::vector<int16_t> decode(const std::string& path, const std::string& e
 
 // The format duration that ffprobe reports, in seconds; negative if none.
 inline double probeDuration(const std::string& path) {
-    std::string command = "ffprobe -v error -show_entries format=duration -of csv=p=0 \"" + path + "\"";
+    std::string command =
+        "ffprobe -v error -show_entries format=duration -of csv=p=0 \"" + path + "\"";
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) {
         return -1.0;
@@ -95,7 +98,8 @@ inline std::vector<int16_t> readSamples(AudioStream& stream, size_t* buffers = n
 }
 
 // Root-mean-square difference over the common length, in units of full scale.
-inline double rmsDifference(const std::vector<int16_t>& a, const std::vector<int16_t>& b, size_t skip = 0) {
+inline double rmsDifference(const std::vector<int16_t>& a, const std::vector<int16_t>& b,
+                            size_t skip = 0) {
     size_t n = std::min(a.size(), b.size());
     if (n <= skip) {
         return 1.0;

@@ -33,7 +33,7 @@ const bool diskDriverChosen = [] {
 // A source over bytes in memory, locked like the Mixer: the notifier thread
 // pulls while the test thread rewinds or asks.
 class MemoryStream : public AudioStream {
-public:
+  public:
     MemoryStream(const WaveFormat& f, std::vector<uint8_t> bytes)
         : format(f), bytes(std::move(bytes)) {
         requestSize = tenthOfSecondBytes(f);
@@ -68,7 +68,7 @@ public:
     }
     std::chrono::milliseconds pullDelay{0};
 
-private:
+  private:
     std::mutex mutex;
     WaveFormat format;
     std::vector<uint8_t> bytes;
@@ -76,7 +76,7 @@ private:
 };
 
 class CommandCounter : public CommandTarget {
-public:
+  public:
     void postCommand(int id) override {
         std::lock_guard lock(mutex);
         if (id == kPlayOver) {
@@ -99,7 +99,7 @@ public:
         return others;
     }
 
-private:
+  private:
     std::mutex mutex;
     std::condition_variable changed;
     int playOvers = 0;
@@ -148,7 +148,7 @@ std::vector<uint8_t> withoutSilence8(const std::vector<uint8_t>& bytes) {
 }
 
 class WaveOutDeviceTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(diskDriverChosen);
         useOutput("out.raw");
@@ -188,11 +188,11 @@ protected:
     bool driverMissing = false;
 };
 
-#define REQUIRE_DISK_DRIVER()                                                            \
-    do {                                                                                 \
-        if (driverMissing) {                                                             \
-            GTEST_SKIP() << "SDL audio was initialised with another driver before this test"; \
-        }                                                                                \
+#define REQUIRE_DISK_DRIVER()                                                                      \
+    do {                                                                                           \
+        if (driverMissing) {                                                                       \
+            GTEST_SKIP() << "SDL audio was initialised with another driver before this test";      \
+        }                                                                                          \
     } while (0)
 
 TEST_F(WaveOutDeviceTest, FilePcmReachesTheDriverAndPlayOverArrivesOnce) {

@@ -55,7 +55,7 @@ std::vector<uint8_t> riff(const char* form, const std::vector<uint8_t>& chunks) 
 }
 
 class WaveStreamTest : public ::testing::Test {
-protected:
+  protected:
     std::string write(const std::vector<uint8_t>& bytes, const std::string& name = "x.wav") {
         std::string path = dir.file(name);
         writeFileBytes(path, bytes);

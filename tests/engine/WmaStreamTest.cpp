@@ -1,6 +1,6 @@
-#include "engine/ConversionStream.h"
 #include "engine/WmaStream.h"
 #include "FfmpegTools.h"
+#include "engine/ConversionStream.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -24,7 +24,7 @@ struct Media {
 
 // Files shared by the tests of this suite, made once.
 class WmaStreamFiles : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         if (!ff::available()) {
             return;
@@ -87,7 +87,9 @@ std::pair<int, int> bestAlignment(const std::vector<int16_t>& reference, size_t 
             continue;
         }
         int worst = 0;
-        for (size_t i = 0; i < got.size() && start + static_cast<int64_t>(i) < static_cast<int64_t>(reference.size()); ++i) {
+        for (size_t i = 0; i < got.size() &&
+                           start + static_cast<int64_t>(i) < static_cast<int64_t>(reference.size());
+             ++i) {
             worst = std::max(worst, std::abs(got[i] - reference[static_cast<size_t>(start) + i]));
         }
         if (worst < bestError) {
@@ -153,7 +155,8 @@ TEST_F(WmaStreamFiles, SeekStartsAtTheRequestedSecondAndRewindAtTheFirstSample) 
                 const int16_t* s = reinterpret_cast<const int16_t*>(b.data());
                 got.insert(got.end(), s, s + b.length() / 2);
             }
-            auto [offset, error] = bestAlignment(reference, second * rate * channels, got, channels, 200);
+            auto [offset, error] =
+                bestAlignment(reference, second * rate * channels, got, channels, 200);
             if (m.exactSeek) {
                 EXPECT_EQ(offset, 0);
                 EXPECT_EQ(error, 0);
@@ -181,7 +184,8 @@ TEST_F(WmaStreamFiles, PositionCountsWholeSecondsOfSamplesHandedOut) {
         ASSERT_FALSE(b.isEmpty());
         bytes += b.length();
     }
-    EXPECT_NEAR(static_cast<double>(stream.time) / 1e7, static_cast<double>(bytes) / format->nAvgBytesPerSec, 1e-3);
+    EXPECT_NEAR(static_cast<double>(stream.time) / 1e7,
+                static_cast<double>(bytes) / format->nAvgBytesPerSec, 1e-3);
     EXPECT_EQ(stream.GetPosition(), 2.0) << "2.9 s of audio reads as 2";
 
     stream.SkipForward(2);
@@ -198,7 +202,8 @@ TEST_F(WmaStreamFiles, PositionCountsWholeSecondsOfSamplesHandedOut) {
 }
 
 TEST(WmaStreamTest, StreamsAreRefusedByTheirPrefixInAnyCase) {
-    for (const char* path : {"http://example.com/a.mp3", "HTTP://example.com/a.wma", "hTtPs://x/y.mp3", "httpfile.mp3"}) {
+    for (const char* path : {"http://example.com/a.mp3", "HTTP://example.com/a.wma",
+                             "hTtPs://x/y.mp3", "httpfile.mp3"}) {
         SCOPED_TRACE(path);
         WmaStream stream;
         int32_t result = 0;
@@ -222,7 +227,8 @@ TEST(WmaStreamTest, UnreadableFilesFailWithANegativeResult) {
     }
     writeFileBytes(dir.file("empty.mp3"), {});
     writeFileBytes(dir.file("noise.wma"), noise);
-    writeFileBytes(dir.file("wave.mp3"), waveFile(pcmFormat(1, 8000, 16), std::vector<uint8_t>(16000, 0)));
+    writeFileBytes(dir.file("wave.mp3"),
+                   waveFile(pcmFormat(1, 8000, 16), std::vector<uint8_t>(16000, 0)));
     struct Case {
         std::string path;
         const char* output;
@@ -256,7 +262,8 @@ TEST_F(WmaStreamFiles, DamagedFilesDecodeWhatTheyCanWithoutCrashing) {
         std::vector<uint8_t> bytes = readFileBytes(m.path);
         const std::vector<int16_t>& whole = m.reference;
 
-        std::vector<uint8_t> truncated(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() / 2));
+        std::vector<uint8_t> truncated(
+            bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() / 2));
         std::string cut = dir->file("cut-" + m.name);
         writeFileBytes(cut, truncated);
         WmaStream a;
@@ -269,7 +276,8 @@ TEST_F(WmaStreamFiles, DamagedFilesDecodeWhatTheyCanWithoutCrashing) {
 
         std::vector<uint8_t> corrupt = bytes;
         uint32_t x = 99;
-        for (size_t i = corrupt.size() / 3; i < corrupt.size() / 3 + 3000 && i < corrupt.size(); ++i) {
+        for (size_t i = corrupt.size() / 3; i < corrupt.size() / 3 + 3000 && i < corrupt.size();
+             ++i) {
             x = x * 1103515245u + 12345u;
             corrupt[i] = static_cast<uint8_t>(x >> 24);
         }
@@ -287,7 +295,8 @@ TEST_F(WmaStreamFiles, DamagedFilesDecodeWhatTheyCanWithoutCrashing) {
 
 TEST_F(WmaStreamFiles, FileWithoutAudioReportsItAndFails) {
     std::string path = dir->file("video.wma");
-    ASSERT_TRUE(ff::make(path, "-f lavfi -i testsrc=size=64x48:rate=5:duration=1", "-c:v wmv1 -f asf"));
+    ASSERT_TRUE(
+        ff::make(path, "-f lavfi -i testsrc=size=64x48:rate=5:duration=1", "-c:v wmv1 -f asf"));
     WmaStream stream;
     int32_t result = 0;
     std::string out = captureOpen(stream, path.c_str(), &result);

@@ -38,7 +38,7 @@ size_t drainBytes(AudioStream& stream, std::vector<uint32_t>* sizes = nullptr) {
 
 // A source that knows when it is deleted, to check ownership.
 class TrackedStream : public AudioStream {
-public:
+  public:
     explicit TrackedStream(std::atomic<int>* deletions) : deletions(deletions) {}
     ~TrackedStream() override { ++*deletions; }
     const WaveFormat* GetFormat() override { return &format; }
@@ -49,13 +49,13 @@ public:
     double position = -1.0;
     double duration = -1.0;
 
-private:
+  private:
     std::atomic<int>* deletions;
 };
 
 // A source whose format cannot even be read.
 class BrokenFormatStream : public AudioStream {
-public:
+  public:
     const WaveFormat* GetFormat() override { throw std::bad_alloc(); }
     AudioBuffer GetBuffer() override { return {}; }
 };
@@ -202,8 +202,9 @@ TEST(Mixer, FailureWhileAttachingShowsItsTextAndAddsNothing) {
     BrokenFormatStream broken;
     Mixer mixer;
     EXPECT_FALSE(mixer.AddStream(&broken, false));
-    EXPECT_EQ((std::vector<std::string>{"Exception attaching a conversion stream in Mixer::AddStream!"}),
-              messages.texts());
+    EXPECT_EQ(
+        (std::vector<std::string>{"Exception attaching a conversion stream in Mixer::AddStream!"}),
+        messages.texts());
     EXPECT_FALSE(mixer.hasEntries());
     EXPECT_TRUE(mixer.GetBuffer().isEmpty());
 }

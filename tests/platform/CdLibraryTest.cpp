@@ -162,9 +162,11 @@ TEST_F(CdLibrary, DamagedImagesGetNoHandle) {
     image.audio(10, 1);
     image.write(dir.path().string(), "nobin");
     ::unlink(dir.file("nobin.bin").c_str());
-    testing_support::writeFileBytes(dir.file("garbage.cue"), {0x01, 0x02, 'T', 'R', 'A', 'C', 'K', '\n', 0xFF});
+    testing_support::writeFileBytes(dir.file("garbage.cue"),
+                                    {0x01, 0x02, 'T', 'R', 'A', 'C', 'K', '\n', 0xFF});
     testing_support::writeFileBytes(dir.file("empty.cue"), {});
-    for (const char* name : {"nobin.cue", "garbage.cue", "empty.cue", "absent.cue", "x.nrg", "y.toc"}) {
+    for (const char* name :
+         {"nobin.cue", "garbage.cue", "empty.cue", "absent.cue", "x.nrg", "y.toc"}) {
         SCOPED_TRACE(name);
         clearDiscImages();
         registerDiscImage(dir.file(name));

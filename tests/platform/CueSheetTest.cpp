@@ -39,7 +39,7 @@ std::vector<uint8_t> cat(std::initializer_list<std::vector<uint8_t>> parts) {
 }
 
 class CueSheetImage : public CdImageTest {
-protected:
+  protected:
     std::string file(const std::string& name) { return (dir.path() / name).string(); }
     std::string sheet(const std::string& text, const std::string& name = "disc.cue") {
         std::ofstream(file(name)) << text;
@@ -168,9 +168,9 @@ TEST_F(CueSheetImage, DataTrackInItsOwnFileIsSkippedAndAudioAfterItRips) {
 
 TEST_F(CueSheetImage, UnusableSheetsGiveNoDiscAndNoCrash) {
     testing_support::writeFileBytes(file("a.bin"), noise(10, 1));
-    testing_support::writeFileBytes(file("mono.wav"),
-                                    testing_support::waveFile(pcmFormat(1, 44100, 16),
-                                                              std::vector<uint8_t>(4000)));
+    testing_support::writeFileBytes(
+        file("mono.wav"),
+        testing_support::waveFile(pcmFormat(1, 44100, 16), std::vector<uint8_t>(4000)));
     const char* sheets[] = {
         // a missing file
         "FILE \"a.bin\" BINARY\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n"
@@ -185,13 +185,16 @@ TEST_F(CueSheetImage, UnusableSheetsGiveNoDiscAndNoCrash) {
         // no INDEX 01
         "FILE \"a.bin\" MOTOROLA\n TRACK 01 AUDIO\n INDEX 00 00:00:00\n",
         // indexes running backwards
-        "FILE \"a.bin\" MOTOROLA\n TRACK 01 AUDIO\n INDEX 01 00:00:05\n TRACK 02 AUDIO\n INDEX 01 00:00:02\n",
+        "FILE \"a.bin\" MOTOROLA\n TRACK 01 AUDIO\n INDEX 01 00:00:05\n TRACK 02 AUDIO\n INDEX 01 "
+        "00:00:02\n",
         // an index past the end of the file
-        "FILE \"a.bin\" MOTOROLA\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n TRACK 02 AUDIO\n INDEX 01 10:00:00\n",
+        "FILE \"a.bin\" MOTOROLA\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n TRACK 02 AUDIO\n INDEX 01 "
+        "10:00:00\n",
         // malformed numbers and times, falling track numbers
         "FILE \"a.bin\" MOTOROLA\n TRACK 1x AUDIO\n INDEX 01 00:00:00\n",
         "FILE \"a.bin\" MOTOROLA\n TRACK 01 AUDIO\n INDEX 01 00:60:00\n",
-        "FILE \"a.bin\" MOTOROLA\n TRACK 02 AUDIO\n INDEX 01 00:00:00\n TRACK 01 AUDIO\n INDEX 01 00:00:05\n",
+        "FILE \"a.bin\" MOTOROLA\n TRACK 02 AUDIO\n INDEX 01 00:00:00\n TRACK 01 AUDIO\n INDEX 01 "
+        "00:00:05\n",
         "FILE \"a.bin\" MOTOROLA\n TRACK 01 FOO\n INDEX 01 00:00:00\n",
         // an unterminated quote
         "FILE \"a.bin MOTOROLA\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n",
@@ -229,7 +232,7 @@ TEST(CueSheet, OnlySheetsTheLibraryCannotReadNeedTheLayout) {
     EXPECT_FALSE(cueSheetNeedsLayout(one, "/music/disc.cue"));
     EXPECT_FALSE(cueSheetNeedsLayout(one, "disc.cue"));
     EXPECT_FALSE(cueSheetNeedsLayout("FILE \"/music/disc.bin\" BINARY\n", "/music/disc.cue"));
-    EXPECT_TRUE(cueSheetNeedsLayout(one, "/music/album.cue"));        // not named after the sheet
+    EXPECT_TRUE(cueSheetNeedsLayout(one, "/music/album.cue")); // not named after the sheet
     EXPECT_TRUE(cueSheetNeedsLayout("\xEF\xBB\xBF" + one, "/music/disc.cue")); // byte-order mark
     EXPECT_TRUE(cueSheetNeedsLayout("FILE \"x.bin\" binary\nFILE \"y.bin\" BINARY\n", "x.cue"));
     EXPECT_TRUE(cueSheetNeedsLayout("file \"disc.bin\" motorola\n", "disc.cue"));

@@ -61,15 +61,14 @@ struct Buffer {
 };
 
 class WaveInTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(diskDriverChosen);
         input = toBytes(sineSamples(8000, 1, 8000, 300.0, 0.6));
         std::string path = dir.file("in.raw");
         writeFileBytes(path, input);
         setenv("SDL_DISKAUDIOFILEIN", path.c_str(), 1);
-        ASSERT_EQ(waveInOpen(&handle, kWaveMapper, &format, &Capture::callback, &capture),
-                  kWaveOk);
+        ASSERT_EQ(waveInOpen(&handle, kWaveMapper, &format, &Capture::callback, &capture), kWaveOk);
         if (std::string(waveOutDriverName()) != "disk") {
             GTEST_SKIP() << "SDL audio was initialised with another driver";
         }

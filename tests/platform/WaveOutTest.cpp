@@ -42,15 +42,15 @@ struct Recorder {
     std::atomic<int> resetFromCallback{-1};
     WaveOutHandle handle = nullptr; // for the calls made from the callback
 
-    static void callback(WaveOutHandle device, unsigned message, void* instance,
-                         uintptr_t param1, uintptr_t) {
+    static void callback(WaveOutHandle device, unsigned message, void* instance, uintptr_t param1,
+                         uintptr_t) {
         auto* self = static_cast<Recorder*>(instance);
         if (message == kMmWomDone && self->resetFromCallback == -1) {
             self->resetFromCallback = waveOutReset(device);
         }
         std::lock_guard lock(self->mutex);
-        self->seen.push_back({message, reinterpret_cast<WaveHeader*>(param1),
-                              std::this_thread::get_id()});
+        self->seen.push_back(
+            {message, reinterpret_cast<WaveHeader*>(param1), std::this_thread::get_id()});
         self->changed.notify_all();
     }
     size_t countOf(unsigned message) {
@@ -83,7 +83,7 @@ struct Buffer {
 };
 
 class WaveOutTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(diskDriverChosen);
         ASSERT_EQ(waveOutOpen(&handle, &format, &Recorder::callback, &recorder), kWaveOk);

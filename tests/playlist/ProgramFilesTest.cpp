@@ -24,12 +24,15 @@ TEST(ProgramFiles, FilesLiveNextToAWritableProgram) {
 
 TEST(ProgramFiles, UnwritableProgramDirectoryFallsBackToTheUserDataDirectory) {
     const std::string program = "/nonexistent-velumo-dir/bin/velumo";
-    EXPECT_EQ(ProgramFiles::locate(program, "/data", "/home/u").storedListPath(), "/data/velumo/velumo.ini");
-    EXPECT_EQ(ProgramFiles::locate(program, "/data/", "/home/u").recordedTakePath(), "/data/velumo/_temp.wav");
+    EXPECT_EQ(ProgramFiles::locate(program, "/data", "/home/u").storedListPath(),
+              "/data/velumo/velumo.ini");
+    EXPECT_EQ(ProgramFiles::locate(program, "/data/", "/home/u").recordedTakePath(),
+              "/data/velumo/_temp.wav");
     // A relative or empty XDG_DATA_HOME is ignored.
     EXPECT_EQ(ProgramFiles::locate(program, "rel/data", "/home/u").storedListPath(),
               "/home/u/.local/share/velumo/velumo.ini");
-    EXPECT_EQ(ProgramFiles::locate(program, "", "/home/u").dataDirectory(), "/home/u/.local/share/velumo");
+    EXPECT_EQ(ProgramFiles::locate(program, "", "/home/u").dataDirectory(),
+              "/home/u/.local/share/velumo");
     // With nowhere else to go the program's directory stays (writing then fails).
     EXPECT_EQ(ProgramFiles::locate(program, "", "").dataDirectory(), "/nonexistent-velumo-dir/bin");
 }

@@ -63,11 +63,29 @@ TEST(StoredList, ThreeRowsAreTheCountThenFifteenArchiveStrings) {
     };
     const Bytes expected = concat({
         {0x03, 0x00, 0x00, 0x00},
-        {0x00}, {0x05}, bytesOf("a.wav"), {0x05}, bytesOf("01:05"), {0x05}, bytesOf("11 KB"),
-        {0x0C}, bytesOf("/music/a.wav"),
-        {0x00}, {0x08}, bytesOf("Track-00"), {0x05}, bytesOf("03:10"), {0x08}, bytesOf("32802 KB"),
-        {0x05}, bytesOf("CDROM"),
-        {0x00}, {0x00}, {0x00}, {0x00}, {0x00},
+        {0x00},
+        {0x05},
+        bytesOf("a.wav"),
+        {0x05},
+        bytesOf("01:05"),
+        {0x05},
+        bytesOf("11 KB"),
+        {0x0C},
+        bytesOf("/music/a.wav"),
+        {0x00},
+        {0x08},
+        bytesOf("Track-00"),
+        {0x05},
+        bytesOf("03:10"),
+        {0x08},
+        bytesOf("32802 KB"),
+        {0x05},
+        bytesOf("CDROM"),
+        {0x00},
+        {0x00},
+        {0x00},
+        {0x00},
+        {0x00},
     });
     EXPECT_EQ(encodeStoredList(rows), expected);
 
@@ -88,7 +106,8 @@ TEST(StoredList, RoundTripsEveryLengthBand) {
 }
 
 TEST(StoredList, CountOfZeroOrBelowIsAnEmptyCompleteList) {
-    for (const Bytes& data : {Bytes{0, 0, 0, 0}, Bytes{0xFF, 0xFF, 0xFF, 0xFF}, Bytes{0, 0, 0, 0x80}}) {
+    for (const Bytes& data :
+         {Bytes{0, 0, 0, 0}, Bytes{0xFF, 0xFF, 0xFF, 0xFF}, Bytes{0, 0, 0, 0x80}}) {
         const StoredListDecoding decoded = decodeStoredList(data);
         EXPECT_TRUE(decoded.complete);
         EXPECT_TRUE(decoded.rows.empty());

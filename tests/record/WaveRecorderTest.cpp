@@ -46,12 +46,13 @@ template <typename Pred> bool waitUntil(Pred pred, std::chrono::milliseconds lim
 }
 
 class WaveRecorderTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(diskDriverChosen);
         // Three seconds of a sine, distinct from silence and from itself
         // shifted by a buffer.
-        input = toBytes(sineSamples(WaveRecorder::kSampleRate, 1, 3 * WaveRecorder::kSampleRate, 331.0, 0.6));
+        input = toBytes(
+            sineSamples(WaveRecorder::kSampleRate, 1, 3 * WaveRecorder::kSampleRate, 331.0, 0.6));
         const std::string in = dir.file("in.raw");
         writeFileBytes(in, input);
         setenv("SDL_DISKAUDIOFILEIN", in.c_str(), 1);
@@ -72,8 +73,8 @@ protected:
         }
         EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "RIFF");
         EXPECT_EQ(std::string(bytes.begin() + 8, bytes.begin() + 16), "WAVEfmt ");
-        EXPECT_EQ(le16(bytes, 20), 1);     // PCM
-        EXPECT_EQ(le16(bytes, 22), 1);     // mono
+        EXPECT_EQ(le16(bytes, 20), 1); // PCM
+        EXPECT_EQ(le16(bytes, 22), 1); // mono
         EXPECT_EQ(le32(bytes, 24), 11025u);
         EXPECT_EQ(le32(bytes, 28), 22050u);
         EXPECT_EQ(le16(bytes, 32), 2);
@@ -173,7 +174,8 @@ TEST_F(WaveRecorderTest, StoppingWhileBuffersCompleteKeepsTheFileWhole) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5 + 7 * round));
         recorder.Stop();
-        EXPECT_EQ(dataOf(take).size(), size_t(WaveRecorder::kBufferBytes) * recorder.buffersWritten())
+        EXPECT_EQ(dataOf(take).size(),
+                  size_t(WaveRecorder::kBufferBytes) * recorder.buffersWritten())
             << "round " << round;
     }
     EXPECT_TRUE(messages.texts().empty());
@@ -197,7 +199,8 @@ TEST(WaveRecorderWithoutDevice, NoInputDeviceIsReportedAndNoFileIsWritten) {
                 failures += recorder.isRecording();
                 recorder.Stop();
             }
-            failures += messages.texts() != std::vector<std::string>{WaveRecorder::kNoDeviceMessage};
+            failures +=
+                messages.texts() != std::vector<std::string>{WaveRecorder::kNoDeviceMessage};
             failures += std::filesystem::exists(take);
             std::exit(failures);
         },

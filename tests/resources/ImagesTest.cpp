@@ -9,14 +9,17 @@ namespace {
 
 const std::map<int, QSize>& expectedSizes() {
     static const std::map<int, QSize> sizes = {
-        {kBitmapBackground, {56, 15}}, {kBitmapDisplay, {68, 15}},  {kBitmapPlay, {20, 20}},
-        {kBitmapPause, {21, 20}},      {kBitmapStop, {20, 20}},     {kBitmapEject, {20, 20}},
-        {kBitmapPrev, {20, 20}},       {kBitmapNext, {20, 20}},     {kBitmapRecord, {32, 32}},
-        {kBitmapCdRefresh, {32, 32}},  {kBitmapMoveUp, {32, 32}},   {kBitmapMoveDown, {32, 32}},
-        {kBitmapClearAll, {32, 32}},   {kBitmapRemove, {32, 32}},   {kBitmapGoStraight, {32, 32}},
-        {kBitmapRepeatOne, {32, 32}},  {kBitmapRepeatAll, {32, 32}}, {kBitmapAddFiles, {31, 31}},
-        {kBitmapConvert, {31, 31}},    {kBitmapConvertArrow, {30, 13}}, {kIconProgram, {32, 32}},
-        {kIconRecord, {32, 32}},
+        {kBitmapBackground, {56, 15}}, {kBitmapDisplay, {68, 15}},
+        {kBitmapPlay, {20, 20}},       {kBitmapPause, {21, 20}},
+        {kBitmapStop, {20, 20}},       {kBitmapEject, {20, 20}},
+        {kBitmapPrev, {20, 20}},       {kBitmapNext, {20, 20}},
+        {kBitmapRecord, {32, 32}},     {kBitmapCdRefresh, {32, 32}},
+        {kBitmapMoveUp, {32, 32}},     {kBitmapMoveDown, {32, 32}},
+        {kBitmapClearAll, {32, 32}},   {kBitmapRemove, {32, 32}},
+        {kBitmapGoStraight, {32, 32}}, {kBitmapRepeatOne, {32, 32}},
+        {kBitmapRepeatAll, {32, 32}},  {kBitmapAddFiles, {31, 31}},
+        {kBitmapConvert, {31, 31}},    {kBitmapConvertArrow, {30, 13}},
+        {kIconProgram, {32, 32}},      {kIconRecord, {32, 32}},
     };
     return sizes;
 }
@@ -87,7 +90,8 @@ TEST(Images, MissingNumbersGiveNullImages) {
 
 TEST(StringTable, EntriesAreTheProgramsTexts) {
     EXPECT_EQ(loadString(kStringAbout), "&About...");
-    const char* const bitrates[] = {"32KB", "48KB", "64KB", "80KB", "96KB", "112KB", "144KB", "160KB", "192KB"};
+    const char* const bitrates[] = {"32KB",  "48KB",  "64KB",  "80KB", "96KB",
+                                    "112KB", "144KB", "160KB", "192KB"};
     for (int i = 0; i < 9; ++i) {
         EXPECT_EQ(loadString(kStringFirstBitrate + i), bitrates[i]);
     }

@@ -20,7 +20,7 @@ using testing_support::MessageRecorder;
 
 // A source that hands out prepared byte blocks, then the empty buffer.
 class ListStream : public AudioStream {
-public:
+  public:
     ListStream(uint16_t channels, uint32_t request) : format(pcmFormat(channels, 44100, 16)) {
         requestSize = request;
     }
@@ -276,7 +276,7 @@ TEST(SpectrumAnalyzer, FormatWithoutChannelsIsRefusedWithoutCrashing) {
 
 // Analyses normally, then fails the way a failed allocation does.
 class FailingAnalyzer : public SpectrumAnalyzer {
-public:
+  public:
     ~FailingAnalyzer() override { WaitForEnd(); }
     void Analyse(const AudioBuffer& buffer) override {
         SpectrumAnalyzer::Analyse(buffer);
@@ -299,8 +299,9 @@ TEST(SpectrumAnalyzer, AnalysisFailureIsReportedAndTheThreadGoesOn) {
         std::this_thread::sleep_for(1ms);
     }
     ASSERT_EQ(messages.texts().size(), 1u);
-    EXPECT_EQ(messages.texts()[0],
-              "Exception 0x01 (Access Violation) in Spectrum Analyzer, but it has been caught safely!");
+    EXPECT_EQ(
+        messages.texts()[0],
+        "Exception 0x01 (Access Violation) in Spectrum Analyzer, but it has been caught safely!");
     // Spectra made before the failure stay, trimmed to the bound.
     EXPECT_EQ(analyser.SpectrumCount(), 51u);
 
@@ -312,7 +313,7 @@ TEST(SpectrumAnalyzer, AnalysisFailureIsReportedAndTheThreadGoesOn) {
 
 // Counts the buffers analysed into a counter that outlives the analyser.
 class CountingAnalyzer : public SpectrumAnalyzer {
-public:
+  public:
     explicit CountingAnalyzer(std::atomic<int>& analysed) : analysed(analysed) {}
     ~CountingAnalyzer() override { WaitForEnd(); }
     void Analyse(const AudioBuffer& buffer) override {

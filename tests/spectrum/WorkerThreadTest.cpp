@@ -26,7 +26,7 @@ bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds l
 
 // Loops until a stop is requested, counting how many of its kind run at once.
 class LoopingWorker : public WorkerThread {
-public:
+  public:
     ~LoopingWorker() override { WaitForEnd(); }
     void Run() override {
         int now = ++running;
@@ -52,14 +52,14 @@ public:
 
 // Returns at once.
 class InstantWorker : public WorkerThread {
-public:
+  public:
     void Run() override { ++runs; }
     std::atomic<int> runs{0};
 };
 
 // Never reads the state: runs until the test lets it go.
 class StubbornWorker : public WorkerThread {
-public:
+  public:
     explicit StubbornWorker(std::atomic<bool>& release) : release(release) {}
     void Run() override {
         while (!release.load()) {

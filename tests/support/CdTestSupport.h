@@ -12,7 +12,7 @@
 #include <vector>
 
 class CdImageTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         clearDiscImages();
         setCdReadMethod(CdReadMethod::Automatic);

@@ -1,9 +1,9 @@
 #include "support/DiscImage.h"
 
 #include <cmath>
-#include <numbers>
 #include <cstdio>
 #include <fcntl.h>
+#include <numbers>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -124,8 +124,8 @@ std::string DiscImage::write(const std::string& dir, const std::string& name) co
         sheet += "    INDEX 01 " + cueTime(trackStart(i)) + "\n";
         std::vector<uint8_t> bytes = trackBytes(i);
         off_t offset = static_cast<off_t>(trackStart(i)) * kCdFrameBytes;
-        if (!bytes.empty() &&
-            ::pwrite(fd, bytes.data(), bytes.size(), offset) != static_cast<ssize_t>(bytes.size())) {
+        if (!bytes.empty() && ::pwrite(fd, bytes.data(), bytes.size(), offset) !=
+                                  static_cast<ssize_t>(bytes.size())) {
             ::close(fd);
             throw std::runtime_error("cannot write " + bin);
         }

@@ -13,7 +13,7 @@ namespace testing_support {
 constexpr uint32_t kCdFrameBytes = 2352;
 
 class DiscImage {
-public:
+  public:
     // An audio track of `frames` frames of deterministic noise (from seed).
     DiscImage& audio(uint32_t frames, uint32_t seed);
     // An audio track of a stereo sine (hz left, 1.5 x hz right) at half
@@ -38,7 +38,7 @@ public:
     uint32_t trackStart(size_t index) const;
     uint32_t totalFrames() const;
 
-private:
+  private:
     struct Track {
         uint32_t frames = 0;
         uint32_t seed = 0;

@@ -16,27 +16,27 @@ namespace testing_support {
 // A fresh directory under the system's temporary folder, removed with its
 // contents when the object goes.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     const std::filesystem::path& path() const { return dir; }
     std::string file(const std::string& name) const { return (dir / name).string(); }
 
-private:
+  private:
     std::filesystem::path dir;
 };
 
 // Records every message shown while it lives and answers questions with the
 // given answer. Thread-safe; restores the previous handler when destroyed.
 class MessageRecorder {
-public:
+  public:
     explicit MessageRecorder(MessageAnswer answer = MessageAnswer::No);
     ~MessageRecorder();
     std::vector<MessageRequest> messages() const;
     std::vector<std::string> texts() const;
     void setAnswer(MessageAnswer answer);
 
-private:
+  private:
     mutable std::mutex mutex;
     std::vector<MessageRequest> seen;
     MessageAnswer reply;

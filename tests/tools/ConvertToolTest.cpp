@@ -30,7 +30,8 @@ struct Outcome {
 Outcome convert(const std::string& arguments, const TempDir& dir) {
     Outcome o;
     std::string errFile = dir.file("stderr.txt");
-    runCommand(shellQuoted(kTool) + " " + arguments + " </dev/null 2>" + shellQuoted(errFile), &o.status);
+    runCommand(shellQuoted(kTool) + " " + arguments + " </dev/null 2>" + shellQuoted(errFile),
+               &o.status);
     auto bytes = readFileBytes(errFile);
     o.err.assign(bytes.begin(), bytes.end());
     return o;
@@ -45,7 +46,8 @@ std::string writeWave(const TempDir& dir, const std::string& name, uint16_t chan
 }
 
 std::string soxInfo(const std::string& path, const char* option) {
-    std::string out = runCommand("soxi " + std::string(option) + " " + shellQuoted(path) + " 2>/dev/null");
+    std::string out =
+        runCommand("soxi " + std::string(option) + " " + shellQuoted(path) + " 2>/dev/null");
     while (!out.empty() && out.back() == '\n') {
         out.pop_back();
     }
@@ -66,7 +68,7 @@ bool canEncodeMp3() {
 } // namespace
 
 class ConvertTool : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!std::filesystem::exists(kTool)) {
             GTEST_SKIP() << "velumo-convert is not built";
@@ -87,9 +89,15 @@ TEST_F(ConvertTool, UsageErrorsExitWithTwo) {
     std::string in = writeWave(dir, "in.wav", 1, 22050, 0.2);
     EXPECT_EQ(2, convert("", dir).status);
     EXPECT_EQ(2, convert(shellQuoted(in), dir).status);
-    EXPECT_EQ(2, convert("--rate abc " + shellQuoted(in) + " " + shellQuoted(dir.file("o.wav")), dir).status);
-    EXPECT_EQ(2, convert("--bogus " + shellQuoted(in) + " " + shellQuoted(dir.file("o.wav")), dir).status);
-    EXPECT_EQ(2, convert("--format wav " + shellQuoted(in) + " " + shellQuoted(dir.file("nodir")), dir).status);
+    EXPECT_EQ(2,
+              convert("--rate abc " + shellQuoted(in) + " " + shellQuoted(dir.file("o.wav")), dir)
+                  .status);
+    EXPECT_EQ(
+        2,
+        convert("--bogus " + shellQuoted(in) + " " + shellQuoted(dir.file("o.wav")), dir).status);
+    EXPECT_EQ(2,
+              convert("--format wav " + shellQuoted(in) + " " + shellQuoted(dir.file("nodir")), dir)
+                  .status);
 }
 
 TEST_F(ConvertTool, UnsupportedOutputExtensionIsFormatNotSupport) {
@@ -99,7 +107,9 @@ TEST_F(ConvertTool, UnsupportedOutputExtensionIsFormatNotSupport) {
     EXPECT_NE(std::string::npos, o.err.find("format not support!")) << o.err;
     EXPECT_EQ(1, std::count(o.err.begin(), o.err.end(), '\n')) << o.err;
     EXPECT_FALSE(std::filesystem::exists(dir.file("out.ogg")));
-    EXPECT_EQ(2, convert("--format ogg " + shellQuoted(in) + " " + shellQuoted(dir.path().string()), dir).status);
+    EXPECT_EQ(
+        2, convert("--format ogg " + shellQuoted(in) + " " + shellQuoted(dir.path().string()), dir)
+               .status);
 }
 
 TEST_F(ConvertTool, WaveOutputIsMono16BitAtTheDefaultRate) {
@@ -130,14 +140,18 @@ TEST_F(ConvertTool, AudioCorrelatesWithFfmpegsOwnConversion) {
     std::string in = dir.file("in.wav");
     int status = 0;
     runCommand("ffmpeg -v error -f lavfi -i 'sine=frequency=300:duration=3' -f lavfi -i "
-               "'sine=frequency=1250:duration=3' -filter_complex amerge=inputs=2 -ar 44100 -c:a pcm_s16le " +
+               "'sine=frequency=1250:duration=3' -filter_complex amerge=inputs=2 -ar 44100 -c:a "
+               "pcm_s16le " +
                    shellQuoted(in),
                &status);
     ASSERT_EQ(0, status);
     for (const char* rate : {"22050", "33075", "11025"}) {
         SCOPED_TRACE(rate);
         std::string out = dir.file(std::string("out") + rate + ".wav");
-        ASSERT_EQ(0, convert("--rate " + std::string(rate) + " " + shellQuoted(in) + " " + shellQuoted(out), dir).status);
+        ASSERT_EQ(0, convert("--rate " + std::string(rate) + " " + shellQuoted(in) + " " +
+                                 shellQuoted(out),
+                             dir)
+                         .status);
         auto ours = waveSamples(out);
         auto reference = decodeMono(in, uint32_t(std::stoul(rate)));
         EXPECT_NEAR(double(reference.size()), double(ours.size()), 64.0);
@@ -154,11 +168,14 @@ TEST_F(ConvertTool, BitrateTextsChooseTheRateAndTheMp3Bitrate) {
         const char* text;
         const char* rate;
         const char* bitRate;
-    } cases[] = {{"64KB", "44100", "64000"}, {"32KB", "22050", "32000"}, {"nonsense", "22050", "32000"}};
+    } cases[] = {
+        {"64KB", "44100", "64000"}, {"32KB", "22050", "32000"}, {"nonsense", "22050", "32000"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         std::string out = dir.file(std::string("o-") + c.text + ".mp3");
-        Outcome o = convert("--bitrate " + std::string(c.text) + " " + shellQuoted(in) + " " + shellQuoted(out), dir);
+        Outcome o = convert("--bitrate " + std::string(c.text) + " " + shellQuoted(in) + " " +
+                                shellQuoted(out),
+                            dir);
         ASSERT_EQ(0, o.status) << o.err;
         auto info = probeFile(out);
         EXPECT_EQ(c.rate, info["sample_rate"]);
@@ -175,13 +192,15 @@ TEST_F(ConvertTool, DirectoryModeConvertsEveryInputInParallel) {
     std::filesystem::create_directory(dir.path() / "out");
     std::string args = "--format mp3 --jobs 3";
     for (int i = 0; i < 4; ++i) {
-        args += " " + shellQuoted(writeWave(dir, "song" + std::to_string(i) + ".wav", 2, 44100, 0.5 + i * 0.25));
+        args += " " + shellQuoted(writeWave(dir, "song" + std::to_string(i) + ".wav", 2, 44100,
+                                            0.5 + i * 0.25));
     }
     args += " " + shellQuoted((dir.path() / "out").string());
     Outcome o = convert(args, dir);
     ASSERT_EQ(0, o.status) << o.err;
     for (int i = 0; i < 4; ++i) {
-        auto file = readFileBytes((dir.path() / "out" / ("song" + std::to_string(i) + ".mp3")).string());
+        auto file =
+            readFileBytes((dir.path() / "out" / ("song" + std::to_string(i) + ".mp3")).string());
         ASSERT_GT(file.size(), 128u) << i;
         EXPECT_EQ(0, std::memcmp(file.data() + file.size() - 128, "TAG", 3));
     }
@@ -190,13 +209,15 @@ TEST_F(ConvertTool, DirectoryModeConvertsEveryInputInParallel) {
 TEST_F(ConvertTool, OneFailedItemMakesTheRunFailButOthersComplete) {
     std::filesystem::create_directory(dir.path() / "out");
     std::string good = writeWave(dir, "good.wav", 1, 22050, 0.3);
-    Outcome o = convert("--format wav " + shellQuoted(good) + " " + shellQuoted(dir.file("missing.wav")) + " " +
-                            shellQuoted(dir.file("notes.txt")) + " " + shellQuoted((dir.path() / "out").string()),
-                        dir);
+    Outcome o = convert(
+        "--format wav " + shellQuoted(good) + " " + shellQuoted(dir.file("missing.wav")) + " " +
+            shellQuoted(dir.file("notes.txt")) + " " + shellQuoted((dir.path() / "out").string()),
+        dir);
     EXPECT_EQ(1, o.status);
     EXPECT_TRUE(std::filesystem::exists(dir.path() / "out" / "good.wav"));
     EXPECT_NE(std::string::npos, o.err.find("missing.wav: can not open source file!")) << o.err;
-    EXPECT_NE(std::string::npos, o.err.find("notes.txt: Unknow audio file! Mixer has emptyed")) << o.err;
+    EXPECT_NE(std::string::npos, o.err.find("notes.txt: Unknow audio file! Mixer has emptyed"))
+        << o.err;
 }
 
 TEST_F(ConvertTool, ExistingOutputNeedsYes) {
@@ -205,7 +226,8 @@ TEST_F(ConvertTool, ExistingOutputNeedsYes) {
     writeFileBytes(out, {1, 2, 3, 4});
     Outcome refused = convert(shellQuoted(in) + " " + shellQuoted(out), dir);
     EXPECT_EQ(1, refused.status);
-    EXPECT_NE(std::string::npos, refused.err.find("the output file has existed, overwrite it?")) << refused.err;
+    EXPECT_NE(std::string::npos, refused.err.find("the output file has existed, overwrite it?"))
+        << refused.err;
     EXPECT_EQ((std::vector<uint8_t>{1, 2, 3, 4}), readFileBytes(out));
 
     Outcome forced = convert("--yes " + shellQuoted(in) + " " + shellQuoted(out), dir);
@@ -217,7 +239,8 @@ TEST_F(ConvertTool, UnwritableTargetGivesTheWritersMessage) {
     std::string in = writeWave(dir, "in.wav", 1, 22050, 0.3);
     Outcome o = convert(shellQuoted(in) + " " + shellQuoted(dir.file("no/such/dir/out.wav")), dir);
     EXPECT_EQ(1, o.status);
-    EXPECT_NE(std::string::npos, o.err.find("open out file failed, please check directory exists!")) << o.err;
+    EXPECT_NE(std::string::npos, o.err.find("open out file failed, please check directory exists!"))
+        << o.err;
 }
 
 TEST_F(ConvertTool, CdImageTrackRipsToTheDownMixOfItsBytes) {
@@ -225,7 +248,8 @@ TEST_F(ConvertTool, CdImageTrackRipsToTheDownMixOfItsBytes) {
     image.audio(75, 11).tone(225, 700);
     std::string cue = image.write(dir.path().string(), "disc");
     std::string out = dir.file("rip.wav");
-    Outcome o = convert("--rate 44100 --cd " + shellQuoted(cue) + " Track-01 " + shellQuoted(out), dir);
+    Outcome o =
+        convert("--rate 44100 --cd " + shellQuoted(cue) + " Track-01 " + shellQuoted(out), dir);
     ASSERT_EQ(0, o.status) << o.err;
     auto stereo = image.trackBytes(1);
     auto mono = waveSamples(out);
@@ -248,7 +272,8 @@ TEST_F(ConvertTool, InterruptLeavesAValidShorterWave) {
     std::string out = dir.file("out.wav");
     pid_t pid = 0;
     std::string inArg = in, outArg = out;
-    std::vector<char*> argv = {const_cast<char*>(kTool.c_str()), inArg.data(), outArg.data(), nullptr};
+    std::vector<char*> argv = {const_cast<char*>(kTool.c_str()), inArg.data(), outArg.data(),
+                               nullptr};
     ASSERT_EQ(0, posix_spawn(&pid, kTool.c_str(), nullptr, nullptr, argv.data(), environ));
     // Interrupt once the output has grown past its header.
     for (int i = 0; i < 30000; ++i) {

@@ -62,7 +62,7 @@ struct BitrateEntry {
 };
 // The Bitrate combo box of the main window: its texts and the rates they mean.
 constexpr BitrateEntry kBitrates[] = {
-    {"32KB", 22050},  {"48KB", 33075},  {"64KB", 44100},   {"80KB", 55125},  {"96KB", 66150},
+    {"32KB", 22050},  {"48KB", 33075},  {"64KB", 44100},   {"80KB", 55125},   {"96KB", 66150},
     {"112KB", 77175}, {"144KB", 99225}, {"160KB", 110250}, {"192KB", 132300},
 };
 constexpr double kDefaultRate = 22050;
@@ -84,7 +84,7 @@ struct Item {
 
 // Terminal output: error lines, questions and the progress line share it.
 std::mutex terminalMutex;
-bool progressShown = false;      // Guarded by terminalMutex
+bool progressShown = false; // Guarded by terminalMutex
 bool stderrIsTerminal = false;
 bool stdinIsTerminal = false;
 bool assumeYes = false;
@@ -148,7 +148,7 @@ MessageAnswer handleMessage(const MessageRequest& request) {
         return MessageAnswer::No;
     }
     return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y') ? MessageAnswer::Yes
-                                                                      : MessageAnswer::No;
+                                                                     : MessageAnswer::No;
 }
 
 bool parseRate(const std::string& text, double& rate) {
@@ -364,7 +364,8 @@ int main(int argc, char** argv) {
     std::set<std::string> taken;
     std::vector<Item*> work;
     for (Item& item : items) {
-        if (!taken.insert(std::filesystem::absolute(item.output).lexically_normal().string()).second) {
+        if (!taken.insert(std::filesystem::absolute(item.output).lexically_normal().string())
+                 .second) {
             currentItem = item.input;
             printError("another input already writes " + item.output);
             continue;

@@ -17,7 +17,7 @@ namespace {
 constexpr uint32_t kFramesPerSecond = 75;
 
 class CdRefreshTest : public WindowTest {
-protected:
+  protected:
     void SetUp() override {
         if (!std::getenv("SDL_AUDIODRIVER")) {
             setenv("SDL_AUDIODRIVER", "dummy", 1);

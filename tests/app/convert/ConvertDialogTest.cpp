@@ -6,9 +6,9 @@
 
 #include "app/convert/ConvertDialog.h"
 #include "base/WaveFormat.h"
+#include "controls/TemplateBuilder.h"
 #include "platform/CdLibrary.h"
 #include "platform/LameEncoder.h"
-#include "controls/TemplateBuilder.h"
 #include "support/DiscImage.h"
 
 #include <QComboBox>
@@ -47,7 +47,7 @@ int64_t checkedDataBytes(const std::vector<uint8_t>& file) {
 }
 
 class ConvertTest : public WindowTest {
-protected:
+  protected:
     void SetUp() override {
         if (!std::getenv("SDL_AUDIODRIVER")) {
             setenv("SDL_AUDIODRIVER", "dummy", 1);
@@ -74,10 +74,10 @@ protected:
         const std::string path = dir.file(name);
         const auto frames = uint32_t(seconds * 22050);
         testing_support::writeFileBytes(
-            path, testing_support::waveFile(pcmFormat(1, 22050, 16),
-                                            testing_support::toBytes(testing_support::sineSamples(
-                                                22050, 1, frames)),
-                                            true));
+            path,
+            testing_support::waveFile(
+                pcmFormat(1, 22050, 16),
+                testing_support::toBytes(testing_support::sineSamples(22050, 1, frames)), true));
         return path;
     }
 
@@ -85,7 +85,8 @@ protected:
     // on it is always stopped long before its end.
     std::string writeLongSilence() {
         const std::string path = dir.file("long.wav");
-        testing_support::writeFileBytes(path, testing_support::waveFile(pcmFormat(2, 44100, 16), {}, true));
+        testing_support::writeFileBytes(
+            path, testing_support::waveFile(pcmFormat(2, 44100, 16), {}, true));
         std::filesystem::resize_file(path, 44 + uint64_t(3 * 3600) * 176400);
         return path;
     }
@@ -202,8 +203,8 @@ TEST_F(ConvertTest, RecordingModeConvertsTheTakeAtTheBitrateComboRate) {
     // With the default "32KB" the output is 16-bit mono at 22050 per second.
     const auto file = testing_support::readFileBytes(dir.file("out.wav"));
     ASSERT_GE(checkedDataBytes(file), 0);
-    EXPECT_EQ(u16At(file, 20), 1);     // PCM
-    EXPECT_EQ(u16At(file, 22), 1);     // mono
+    EXPECT_EQ(u16At(file, 20), 1); // PCM
+    EXPECT_EQ(u16At(file, 22), 1); // mono
     EXPECT_EQ(u32At(file, 24), 22050u);
     EXPECT_EQ(u16At(file, 34), 16);
     EXPECT_NEAR(double(checkedDataBytes(file)), 0.5 * 22050 * 2, 2205.0);
@@ -290,7 +291,8 @@ TEST_F(ConvertTest, UnsupportedTargetLeavesStartForAnotherTry) {
 TEST_F(ConvertTest, ProgressStartsAtZeroAndEndsAtOneHundred) {
     const std::string source = writeSine("song.wav", 4.0);
     auto dialog = openDialog(source, dir.file("out.wav"));
-    auto* bar = qobject_cast<QProgressBar*>(TemplateBuilder::findControl(dialog.get(), kIdConvertProgress));
+    auto* bar =
+        qobject_cast<QProgressBar*>(TemplateBuilder::findControl(dialog.get(), kIdConvertProgress));
     ASSERT_NE(bar, nullptr);
     dialog->onStart();
     EXPECT_EQ(bar->minimum(), 0);
@@ -315,9 +317,11 @@ TEST_F(ConvertTest, ProgressStartsAtZeroAndEndsAtOneHundred) {
 
 TEST_F(ConvertTest, SourceWithoutLengthShowsASaneProgress) {
     const std::string source = dir.file("empty.wav");
-    testing_support::writeFileBytes(source, testing_support::waveFile(pcmFormat(1, 22050, 16), {}, true));
+    testing_support::writeFileBytes(source,
+                                    testing_support::waveFile(pcmFormat(1, 22050, 16), {}, true));
     auto dialog = openDialog(source, dir.file("out.wav"));
-    auto* bar = qobject_cast<QProgressBar*>(TemplateBuilder::findControl(dialog.get(), kIdConvertProgress));
+    auto* bar =
+        qobject_cast<QProgressBar*>(TemplateBuilder::findControl(dialog.get(), kIdConvertProgress));
     ASSERT_NE(bar, nullptr);
     dialog->onStart();
     ASSERT_TRUE(dialog->isRunning());
@@ -392,5 +396,6 @@ TEST_F(ConvertTest, DialogOpensBelowAndRightOfWhereItWouldBePlaced) {
     plain.setFixedSize(dialog.size());
     plain.show();
     dialog.show();
-    EXPECT_EQ(dialog.pos() - plain.pos(), QPoint(ConvertDialog::kMoveRight, ConvertDialog::kMoveDown));
+    EXPECT_EQ(dialog.pos() - plain.pos(),
+              QPoint(ConvertDialog::kMoveRight, ConvertDialog::kMoveDown));
 }

@@ -18,7 +18,7 @@ using namespace window_test;
 namespace {
 
 class RecordDialogTest : public WindowTest {
-protected:
+  protected:
     void SetUp() override {
         // SDL's dummy driver captures silence at the real-time pace.
         if (!std::getenv("SDL_AUDIODRIVER")) {
@@ -34,7 +34,8 @@ protected:
         bool acted = false;
         QTimer::singleShot(runMs, [&] {
             if (auto* dialog = dynamic_cast<RecordDialog*>(QApplication::activeModalWidget())) {
-                seenTime = qobject_cast<QLabel*>(dialog->control(kIdRecordTime))->text().toStdString();
+                seenTime =
+                    qobject_cast<QLabel*>(dialog->control(kIdRecordTime))->text().toStdString();
                 wasRecording = dialog->waveRecorder().isRecording();
                 acted = true;
                 act(*dialog);
@@ -85,8 +86,8 @@ TEST_F(RecordDialogTest, StopEndsTheDialogAndTheTakeIsLoadedAsRecordAudio) {
     const std::vector<uint8_t> bytes = testing_support::readFileBytes(take);
     ASSERT_GE(bytes.size(), 44u);
     EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "RIFF");
-    const uint32_t data = uint32_t(bytes[40]) | uint32_t(bytes[41]) << 8 | uint32_t(bytes[42]) << 16 |
-                          uint32_t(bytes[43]) << 24;
+    const uint32_t data = uint32_t(bytes[40]) | uint32_t(bytes[41]) << 8 |
+                          uint32_t(bytes[42]) << 16 | uint32_t(bytes[43]) << 24;
     EXPECT_EQ(bytes.size(), 44u + data);
     EXPECT_EQ(data % WaveRecorder::kBufferBytes, 0u);
     // At most the buffers of the time it ran, with some slack for a slow start.
@@ -127,7 +128,8 @@ TEST_F(RecordDialogTest, TheDialogOpensBelowAndRightOfItsPlaceWithoutACloseBox) 
     plain.setFixedSize(dialog.size());
     plain.show();
     dialog.show();
-    EXPECT_EQ(dialog.pos() - plain.pos(), QPoint(RecordDialog::kOffsetRight, RecordDialog::kOffsetDown));
+    EXPECT_EQ(dialog.pos() - plain.pos(),
+              QPoint(RecordDialog::kOffsetRight, RecordDialog::kOffsetDown));
     EXPECT_FALSE(dialog.windowFlags() & Qt::WindowCloseButtonHint);
     EXPECT_FALSE(dialog.windowFlags() & Qt::WindowSystemMenuHint);
     if (const char* shot = std::getenv("VELUMO_RECORD_DIALOG_PNG")) {
