@@ -1,5 +1,7 @@
 #include "resources/DialogTemplate.h"
 
+#include "base/Version.h"
+
 namespace {
 
 using K = ControlKind;
@@ -58,7 +60,8 @@ DialogTemplate aboutDialog() {
     d.style = kSystemMenu | kModalFrame;
     d.controls = {
         {kNoControlId, K::Icon, "", "program icon", 11, 17, 20, 20, 0, 128},
-        {kNoControlId, K::Label, "Velumo Version 2.27", "version", 40, 10, 119, 8, 0, 0},
+        {kNoControlId, K::Label, std::string("Velumo Version ") + velumoVersion(), "version", 40,
+         10, 119, 8, 0, 0},
         {1, K::DefaultButton, "OK", "OK", 178, 7, 50, 14, kGroupStart, 0},
     };
     return d;

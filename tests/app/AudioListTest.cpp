@@ -14,17 +14,9 @@
 using namespace window_test;
 using testing_support::readFileBytes;
 using testing_support::writeFileBytes;
+using testing_support::writeWave;
 
 namespace {
-
-// A PCM WAVE file of the given length in seconds (mono 8000 Hz, 16-bit).
-void writeWave(const std::string& path, double seconds) {
-    const WaveFormat format = pcmFormat(1, 8000, 16);
-    const auto frames = static_cast<uint32_t>(seconds * 8000);
-    writeFileBytes(
-        path, testing_support::waveFile(
-                  format, testing_support::toBytes(testing_support::sineSamples(8000, 1, frames))));
-}
 
 // A WAVE header announcing a long file whose data is not all there: the
 // duration comes from the file's length, so the header alone decides nothing.
@@ -51,7 +43,7 @@ void writeSparseWave(const std::string& path, double seconds) {
 
 TEST_F(WindowTest, AddedFilesShowNameTimeSizeAndPath) {
     const std::string a = dir.file("one.wav");
-    writeWave(a, 2.5);
+    writeWave(a, 1, 8000, 2.5);
     const std::string b = dir.file("long.wav");
     writeSparseWave(b, 90 * 60);
     const std::string c = dir.file("hours.wav");
@@ -89,7 +81,7 @@ TEST_F(WindowTest, DuplicatesAreRefusedIgnoringCaseButOtherDirectoriesAreNot) {
     EXPECT_EQ(rowCount(), 3);
 
     const std::string file = dir.file("Song.wav");
-    writeWave(file, 0.5);
+    writeWave(file, 1, 8000, 0.5);
     chooseFiles({file, file});
     w.onCommand(kIdAddFiles);
     EXPECT_EQ(rowCount(), 4);
@@ -112,9 +104,9 @@ TEST_F(WindowTest, SizesAndTimesRoundDown) {
 
 TEST_F(WindowTest, FilesAreSkippedByExtensionAndReadability) {
     const std::string upper = dir.file("LOUD.WAV");
-    writeWave(upper, 1.0);
+    writeWave(upper, 1, 8000, 1.0);
     const std::string noDot = dir.file("nodot");
-    writeWave(noDot, 1.0);
+    writeWave(noDot, 1, 8000, 1.0);
     const std::string text = dir.file("notes.txt");
     writeFileBytes(text, {1, 2, 3});
     const std::string missing = dir.file("missing.wav");
@@ -182,7 +174,7 @@ TEST_F(WindowTest, CdModeKeepsTheFileRowsForTheReturnToFiles) {
 
     // Add Audio Files goes back to the file rows and appends after them.
     const std::string file = dir.file("c.wav");
-    writeWave(file, 0.2);
+    writeWave(file, 1, 8000, 0.2);
     chooseFiles({file});
     w.onCommand(kIdAddFiles);
     EXPECT_EQ(w.listMode, kListFiles);

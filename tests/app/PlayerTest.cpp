@@ -14,16 +14,9 @@
 
 using namespace window_test;
 using testing_support::writeFileBytes;
+using testing_support::writeWave;
 
 namespace {
-
-void writeWave(const std::string& path, double seconds, double hz = 440.0) {
-    const WaveFormat format = pcmFormat(1, 44100, 16);
-    const auto frames = static_cast<uint32_t>(seconds * 44100);
-    writeFileBytes(path, testing_support::waveFile(
-                             format, testing_support::toBytes(
-                                         testing_support::sineSamples(44100, 1, frames, hz))));
-}
 
 bool haveFfmpeg() {
     return std::system("ffmpeg -version >/dev/null 2>&1") == 0;
@@ -52,7 +45,7 @@ class PlayerTest : public WindowTest {
         std::vector<std::string> paths;
         for (int i = 0; i < n; ++i) {
             paths.push_back(dir.file("item" + std::to_string(i) + ".wav"));
-            writeWave(paths.back(), seconds, 300.0 + 100.0 * i);
+            writeWave(paths.back(), 1, 44100, seconds, 300.0 + 100.0 * i);
         }
         chooseFiles(paths);
         window().onCommand(kIdAddFiles);
@@ -324,7 +317,7 @@ TEST_F(PlayerTest, Mp3AndWaveRowsPlayInSequence) {
     const std::string upper = dir.file("TONE2.MP3");
     ASSERT_TRUE(writeMp3(upper, 2.2));
     const std::string wave = dir.file("last.wav");
-    writeWave(wave, 0.7);
+    writeWave(wave, 1, 44100, 0.7);
     chooseFiles({mp3, upper, wave});
     MainWindow& w = window();
     w.onCommand(kIdAddFiles);

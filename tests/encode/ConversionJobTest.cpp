@@ -29,14 +29,6 @@ std::vector<int16_t> samplesOf(const std::vector<uint8_t>& file, size_t from = 4
     return out;
 }
 
-std::string writeWave(const TempDir& dir, const std::string& name, uint16_t channels, uint32_t rate,
-                      double seconds, double hz = 440.0) {
-    auto samples = sineSamples(rate, channels, uint32_t(rate * seconds), hz);
-    std::string path = dir.file(name);
-    writeFileBytes(path, waveFile(pcmFormat(channels, rate, 16), toBytes(samples)));
-    return path;
-}
-
 class RecordingTarget : public CommandTarget {
   public:
     void postCommand(int id) override {
@@ -58,7 +50,7 @@ class RecordingTarget : public CommandTarget {
 TEST(ConversionJob, WavTargetHoldsTheWholeItemAsMonoAtTheJobRate) {
     TempDir dir;
     MessageRecorder messages;
-    std::string source = writeWave(dir, "in.wav", 2, 44100, 3.0);
+    std::string source = writeWave(dir.file("in.wav"), 2, 44100, 3.0);
     ConversionJob job(22050);
     ASSERT_TRUE(job.LoadSource(source));
     ASSERT_TRUE(job.SetTarget(dir.file("out.wav")));
@@ -82,7 +74,7 @@ TEST(ConversionJob, ConvertedAudioMatchesAnIndependentConversion) {
         GTEST_SKIP() << "ffmpeg is not installed";
     }
     TempDir dir;
-    std::string source = writeWave(dir, "in.wav", 2, 44100, 2.0, 330.0);
+    std::string source = writeWave(dir.file("in.wav"), 2, 44100, 2.0, 330.0);
     ConversionJob job(22050);
     ASSERT_TRUE(job.LoadSource(source));
     ASSERT_TRUE(job.SetTarget(dir.file("out.wav")));
@@ -100,7 +92,7 @@ TEST(ConversionJob, CompressedFilesConvertThroughTheMediaReader) {
         GTEST_SKIP() << "ffmpeg is not installed";
     }
     TempDir dir;
-    std::string wav = writeWave(dir, "in.wav", 2, 44100, 2.0, 500.0);
+    std::string wav = writeWave(dir.file("in.wav"), 2, 44100, 2.0, 500.0);
     for (const char* name : {"in.mp3", "in.WMA"}) {
         SCOPED_TRACE(name);
         int status = 0;
@@ -128,7 +120,7 @@ TEST(ConversionJob, SourceAndTargetNamesAreCheckedWithTheirMessages) {
     EXPECT_FALSE(job.LoadSource(dir.file("song.ogg")));
     EXPECT_FALSE(job.LoadSource(dir.file("missing.wav")));
     EXPECT_FALSE(job.LoadSource(dir.file("missing.MP3")));
-    std::string source = writeWave(dir, "in.wav", 1, 22050, 0.5);
+    std::string source = writeWave(dir.file("in.wav"), 1, 22050, 0.5);
     ASSERT_TRUE(job.LoadSource(source));
     EXPECT_FALSE(job.SetTarget(dir.file("out.ogg")));
     EXPECT_EQ(ConversionJob::WriterKind::None, job.ActiveWriter());
@@ -145,7 +137,7 @@ TEST(ConversionJob, SourceAndTargetNamesAreCheckedWithTheirMessages) {
 
 TEST(ConversionJob, StartReportsCompletionOnceThroughCallbackAndCommand) {
     TempDir dir;
-    std::string source = writeWave(dir, "in.wav", 1, 22050, 1.0);
+    std::string source = writeWave(dir.file("in.wav"), 1, 22050, 1.0);
     RecordingTarget target;
     std::atomic<int> calls{0};
     std::atomic<ConversionJob::Result> seen{ConversionJob::Result::NotRun};
@@ -218,7 +210,7 @@ TEST(ConversionJob, StopInTheMiddleLeavesAFlushedAndTaggedMp3) {
 
 TEST(ConversionJob, StopBeforeTheLoopWritesNothing) {
     TempDir dir;
-    std::string source = writeWave(dir, "in.wav", 1, 22050, 1.0);
+    std::string source = writeWave(dir.file("in.wav"), 1, 22050, 1.0);
     ConversionJob job(22050);
     ASSERT_TRUE(job.LoadSource(source));
     ASSERT_TRUE(job.SetTarget(dir.file("out.wav")));
@@ -243,7 +235,7 @@ TEST(ConversionJob, EmptySourceGivesHeaderOnlyAndZeroPercent) {
 TEST(ConversionJob, ExistingTargetAnsweredNoFailsAndKeepsIt) {
     TempDir dir;
     MessageRecorder messages(MessageAnswer::No);
-    std::string source = writeWave(dir, "in.wav", 1, 22050, 0.5);
+    std::string source = writeWave(dir.file("in.wav"), 1, 22050, 0.5);
     writeFileBytes(dir.file("out.wav"), {7, 7, 7});
     ConversionJob job(22050);
     ASSERT_TRUE(job.LoadSource(source));
@@ -258,7 +250,7 @@ TEST(ConversionJob, SeveralJobsRunAtOnceWithTheirOwnWriters) {
     const double seconds[] = {1.0, 2.0, 1.5, 0.5};
     for (int i = 0; i < 4; ++i) {
         std::string source =
-            writeWave(dir, "in" + std::to_string(i) + ".wav", 2, 44100, seconds[i]);
+            writeWave(dir.file("in" + std::to_string(i) + ".wav"), 2, 44100, seconds[i]);
         auto job = std::make_unique<ConversionJob>(11025);
         job->SetIdlePriority(false);
         ASSERT_TRUE(job->LoadSource(source));

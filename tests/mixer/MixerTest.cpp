@@ -13,14 +13,6 @@ using namespace testing_support;
 
 namespace {
 
-std::string writeWave(const TempDir& dir, const std::string& name, uint16_t channels, uint32_t rate,
-                      double seconds, double hz = 440.0) {
-    auto samples = sineSamples(rate, channels, uint32_t(rate * seconds), hz);
-    std::string path = dir.file(name);
-    writeFileBytes(path, waveFile(pcmFormat(channels, rate, 16), toBytes(samples)));
-    return path;
-}
-
 size_t drainBytes(AudioStream& stream, std::vector<uint32_t>* sizes = nullptr) {
     size_t total = 0;
     for (int guard = 0; guard < 100000; ++guard) {
@@ -91,7 +83,7 @@ TEST(Mixer, EmptyMixerEndsAtOnceAndKnowsNoPosition) {
 TEST(Mixer, StereoWaveAt44100BecomesMonoBuffersOfATenthAt22050) {
     TempDir dir;
     MessageRecorder messages;
-    std::string path = writeWave(dir, "s.wav", 2, 44100, 2.0);
+    std::string path = writeWave(dir.file("s.wav"), 2, 44100, 2.0);
     Mixer mixer;
     mixer.outputSampleRate = 22050;
     WaveStream* stream = mixer.LoadWave(path.c_str());
@@ -113,7 +105,7 @@ TEST(Mixer, StereoWaveAt44100BecomesMonoBuffersOfATenthAt22050) {
 
 TEST(Mixer, ReaderThatDoesNotRewindStartsOneBufferIn) {
     TempDir dir;
-    std::string path = writeWave(dir, "m.wav", 1, 22050, 1.0);
+    std::string path = writeWave(dir.file("m.wav"), 1, 22050, 1.0);
     Mixer mixer;
     mixer.outputSampleRate = 22050;
     ASSERT_NE(nullptr, mixer.LoadWave(path.c_str()));
@@ -155,8 +147,8 @@ TEST(Mixer, OwnedSourcesGoWithRemoveAllOthersStay) {
 
 TEST(Mixer, TwoEntriesPlayTheFirstSeekBothAndReportTheSmaller) {
     TempDir dir;
-    std::string longer = writeWave(dir, "long.wav", 1, 22050, 5.0, 440);
-    std::string shorter = writeWave(dir, "short.wav", 1, 22050, 3.0, 880);
+    std::string longer = writeWave(dir.file("long.wav"), 1, 22050, 5.0, 440);
+    std::string shorter = writeWave(dir.file("short.wav"), 1, 22050, 3.0, 880);
     Mixer mixer;
     mixer.outputSampleRate = 22050;
     ASSERT_NE(nullptr, mixer.LoadWave(longer.c_str()));
@@ -185,7 +177,7 @@ TEST(Mixer, UnknownPositionsGiveWayToKnownOnes) {
 
 TEST(Mixer, ChangedRateReachesLoadedConversion) {
     TempDir dir;
-    std::string path = writeWave(dir, "r.wav", 2, 44100, 1.0);
+    std::string path = writeWave(dir.file("r.wav"), 2, 44100, 1.0);
     Mixer mixer;
     mixer.outputSampleRate = 44100;
     ASSERT_NE(nullptr, mixer.LoadWave(path.c_str()));
@@ -211,7 +203,7 @@ TEST(Mixer, FailureWhileAttachingShowsItsTextAndAddsNothing) {
 
 TEST(Mixer, RemoveAllWaitsForAReaderInsideGetBuffer) {
     TempDir dir;
-    std::string path = writeWave(dir, "t.wav", 2, 44100, 1.0);
+    std::string path = writeWave(dir.file("t.wav"), 2, 44100, 1.0);
     Mixer mixer;
     mixer.outputSampleRate = 22050;
     std::atomic<bool> done{false};

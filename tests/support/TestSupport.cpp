@@ -124,6 +124,14 @@ std::vector<uint8_t> formatBytes(const WaveFormat& format, const std::vector<uin
     return out;
 }
 
+std::string writeWave(const std::string& path, uint16_t channels, uint32_t rate, double seconds,
+                      double hz) {
+    const auto frames = static_cast<uint32_t>(rate * seconds);
+    writeFileBytes(path, waveFile(pcmFormat(channels, rate, 16),
+                                  toBytes(sineSamples(rate, channels, frames, hz))));
+    return path;
+}
+
 std::vector<uint8_t> waveFile(const WaveFormat& format, const std::vector<uint8_t>& data,
                               bool shortFmt) {
     std::vector<uint8_t> body;

@@ -51,6 +51,10 @@ void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<int16_t> sineSamples(uint32_t rate, uint16_t channels, uint32_t frames,
                                  double hz = 440.0, double amplitude = 0.5);
 std::vector<uint8_t> toBytes(const std::vector<int16_t>& samples);
+// Writes a 16-bit PCM WAVE file of sineSamples(rate, channels, rate x
+// seconds frames, hz) to path and returns path.
+std::string writeWave(const std::string& path, uint16_t channels, uint32_t rate, double seconds,
+                      double hz = 440.0);
 
 // Little-endian writers for building files by hand.
 void putU16(std::vector<uint8_t>& out, uint16_t v);

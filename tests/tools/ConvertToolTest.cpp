@@ -37,14 +37,6 @@ Outcome convert(const std::string& arguments, const TempDir& dir) {
     return o;
 }
 
-std::string writeWave(const TempDir& dir, const std::string& name, uint16_t channels, uint32_t rate,
-                      double seconds, double hz = 440.0) {
-    auto samples = sineSamples(rate, channels, uint32_t(rate * seconds), hz);
-    std::string path = dir.file(name);
-    writeFileBytes(path, waveFile(pcmFormat(channels, rate, 16), toBytes(samples)));
-    return path;
-}
-
 std::string soxInfo(const std::string& path, const char* option) {
     std::string out =
         runCommand("soxi " + std::string(option) + " " + shellQuoted(path) + " 2>/dev/null");
@@ -82,11 +74,14 @@ TEST_F(ConvertTool, HelpAndVersionExitCleanly) {
     EXPECT_EQ(0, help.status);
     auto text = readFileBytes(dir.file("help.txt"));
     EXPECT_NE(std::string::npos, std::string(text.begin(), text.end()).find("--format wav|mp3"));
-    EXPECT_EQ(0, convert("--version >/dev/null", dir).status);
+    EXPECT_EQ(0, convert("--version >" + shellQuoted(dir.file("version.txt")), dir).status);
+    const auto version = readFileBytes(dir.file("version.txt"));
+    EXPECT_EQ(std::string(version.begin(), version.end()),
+              "velumo-convert " VELUMO_PROJECT_VERSION "\n");
 }
 
 TEST_F(ConvertTool, UsageErrorsExitWithTwo) {
-    std::string in = writeWave(dir, "in.wav", 1, 22050, 0.2);
+    std::string in = writeWave(dir.file("in.wav"), 1, 22050, 0.2);
     EXPECT_EQ(2, convert("", dir).status);
     EXPECT_EQ(2, convert(shellQuoted(in), dir).status);
     EXPECT_EQ(2,
@@ -101,7 +96,7 @@ TEST_F(ConvertTool, UsageErrorsExitWithTwo) {
 }
 
 TEST_F(ConvertTool, UnsupportedOutputExtensionIsFormatNotSupport) {
-    std::string in = writeWave(dir, "in.wav", 1, 22050, 0.2);
+    std::string in = writeWave(dir.file("in.wav"), 1, 22050, 0.2);
     Outcome o = convert(shellQuoted(in) + " " + shellQuoted(dir.file("out.ogg")), dir);
     EXPECT_EQ(2, o.status);
     EXPECT_NE(std::string::npos, o.err.find("format not support!")) << o.err;
@@ -113,7 +108,7 @@ TEST_F(ConvertTool, UnsupportedOutputExtensionIsFormatNotSupport) {
 }
 
 TEST_F(ConvertTool, WaveOutputIsMono16BitAtTheDefaultRate) {
-    std::string in = writeWave(dir, "in.wav", 2, 44100, 2.0);
+    std::string in = writeWave(dir.file("in.wav"), 2, 44100, 2.0);
     std::string out = dir.file("out.wav");
     Outcome o = convert(shellQuoted(in) + " " + shellQuoted(out), dir);
     ASSERT_EQ(0, o.status) << o.err;
@@ -163,7 +158,7 @@ TEST_F(ConvertTool, BitrateTextsChooseTheRateAndTheMp3Bitrate) {
     if (!canEncodeMp3() || !haveTool("ffprobe")) {
         GTEST_SKIP() << "needs libmp3lame and ffprobe";
     }
-    std::string in = writeWave(dir, "in.wav", 2, 44100, 1.0);
+    std::string in = writeWave(dir.file("in.wav"), 2, 44100, 1.0);
     struct Case {
         const char* text;
         const char* rate;
@@ -192,7 +187,7 @@ TEST_F(ConvertTool, DirectoryModeConvertsEveryInputInParallel) {
     std::filesystem::create_directory(dir.path() / "out");
     std::string args = "--format mp3 --jobs 3";
     for (int i = 0; i < 4; ++i) {
-        args += " " + shellQuoted(writeWave(dir, "song" + std::to_string(i) + ".wav", 2, 44100,
+        args += " " + shellQuoted(writeWave(dir.file("song" + std::to_string(i) + ".wav"), 2, 44100,
                                             0.5 + i * 0.25));
     }
     args += " " + shellQuoted((dir.path() / "out").string());
@@ -208,7 +203,7 @@ TEST_F(ConvertTool, DirectoryModeConvertsEveryInputInParallel) {
 
 TEST_F(ConvertTool, OneFailedItemMakesTheRunFailButOthersComplete) {
     std::filesystem::create_directory(dir.path() / "out");
-    std::string good = writeWave(dir, "good.wav", 1, 22050, 0.3);
+    std::string good = writeWave(dir.file("good.wav"), 1, 22050, 0.3);
     Outcome o = convert(
         "--format wav " + shellQuoted(good) + " " + shellQuoted(dir.file("missing.wav")) + " " +
             shellQuoted(dir.file("notes.txt")) + " " + shellQuoted((dir.path() / "out").string()),
@@ -221,7 +216,7 @@ TEST_F(ConvertTool, OneFailedItemMakesTheRunFailButOthersComplete) {
 }
 
 TEST_F(ConvertTool, ExistingOutputNeedsYes) {
-    std::string in = writeWave(dir, "in.wav", 1, 22050, 0.3);
+    std::string in = writeWave(dir.file("in.wav"), 1, 22050, 0.3);
     std::string out = dir.file("out.wav");
     writeFileBytes(out, {1, 2, 3, 4});
     Outcome refused = convert(shellQuoted(in) + " " + shellQuoted(out), dir);
@@ -236,7 +231,7 @@ TEST_F(ConvertTool, ExistingOutputNeedsYes) {
 }
 
 TEST_F(ConvertTool, UnwritableTargetGivesTheWritersMessage) {
-    std::string in = writeWave(dir, "in.wav", 1, 22050, 0.3);
+    std::string in = writeWave(dir.file("in.wav"), 1, 22050, 0.3);
     Outcome o = convert(shellQuoted(in) + " " + shellQuoted(dir.file("no/such/dir/out.wav")), dir);
     EXPECT_EQ(1, o.status);
     EXPECT_NE(std::string::npos, o.err.find("open out file failed, please check directory exists!"))

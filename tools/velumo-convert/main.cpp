@@ -8,6 +8,7 @@
 // the run was interrupted, 2 for a usage error (including an unsupported
 // output format).
 
+#include "base/Version.h"
 #include "encode/ConversionJob.h"
 #include "platform/CdLibrary.h"
 #include "platform/MessageBox.h"
@@ -31,7 +32,6 @@
 namespace {
 
 constexpr const char* kProgram = "velumo-convert";
-constexpr const char* kVersion = "2.27";
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
@@ -220,7 +220,7 @@ int parseOptions(int argc, char** argv, Options& options) {
             return 0;
         }
         if (name == "--version") {
-            std::printf("%s %s\n", kProgram, kVersion);
+            std::printf("%s %s\n", kProgram, velumoVersion());
             return 0;
         }
         if (name == "--yes" || name == "-y") {
