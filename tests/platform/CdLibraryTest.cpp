@@ -1,5 +1,6 @@
 #include "support/CdTestSupport.h"
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <unistd.h>
@@ -189,6 +190,67 @@ TEST_F(CdLibrary, ShortImageEndsWhereItsDataEnds) {
     EXPECT_EQ(result, kCdOk);
     readFrames(h.get(), 147, 7, &result);
     EXPECT_EQ(result, kCdError);
+}
+
+// A closed handle is kept for the next one on the same drive; once the
+// image's files change, the next handle must show the image as it is now.
+TEST_F(CdLibrary, HandleAfterTheImageChangedShowsTheNewImage) {
+    DiscImage before;
+    before.audio(20, 1);
+    install(before);
+    {
+        Handle h = firstDrive();
+        ASSERT_TRUE(h);
+        CdToc toc{};
+        ASSERT_EQ(ReadTOC(h.get(), &toc), kCdOk);
+        EXPECT_EQ(toc.lastTrack, 1);
+    }
+    // Rewritten in place under the same names: a longer disc of two tracks.
+    DiscImage after;
+    after.audio(10, 2).audio(15, 3);
+    after.write(dir.path().string(), "disc");
+    Handle h = firstDrive();
+    ASSERT_TRUE(h);
+    CdToc toc{};
+    ASSERT_EQ(ReadTOC(h.get(), &toc), kCdOk);
+    EXPECT_EQ(toc.lastTrack, 2);
+    EXPECT_EQ(cdTocAddress(toc.tracks[2]), 25u);
+    uint32_t result = 0;
+    std::vector<uint8_t> got = readFrames(h.get(), 18, 7, &result);
+    ASSERT_EQ(result, kCdOk);
+    std::vector<uint8_t> second = after.trackBytes(1);
+    EXPECT_EQ(got, std::vector<uint8_t>(second.begin() + 8 * kCdFrameBytes, second.end()));
+}
+
+TEST_F(CdLibrary, HandleAfterATrackFileWasReplacedReadsTheNewFile) {
+    // Two files: read through the sheet's own layout, each file held open.
+    const std::vector<uint8_t> one(10 * kCdFrameBytes, 0x11);
+    testing_support::writeFileBytes(dir.file("one.bin"), one);
+    testing_support::writeFileBytes(dir.file("two.bin"),
+                                    std::vector<uint8_t>(5 * kCdFrameBytes, 0x22));
+    const std::string sheet = dir.file("disc.cue");
+    const std::string text = "FILE \"one.bin\" BINARY\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n"
+                             "FILE \"two.bin\" BINARY\n TRACK 02 AUDIO\n INDEX 01 00:00:00\n";
+    testing_support::writeFileBytes(sheet, std::vector<uint8_t>(text.begin(), text.end()));
+    registerDiscImage(sheet);
+    uint32_t result = 0;
+    {
+        Handle h = firstDrive();
+        ASSERT_TRUE(h);
+        std::vector<uint8_t> got = readFrames(h.get(), 10, 5, &result);
+        ASSERT_EQ(result, kCdOk);
+        EXPECT_EQ(got, std::vector<uint8_t>(5 * kCdFrameBytes, 0x22));
+    }
+    // Replaced by another file of the same size: a handle still holding the
+    // old file would read the old bytes.
+    const std::vector<uint8_t> replacement(5 * kCdFrameBytes, 0x33);
+    testing_support::writeFileBytes(dir.file("new.bin"), replacement);
+    ASSERT_EQ(::rename(dir.file("new.bin").c_str(), dir.file("two.bin").c_str()), 0);
+    Handle h = firstDrive();
+    ASSERT_TRUE(h);
+    EXPECT_EQ(readFrames(h.get(), 10, 5, &result), replacement);
+    EXPECT_EQ(result, kCdOk);
+    EXPECT_EQ(readFrames(h.get(), 0, 10, &result), one);
 }
 
 TEST(CdDevices, EjectWithoutADeviceReportsFailure) {

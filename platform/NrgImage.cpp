@@ -1,0 +1,9 @@
+#include "platform/NrgImage.h"
+
+#include "platform/CdioDisc.h"
+
+#include <cdio/cdio.h>
+
+std::unique_ptr<CdDisc> openNrgImage(const std::string& path) {
+    return CdioDisc::adoptImage(cdio_open(path.c_str(), DRIVER_NRG), path);
+}
