@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include "app/DisplayFont.h"
 #include "controls/BitmapButton.h"
 #include "controls/PlayListView.h"
 #include "controls/TemplateBuilder.h"
@@ -89,24 +90,6 @@ void fitLabel(QLabel* label, const QString& widestText) {
 }
 
 } // namespace
-
-double bitrateValueOf(const std::string& text) {
-    struct Entry {
-        const char* text;
-        double value;
-    };
-    static constexpr Entry kTable[] = {
-        {"32KB", 22050.0},  {"48KB", 33075.0},   {"64KB", 44100.0},
-        {"80KB", 55125.0},  {"96KB", 66150.0},   {"112KB", 77175.0},
-        {"144KB", 99225.0}, {"160KB", 110250.0}, {"192KB", 132300.0},
-    };
-    for (const auto& entry : kTable) {
-        if (text == entry.text) {
-            return entry.value;
-        }
-    }
-    return 22050.0;
-}
 
 std::string formatTime(double seconds) {
     long long whole = 0;
@@ -243,14 +226,7 @@ void MainWindow::initialise() {
 
     loadStoredList();
 
-    // The label font: a heavy italic sans. Arial is rarely installed on
-    // Linux; Nimbus Sans has its metrics, DejaVu Sans is always there.
-    displayFont.setFamilies(
-        {QStringLiteral("Arial"), QStringLiteral("Nimbus Sans"), QStringLiteral("DejaVu Sans")});
-    displayFont.setPixelSize(16);
-    displayFont.setWeight(QFont::Black);
-    displayFont.setItalic(true);
-    displayFont.setStyleStrategy(QFont::PreferAntialias);
+    displayFont = makeDisplayFont();
     for (QWidget* child : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
         const int id = TemplateBuilder::controlId(child);
         const bool unnamed = id == kNoControlId && child->property("controlId").isValid();
@@ -350,6 +326,12 @@ void MainWindow::readControls() {
     if (channelCombo) {
         channelText = channelCombo->currentText().toStdString();
     }
+}
+
+double MainWindow::readConversionRate() {
+    readControls();
+    bitrateValue = bitrateValueOf(bitrateText);
+    return bitrateValue;
 }
 
 void MainWindow::postCommand(int commandId) {

@@ -2,12 +2,16 @@
 // The program's one window: the play list, the player and the buttons that
 // open the Convert and Record dialogs.
 //
-// The window is a dialog built from template 165. Its fields are public
-// because the commands that live in other folders (CD Refresh, Convert,
-// Record) work on them directly, as the window's own commands do:
-//  - the list: listView, currentIndex, listMode, addRow, setListMode;
-//  - the player: mixer, outputDevice, loadFile, loadCdTrack, setStatus;
-//  - the conversion settings: readControls, bitrateText, bitrateValue.
+// The window is a dialog built from template 165. The commands that live in
+// other folders (CD Refresh, Convert, Record) work on it through its
+// operations, never by writing its fields:
+//  - the list: addRow, removeAllRows, selectedItem, setListMode, listMode;
+//  - the player: emptyPlayer, loadFile, loadCdTrack, startFirstCdTrack,
+//    setStatus;
+//  - the settings: readConversionRate, programFiles.
+// The device, the Mixer and the texts that only the window shows are
+// private. The controls and the remaining list and player state stay public
+// for the tests, which drive the window through them and check them.
 //
 // Three command buttons (Record 1024, CD Refresh 1025, Convert 1031) run
 // handlers installed with setCommandHandler; a button without a handler does
@@ -19,6 +23,7 @@
 // User-interface thread only, except postCommand, which any thread may call.
 
 #include "base/CommandTarget.h"
+#include "encode/Bitrates.h"
 #include "engine/WaveOutDevice.h"
 #include "mixer/Mixer.h"
 #include "playlist/ProgramFiles.h"
@@ -32,6 +37,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 
 class BitmapButton;
@@ -78,10 +84,6 @@ enum RepeatMode : int { kGoStraight = 0, kRepeatOne = 1, kRepeatAll = 2 };
 extern std::string gDefaultBitrate; // "32KB"
 extern std::string gDefaultChannel; // "stereo"
 
-// The output sample rate for a bitrate text: 11025 x kilobytes / 16 for
-// "32KB" .. "192KB", compared exactly; 22050.0 for any other text.
-double bitrateValueOf(const std::string& text);
-
 // "%02d:%02d" of whole minutes and seconds (the minutes may have more digits).
 // Negative, NaN and huge values are shown as "00:00" and the largest time.
 std::string formatTime(double seconds);
@@ -106,12 +108,27 @@ class MainWindow : public QDialog, public CommandTarget {
     void updateDisplay();
     // Controls -> strings.
     void readControls();
+    // Reads the controls, then sets bitrateValue from the Bitrate text
+    // (bitrateValueOf) and returns it: the output sample rate of a
+    // conversion, in samples per second.
+    double readConversionRate();
+    // The rate that readConversionRate last set; the Bitrate box also sets
+    // it whenever its text changes.
+    double conversionRate() const { return bitrateValue; }
 
     // --- The audio list ---
     // Appends a row unless a row with the same path and name exists (both
     // compared without regard to case). seconds below 0 show as 00:00.
     bool addRow(const std::string& name, int64_t seconds, int64_t sizeBytes,
                 const std::string& path);
+    // Deletes every row; the loaded item and the display stay as they are.
+    void removeAllRows();
+    // Makes row the current item (currentIndex) and selects it; nothing is
+    // loaded.
+    void selectRow(int row);
+    // The item of the selected row: its path, or its track name for a CD
+    // row (playlist/AudioItem.h). Nothing when no row is selected.
+    std::optional<std::string> selectedItem() const;
     void setListMode(int mode);
     // Reads the stored list into the rows (after the existing ones). False
     // when the file is missing or unreadable, or ended early or was
@@ -131,19 +148,33 @@ class MainWindow : public QDialog, public CommandTarget {
     // 0 loaded, 1 load error, 2 unsupported type.
     int loadFile(const std::string& path, const std::string& title);
     // 0 loaded (or nothing to do), 1 track cannot be opened, 2 no disc.
+    // The track is the number in the title's last two characters.
     int loadCdTrack(const std::string& title);
+    // Loads the first audio track of the first CD drive into the Mixer
+    // (which opens a drive of its own), makes row 0 current and selected,
+    // shows the track as loadCdTrack does with the status Stopped, and opens
+    // the device on the Mixer when the track loaded. True when the track
+    // loaded and opened.
+    bool startFirstCdTrack();
+    // Stops the device if it plays, empties the Mixer and closes the
+    // device: nothing is loaded afterwards.
+    void emptyPlayer();
     bool prev(bool wrap);
     bool next(bool wrap);
     void resetPlayer();
 
     const ProgramFiles& programFiles() const { return files; }
+    // The playback device, to look at its state.
+    const WaveOutDevice& output() const { return outputDevice; }
+    // The playback Mixer. Only the window loads items into it; the tests
+    // look into its stream chain.
+    Mixer& playbackMixer() { return mixer; }
     // The control with that id (null for an unknown id).
     QWidget* control(int id) const;
 
     // --- Controls (children of the window) ---
     QComboBox* channelCombo = nullptr;
     QComboBox* bitrateCombo = nullptr;
-    QLabel* statusText = nullptr;
     PlayListView* listView = nullptr;
     BitmapButton* repeatButton = nullptr;
     BitmapButton* moveUpButton = nullptr;
@@ -164,7 +195,6 @@ class MainWindow : public QDialog, public CommandTarget {
     TransparentSlider* volumeSlider = nullptr;
 
     // --- Texts shown by updateDisplay ---
-    std::string timeText;
     std::string titleText;
     std::string bitrateText;
     std::string channelText;
@@ -172,12 +202,8 @@ class MainWindow : public QDialog, public CommandTarget {
     // --- Player and list state ---
     int32_t currentIndex = -1;
     int32_t repeatMode = kGoStraight;
-    WaveOutDevice outputDevice;
-    Mixer mixer; // declared after the device: destroyed before it
     int32_t volume = 0x8000;
-    double bitrateValue = 22050.0;
     double elapsedSeconds = 0.0;
-    double durationSeconds = 0.0;
     int32_t listMode = kListFiles;
 
     // The sample rate of the playback mixer's output.
@@ -204,6 +230,9 @@ class MainWindow : public QDialog, public CommandTarget {
     void onVolumeMoved(int position);
     void onTimer();
     void setPosition(int percent);
+    // The item in the Mixer has just loaded: its title and length, the
+    // clock at zero.
+    void showLoadedItem(const std::string& title);
     std::string rowText(int row, int column) const;
     void setListEnabled(bool enabled);
 
@@ -222,6 +251,15 @@ class MainWindow : public QDialog, public CommandTarget {
     void onRepeat();
     void onNewItem();
     void onPlayOver();
+
+    // The player, which only the window's own operations drive.
+    QLabel* statusText = nullptr;
+    std::string timeText;
+    WaveOutDevice outputDevice;
+    Mixer mixer; // declared after the device: destroyed before it
+    double durationSeconds = 0.0;
+    // The conversion's rate: bitrateValueOf(bitrateText).
+    double bitrateValue = kDefaultBitrateRate;
 
     ProgramFiles files;
     std::map<int, std::function<void(MainWindow&)>> commandHandlers;

@@ -8,6 +8,7 @@
 #include "engine/WaveStream.h"
 #include "engine/WmaStream.h"
 #include "platform/FileDialog.h"
+#include "playlist/AudioItem.h"
 
 #include <QString>
 
@@ -32,10 +33,6 @@ bool sameText(const std::string& a, const std::string& b) {
     return QString::fromUtf8(a.data(), static_cast<qsizetype>(a.size()))
                .compare(QString::fromUtf8(b.data(), static_cast<qsizetype>(b.size())),
                         Qt::CaseInsensitive) == 0;
-}
-
-bool sameTextIgnoringCase(const std::string& a, const char* b) {
-    return a.size() == std::strlen(b) && sameText(a, b);
 }
 
 // The length of a regular file that can be opened for reading, or -1.
@@ -108,21 +105,18 @@ int MainWindow::addFiles(const std::vector<std::string>& paths) {
     for (const std::string& path : paths) {
         const auto slash = path.rfind('/');
         const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-        const auto dot = path.rfind('.');
-        const std::string extension =
-            dot == std::string::npos || dot == 0 ? std::string() : path.substr(dot + 1);
+        const FileKind kind = fileKind(path, ExtensionRule::AfterLastDot);
 
         const int64_t length = readableFileLength(path);
         if (length < 0) {
             continue;
         }
         double duration = 0.0;
-        if (sameTextIgnoringCase(extension, "wav")) {
+        if (kind == FileKind::Wave) {
             WaveStream stream;
             stream.LoadWave(path.c_str());
             duration = stream.GetDuration();
-        } else if (sameTextIgnoringCase(extension, "wma") ||
-                   sameTextIgnoringCase(extension, "mp3")) {
+        } else if (readByMediaReader(kind)) {
             WmaStream stream;
             stream.Open(path.c_str());
             duration = stream.GetDuration();
@@ -180,10 +174,29 @@ void MainWindow::onMoveDown() {
     }
 }
 
-void MainWindow::onClearAll() {
+void MainWindow::removeAllRows() {
     if (listView) {
         listView->DeleteAllItems();
     }
+}
+
+void MainWindow::selectRow(int row) {
+    currentIndex = row;
+    if (listView) {
+        listView->SelectRow(row);
+    }
+}
+
+std::optional<std::string> MainWindow::selectedItem() const {
+    const int selected = listView ? listView->GetSelectedRow() : -1;
+    if (selected < 0) {
+        return std::nullopt;
+    }
+    return rowItem(rowText(selected, 1), rowText(selected, 4));
+}
+
+void MainWindow::onClearAll() {
+    removeAllRows();
     updateDisplay();
 }
 

@@ -10,21 +10,13 @@
 #include "controls/TransparentSlider.h"
 #include "platform/CdLibrary.h"
 #include "platform/MessageBox.h"
+#include "playlist/AudioItem.h"
 #include "resources/Images.h"
 
 #include <QLabel>
 #include <QString>
 
-#include <cstdlib>
-
 namespace {
-
-constexpr const char* kCdPath = "CDROM";
-
-bool endsWithIgnoringCase(const std::string& text, const char* type) {
-    const std::string last = text.size() >= 3 ? text.substr(text.size() - 3) : text;
-    return QString::fromStdString(last).compare(QString::fromUtf8(type), Qt::CaseInsensitive) == 0;
-}
 
 struct RepeatLook {
     int bitmap;
@@ -53,7 +45,7 @@ void MainWindow::setPosition(int percent) {
 }
 
 int MainWindow::loadItem(const std::string& path, const std::string& title) {
-    if (path == kCdPath) {
+    if (isCdRow(path)) {
         const int result = loadCdTrack(title);
         if (result != 0) {
             showMessage("Fault to play CD!");
@@ -67,25 +59,34 @@ int MainWindow::loadItem(const std::string& path, const std::string& title) {
     return result;
 }
 
-int MainWindow::loadFile(const std::string& path, const std::string& title) {
+void MainWindow::showLoadedItem(const std::string& title) {
+    elapsedSeconds = 0.0;
+    durationSeconds = mixer.GetDuration();
+    timeText = formatTime(durationSeconds);
+    titleText = title;
+}
+
+void MainWindow::emptyPlayer() {
     if (outputDevice.playing) {
         outputDevice.Stop();
     }
     mixer.RemoveAll();
     outputDevice.Detach();
+}
+
+int MainWindow::loadFile(const std::string& path, const std::string& title) {
+    emptyPlayer();
 
     int result = 2;
-    if (endsWithIgnoringCase(path, "wav")) {
+    const FileKind kind = fileKind(path, ExtensionRule::LastThree);
+    if (kind == FileKind::Wave) {
         result = mixer.LoadWave(path.c_str()) ? 0 : 1;
-    } else if (endsWithIgnoringCase(path, "wma") || endsWithIgnoringCase(path, "mp3")) {
+    } else if (readByMediaReader(kind)) {
         result = mixer.LoadWMA(path.c_str()) ? 0 : 1;
     }
 
     if (result == 0) {
-        elapsedSeconds = 0.0;
-        durationSeconds = mixer.GetDuration();
-        timeText = formatTime(durationSeconds);
-        titleText = title;
+        showLoadedItem(title);
     } else {
         timeText = "00:00";
         titleText = result == 2 ? "Unsupport audio type!" : "Error in loading audio file!";
@@ -97,8 +98,7 @@ int MainWindow::loadFile(const std::string& path, const std::string& title) {
 }
 
 int MainWindow::loadCdTrack(const std::string& title) {
-    const std::string digits = title.size() >= 2 ? title.substr(title.size() - 2) : title;
-    const int track = std::atoi(digits.c_str());
+    const int track = trackIndexOfTitle(title);
 
     if (!mixer.IsCdTrack() || !mixer.hasEntries()) {
         return 0;
@@ -111,20 +111,11 @@ int MainWindow::loadCdTrack(const std::string& title) {
     if (!drive->discReady) {
         timeText = "00:00";
         titleText = "No Audio";
-        if (outputDevice.playing) {
-            outputDevice.Stop();
-        }
-        mixer.RemoveAll();
-        outputDevice.Detach();
-        if (listView) {
-            listView->DeleteAllItems();
-        }
+        emptyPlayer();
+        removeAllRows();
         result = 2;
     } else if (drive->OpenTrack(track)) {
-        elapsedSeconds = 0.0;
-        durationSeconds = mixer.GetDuration();
-        timeText = formatTime(durationSeconds);
-        titleText = title;
+        showLoadedItem(title);
     } else {
         timeText = "00:00";
         titleText = "Error in openng CD track!";
@@ -133,6 +124,18 @@ int MainWindow::loadCdTrack(const std::string& title) {
     setPosition(0);
     updateDisplay();
     return result;
+}
+
+bool MainWindow::startFirstCdTrack() {
+    const bool loaded = mixer.LoadCdTrack(0) != nullptr;
+    selectRow(0);
+    const int result = loadCdTrack(trackName(0));
+    setStatus(0);
+    // A device opened on an empty Mixer would have no format to play.
+    if (loaded) {
+        outputDevice.SetSource(&mixer);
+    }
+    return loaded && result == 0;
 }
 
 void MainWindow::onPlay() {
@@ -346,11 +349,7 @@ void MainWindow::onVolumeMoved(int position) {
 }
 
 void MainWindow::resetPlayer() {
-    if (outputDevice.playing) {
-        outputDevice.Stop();
-    }
-    mixer.RemoveAll();
-    outputDevice.Detach();
+    emptyPlayer();
     elapsedSeconds = 0.0;
     setPosition(0);
     timeText = "00:00";

@@ -3,8 +3,8 @@
 #include "app/MainWindow.h"
 #include "app/QtDialogs.h"
 #include "app/cd/CdRefreshCommand.h"
-#include "app/convert/ConvertDialog.h"
-#include "app/record/RecordDialog.h"
+#include "app/convert/ConvertCommand.h"
+#include "app/record/RecordCommand.h"
 #include "platform/CdLibrary.h"
 
 #include <QApplication>

@@ -5,41 +5,14 @@
 #include "engine/WaveStream.h"
 #include "engine/WmaStream.h"
 #include "platform/MessageBox.h"
+#include "playlist/AudioItem.h"
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <pthread.h>
 #include <sched.h>
-#include <strings.h>
 
 namespace {
-
-// The last three characters, lower-cased ("" for a shorter name).
-std::string lastThree(const std::string& path) {
-    if (path.size() < 3) {
-        return {};
-    }
-    std::string ext = path.substr(path.size() - 3);
-    for (char& c : ext) {
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return ext;
-}
-
-// "Track-NN": the index read after the prefix, at most two digits; 0 when
-// no digits follow.
-int trackIndex(const std::string& name) {
-    if (name.size() < 6 || name[5] != '-') {
-        return 0;
-    }
-    int index = 0;
-    for (size_t i = 6;
-         i < name.size() && i < 8 && std::isdigit(static_cast<unsigned char>(name[i])); ++i) {
-        index = index * 10 + (name[i] - '0');
-    }
-    return index;
-}
 
 void lowerToIdlePriority() {
     sched_param param{};
@@ -73,19 +46,18 @@ bool ConversionJob::LoadSource(const std::string& path) {
     mixer.RemoveAll();
     loadedStream = nullptr;
     sourcePath = path;
-    std::string ext = lastThree(path);
-    bool isTrack = path.size() >= 5 && strncasecmp(path.c_str(), "Track", 5) == 0;
-    if (ext != "wav" && ext != "wma" && ext != "mp3" && !isTrack) {
+    if (!isLoadableItem(path)) {
         showMessage(kUnknownSourceMessage);
         return false;
     }
+    const FileKind kind = fileKind(path, ExtensionRule::LastThree);
     try {
-        if (ext == "wav") {
+        if (kind == FileKind::Wave) {
             loadedStream = mixer.LoadWave(path.c_str());
-        } else if (ext == "wma" || ext == "mp3") {
+        } else if (readByMediaReader(kind)) {
             loadedStream = mixer.LoadWMA(path.c_str());
         } else {
-            loadedStream = mixer.LoadCdTrack(trackIndex(path));
+            loadedStream = mixer.LoadCdTrack(trackIndexOfName(path));
         }
     } catch (...) {
         // Loading a CD track reports nothing itself: a failure inside it
@@ -100,12 +72,12 @@ bool ConversionJob::LoadSource(const std::string& path) {
 }
 
 bool ConversionJob::SetTarget(const std::string& targetPath) {
-    std::string ext = lastThree(targetPath);
+    const FileKind kind = fileKind(targetPath, ExtensionRule::LastThree);
     OutputFile* chosen = nullptr;
-    if (ext == "mp3") {
+    if (kind == FileKind::Mp3) {
         chosen = &mp3Writer;
         activeWriter = WriterKind::Mp3;
-    } else if (ext == "wav") {
+    } else if (kind == FileKind::Wave) {
         chosen = &waveWriter;
         activeWriter = WriterKind::Wave;
     } else {

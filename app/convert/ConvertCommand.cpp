@@ -1,9 +1,9 @@
-// The Convert command: from the main window's list to the Convert dialog.
+#include "app/convert/ConvertCommand.h"
 
 #include "app/MainWindow.h"
 #include "app/convert/ConvertDialog.h"
-#include "controls/PlayListView.h"
 #include "platform/MessageBox.h"
+#include "playlist/AudioItem.h"
 
 namespace {
 
@@ -12,7 +12,6 @@ constexpr const char* kSaveTitle = "Convert and Save as";
 constexpr const char* kMp3Filter = "Mp3 Files(*.mp3)|*.mp3||";
 constexpr const char* kWaveFilter = "Wave Files (*.wav)|*.wav||";
 constexpr const char* kBothFilter = "Wave Files (*.wav)|*.wav|Mp3 Files(*.mp3)|*.mp3||";
-constexpr const char* kCdPath = "CDROM";
 
 } // namespace
 
@@ -35,12 +34,12 @@ SaveFileRequest convertSaveRequest(int listMode, const std::string& source) {
             slash == std::string::npos ? std::string() : source.substr(0, slash);
         // The type is told by the last three characters, as typed: a file
         // named SONG.WAV is offered both targets.
-        const std::string ext = name.size() >= 3 ? name.substr(name.size() - 3) : std::string();
-        if (ext == "wav") {
+        const FileKind kind = fileKind(name, ExtensionRule::LastThree, CaseRule::AsTyped);
+        if (kind == FileKind::Wave) {
             request.defaultExtension = "mp3";
             request.filter = kMp3Filter;
             request.filterIndex = 1;
-        } else if (ext == "mp3") {
+        } else if (kind == FileKind::Mp3) {
             request.defaultExtension = "wav";
             request.filter = kWaveFilter;
             request.filterIndex = 1;
@@ -55,29 +54,25 @@ SaveFileRequest convertSaveRequest(int listMode, const std::string& source) {
 }
 
 void convertCommand(MainWindow& window) {
-    window.readControls();
-    window.bitrateValue = bitrateValueOf(window.bitrateText);
+    const double rate = window.readConversionRate();
 
     std::string source;
     if (window.listMode == kListRecording) {
         source = window.programFiles().recordedTakePath();
     } else {
-        const int selected = window.listView ? window.listView->GetSelectedRow() : -1;
-        if (selected < 0) {
+        const std::optional<std::string> item = window.selectedItem();
+        if (!item) {
             showMessage(kNoSelectionMessage);
             return;
         }
-        source = window.listView->GetItemText(selected, 4);
-        if (source == kCdPath) {
-            source = window.listView->GetItemText(selected, 1);
-        }
+        source = *item;
     }
 
     const std::optional<std::string> target = saveFile(convertSaveRequest(window.listMode, source));
     if (!target) {
         return;
     }
-    ConvertDialog dialog(&window, window.bitrateValue);
+    ConvertDialog dialog(&window, rate);
     dialog.sourcePath = source;
     dialog.targetPath = *target;
     dialog.exec();

@@ -2,6 +2,7 @@
 
 #include "controls/TemplateBuilder.h"
 #include "platform/MessageBox.h"
+#include "playlist/AudioItem.h"
 #include "resources/DialogTemplate.h"
 #include "resources/Images.h"
 
@@ -15,7 +16,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <strings.h>
 
 namespace {
 
@@ -26,22 +26,6 @@ template <typename T> T* findAs(QWidget* dialog, int id) {
 std::string afterLastSlash(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string lastThree(const std::string& text) {
-    return text.size() >= 3 ? text.substr(text.size() - 3) : text;
-}
-
-// The names the job can load: WAV, WMA and MP3 files by their last three
-// characters, and CD track names beginning with "Track". Any other name is
-// refused before the Mixer is touched, and the dialog stays open for it.
-bool isLoadableName(const std::string& path) {
-    const std::string ext = lastThree(path);
-    if (strcasecmp(ext.c_str(), "wav") == 0 || strcasecmp(ext.c_str(), "wma") == 0 ||
-        strcasecmp(ext.c_str(), "mp3") == 0) {
-        return true;
-    }
-    return path.size() >= 5 && strncasecmp(path.c_str(), "Track", 5) == 0;
 }
 
 // A whole number of seconds that fits the progress bar's int range.
@@ -139,7 +123,9 @@ void ConvertDialog::onStart() {
     if (running) {
         return;
     }
-    if (!isLoadableName(sourcePath)) {
+    // A name the job cannot load is refused before the Mixer is touched,
+    // and the dialog stays open for another try.
+    if (!isLoadableItem(sourcePath)) {
         showMessage(ConversionJob::kUnknownSourceMessage);
         return;
     }

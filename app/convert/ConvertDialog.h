@@ -1,12 +1,12 @@
 #pragma once
-// The Convert dialog (template 103) and the Convert command that opens it.
+// The Convert dialog (template 103), which the Convert command
+// (ConvertCommand.h) runs modally once it has the output path.
 //
-// The command asks for the output path with the save-file dialog, then runs
-// a ConvertDialog modally. The dialog shows the source and target names and
-// a progress bar; Start loads the source into the dialog's own conversion
-// job (its own Mixer, 16-bit mono PCM at the rate given at construction) and
-// runs the job on a worker at idle priority. The worker posts EncodeOver
-// when the file is complete, and the dialog then closes as accepted.
+// The dialog shows the source and target names and a progress bar; Start
+// loads the source into the dialog's own conversion job (its own Mixer,
+// 16-bit mono PCM at the rate given at construction) and runs the job on a
+// worker at idle priority. The worker posts EncodeOver when the file is
+// complete, and the dialog then closes as accepted.
 //
 // Stop ends a running job after the buffer in hand; the writer completes a
 // valid, shorter file and EncodeOver closes the dialog as usual. Stop before
@@ -17,14 +17,12 @@
 
 #include "base/CommandTarget.h"
 #include "encode/ConversionJob.h"
-#include "platform/FileDialog.h"
 
 #include <QDialog>
 #include <QPixmap>
 
 #include <string>
 
-class MainWindow;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -104,12 +102,3 @@ class ConvertDialog : public QDialog, public CommandTarget {
     bool running = false;
     bool moved = false;
 };
-
-// The save-dialog settings for a source in a list mode (kListFiles,
-// kListCdTracks, kListRecording).
-SaveFileRequest convertSaveRequest(int listMode, const std::string& source);
-
-// The Convert command (button 1031): reads the bitrate, picks the source
-// (the recorded take in the recording mode, otherwise the selected row),
-// asks for the target and runs the dialog. Nothing follows the dialog's end.
-void convertCommand(MainWindow& window);

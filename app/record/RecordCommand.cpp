@@ -1,6 +1,7 @@
-#include "app/record/RecordDialog.h"
+#include "app/record/RecordCommand.h"
 
 #include "app/MainWindow.h"
+#include "app/record/RecordDialog.h"
 
 #include <memory>
 

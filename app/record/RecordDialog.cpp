@@ -1,5 +1,6 @@
 #include "app/record/RecordDialog.h"
 
+#include "app/DisplayFont.h"
 #include "controls/TemplateBuilder.h"
 #include "resources/DialogTemplate.h"
 #include "resources/Images.h"
@@ -53,13 +54,8 @@ void RecordDialog::OnInitDialog() {
     // so that the window's display stays in sight.
     move(pos() + QPoint(kOffsetRight, kOffsetDown));
 
-    // The label font: a heavy italic sans, as the main window's display.
-    displayFont.setFamilies(
-        {QStringLiteral("Arial"), QStringLiteral("Nimbus Sans"), QStringLiteral("DejaVu Sans")});
-    displayFont.setPixelSize(16);
-    displayFont.setWeight(QFont::Black);
-    displayFont.setItalic(true);
-    displayFont.setStyleStrategy(QFont::PreferAntialias);
+    // The labels share the main window's display font.
+    displayFont = makeDisplayFont();
 
     backgroundBitmap = loadBitmap(kBitmapBackground);
     tileWidth = backgroundBitmap.width();

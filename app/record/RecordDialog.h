@@ -8,9 +8,7 @@
 // shown, together with the one-second timer; a recorder that cannot start
 // has already said why, and the dialog still runs and counts.
 //
-// The Record command of the main window (installRecordCommand) stops the
-// player, switches the list to recording mode, runs this dialog on the take
-// file and then loads the take as "Record Audio".
+// The Record command (RecordCommand.h) runs it on the take file.
 //
 // User-interface thread only.
 
@@ -23,7 +21,6 @@
 #include <cstdint>
 #include <string>
 
-class MainWindow;
 class QLabel;
 
 // Control ids of the dialog (template 104).
@@ -76,8 +73,3 @@ class RecordDialog : public QDialog {
     int timerId = 0;
     bool initialised = false;
 };
-
-// The Record command: what the Record button (1024) of the window runs.
-void runRecordCommand(MainWindow& window);
-// Installs runRecordCommand as the window's Record command.
-void installRecordCommand(MainWindow& window);

@@ -5,6 +5,7 @@
 #include "app/MainWindow.h"
 #include "controls/PlayListView.h"
 #include "platform/MessageBox.h"
+#include "playlist/AudioItem.h"
 
 #include <QApplication>
 #include <QFont>
@@ -70,7 +71,7 @@ int main(int argc, char* argv[]) {
     window.addFiles({wave.string()});
     window.addRow("Evening Rain.mp3", 251, 4012345, "/home/user/Music/Evening Rain.mp3");
     window.addRow("Interview.wma", 3725, 29876543, "/home/user/Recordings/Interview.wma");
-    window.addRow("Track-00", 250, 44100000, "CDROM");
+    window.addRow("Track-00", 250, 44100000, kCdRowPath);
     window.show();
     window.listView->clickedRow = 0;
     window.onCommand(kNewItem);

@@ -150,6 +150,19 @@ TEST_F(WindowTest, RemoveDeletesOnlyTheSelectedRowAndMoveSwapsIt) {
     EXPECT_EQ(row(1, 1), "c");
 }
 
+TEST_F(WindowTest, SelectedItemIsTheFilePathOrTheTrackNameOfACdRow) {
+    MainWindow& w = window();
+    EXPECT_EQ(w.selectedItem(), std::nullopt);
+    w.addRow("a.wav", 1, 1, "/music/a.wav");
+    w.addRow("Track-04", 1, 1, "CDROM");
+    w.selectRow(1);
+    EXPECT_EQ(w.currentIndex, 1);
+    EXPECT_EQ(w.listView->GetSelectedRow(), 1);
+    EXPECT_EQ(w.selectedItem(), "Track-04");
+    w.selectRow(0);
+    EXPECT_EQ(w.selectedItem(), "/music/a.wav");
+}
+
 TEST_F(WindowTest, ClearAllEmptiesTheListButKeepsTheLoadedItem) {
     MainWindow& w = window();
     w.addRow("a", 1, 1, "/a");

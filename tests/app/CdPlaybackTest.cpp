@@ -50,12 +50,7 @@ class CdPlaybackTest : public WindowTest {
             std::snprintf(name, sizeof name, "Track-%02d", i);
             w.addRow(name, drive.TrackSeconds(i), drive.TrackBytes(i), "CDROM");
         }
-        ASSERT_NE(w.mixer.LoadCdTrack(0), nullptr);
-        w.currentIndex = 0;
-        w.listView->SelectRow(0);
-        ASSERT_EQ(w.loadCdTrack("Track-00"), 0);
-        w.setStatus(0);
-        w.outputDevice.SetSource(&w.mixer);
+        ASSERT_TRUE(w.startFirstCdTrack());
     }
 
     std::string cue;
@@ -106,9 +101,9 @@ TEST_F(CdPlaybackTest, DiscThatGoesAwayEmptiesTheList) {
     // longer ready.
     std::filesystem::resize_file(dir.file("disc.bin"), 0);
     clearDiscImages();
-    for (int i = 0; i < 3 && !w.mixer.GetBuffer().isEmpty(); ++i) {
+    for (int i = 0; i < 3 && !w.playbackMixer().GetBuffer().isEmpty(); ++i) {
     }
-    auto* drive = dynamic_cast<CdDrive*>(w.mixer.GetStream(0));
+    auto* drive = dynamic_cast<CdDrive*>(w.playbackMixer().GetStream(0));
     ASSERT_NE(drive, nullptr);
     if (drive->discReady) {
         GTEST_SKIP() << "the drive still reports a disc";
@@ -117,6 +112,6 @@ TEST_F(CdPlaybackTest, DiscThatGoesAwayEmptiesTheList) {
     EXPECT_EQ(labelText(kIdTitle), "No Audio");
     EXPECT_EQ(labelText(kIdTime), "00:00");
     EXPECT_EQ(rowCount(), 0);
-    EXPECT_FALSE(w.mixer.hasEntries());
+    EXPECT_FALSE(w.playbackMixer().hasEntries());
     EXPECT_EQ(messages->texts(), (std::vector<std::string>{"Fault to play CD!"}));
 }

@@ -60,7 +60,7 @@ TEST_F(WindowTest, FirstStartShowsAnEmptyListAndTheInitialTexts) {
     EXPECT_EQ(w.listMode, kListFiles);
     EXPECT_EQ(w.repeatMode, kGoStraight);
     EXPECT_EQ(w.volume, 32768);
-    EXPECT_EQ(w.mixer.outputSampleRate, 44100.0);
+    EXPECT_EQ(w.playbackMixer().outputSampleRate, 44100.0);
     EXPECT_TRUE(messages->texts().empty());
 }
 
@@ -120,7 +120,7 @@ TEST_F(WindowTest, CombosOfferTheirEntriesWithTheGlobalDefaults) {
     EXPECT_EQ(w.channelCombo->currentText().toStdString(), "stereo");
     EXPECT_EQ(w.bitrateText, "32KB");
     EXPECT_EQ(w.channelText, "stereo");
-    EXPECT_EQ(w.bitrateValue, 22050.0);
+    EXPECT_EQ(w.conversionRate(), 22050.0);
 }
 
 TEST_F(WindowTest, TypedBitrateIsReadBackAndSurvivesTheDisplayTimer) {
@@ -132,7 +132,7 @@ TEST_F(WindowTest, TypedBitrateIsReadBackAndSurvivesTheDisplayTimer) {
     w.readControls();
     EXPECT_EQ(w.bitrateText, "192KB");
     EXPECT_EQ(bitrateValueOf(w.bitrateText), 132300.0);
-    EXPECT_EQ(w.bitrateValue, 132300.0);
+    EXPECT_EQ(w.conversionRate(), 132300.0);
 
     w.bitrateCombo->setEditText("200KB");
     w.readControls();

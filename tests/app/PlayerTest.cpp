@@ -85,7 +85,7 @@ TEST_F(PlayerTest, GoStraightPlaysEveryRowOnceThenStops) {
         runUntil([&] { return w.currentIndex == 2 && status() == "Stopped"; }, visited, 8000));
     EXPECT_EQ(visited, (std::vector<int>{0, 1, 2}));
     EXPECT_EQ(labelText(kIdTitle), "item2.wav");
-    EXPECT_FALSE(w.outputDevice.playing);
+    EXPECT_FALSE(w.output().playing);
     // It stays stopped.
     QTest::qWait(700);
     EXPECT_EQ(status(), "Stopped");
@@ -135,7 +135,7 @@ TEST_F(PlayerTest, PauseHoldsAndPlayResumesWhileStopDuringPauseDoesNothing) {
     ASSERT_TRUE(waitFor([&] { return w.elapsedSeconds > 0.0; }));
     w.onCommand(kIdPause);
     EXPECT_EQ(status(), "Paused");
-    EXPECT_EQ(w.outputDevice.GetState(), WaveOutDevice::kPaused);
+    EXPECT_EQ(w.output().GetState(), WaveOutDevice::kPaused);
     const double elapsed = w.elapsedSeconds;
     EXPECT_GT(elapsed, 0.0);
     QTest::qWait(500);
@@ -143,10 +143,10 @@ TEST_F(PlayerTest, PauseHoldsAndPlayResumesWhileStopDuringPauseDoesNothing) {
     w.onCommand(kIdStop);
     EXPECT_EQ(status(), "Paused");
     w.onCommand(kIdPause); // pausing again changes nothing
-    EXPECT_EQ(w.outputDevice.GetState(), WaveOutDevice::kPaused);
+    EXPECT_EQ(w.output().GetState(), WaveOutDevice::kPaused);
     w.onCommand(kIdPlay);
     EXPECT_EQ(status(), "Playing");
-    EXPECT_EQ(w.outputDevice.GetState(), WaveOutDevice::kPlaying);
+    EXPECT_EQ(w.output().GetState(), WaveOutDevice::kPlaying);
     ASSERT_TRUE(waitFor([&] { return w.elapsedSeconds > elapsed; }));
     EXPECT_EQ(labelText(kIdTime), formatTime(w.elapsedSeconds));
 }
@@ -186,7 +186,7 @@ TEST_F(PlayerTest, PrevAndNextFollowTheRepeatMode) {
     EXPECT_EQ(w.currentIndex, 1);
     EXPECT_EQ(labelText(kIdTitle), "item1.wav");
     EXPECT_EQ(status(), "Playing");
-    EXPECT_TRUE(w.outputDevice.playing);
+    EXPECT_TRUE(w.output().playing);
 
     w.repeatMode = kRepeatAll;
     w.onCommand(kIdPrev);
@@ -202,7 +202,7 @@ TEST_F(PlayerTest, PrevAndNextFollowTheRepeatMode) {
     w.repeatMode = kGoStraight;
     w.onCommand(kIdNext);
     EXPECT_EQ(w.currentIndex, 2);
-    EXPECT_FALSE(w.outputDevice.playing);
+    EXPECT_FALSE(w.output().playing);
 }
 
 TEST_F(PlayerTest, DoubleClickPlaysTheRowAndRestartsThePlayingOne) {
@@ -219,12 +219,12 @@ TEST_F(PlayerTest, DoubleClickPlaysTheRowAndRestartsThePlayingOne) {
     w.onCommand(kNewItem);
     EXPECT_EQ(status(), "Playing");
     EXPECT_EQ(w.currentIndex, 1);
-    EXPECT_TRUE(w.outputDevice.playing);
+    EXPECT_TRUE(w.output().playing);
 
     // A row outside the list only stops.
     w.listView->clickedRow = 7;
     w.onCommand(kNewItem);
-    EXPECT_FALSE(w.outputDevice.playing);
+    EXPECT_FALSE(w.output().playing);
 }
 
 TEST_F(PlayerTest, SelectedRowIsLoadedOnlyWhileNothingIsLoaded) {
@@ -242,10 +242,24 @@ TEST_F(PlayerTest, SelectedRowIsLoadedOnlyWhileNothingIsLoaded) {
     // Clear All while playing leaves the item playing.
     w.onCommand(kIdClearAll);
     EXPECT_EQ(rowCount(), 0);
-    EXPECT_TRUE(w.outputDevice.playing);
+    EXPECT_TRUE(w.output().playing);
     w.onCommand(kIdPlay);
     EXPECT_EQ(status(), "Playing");
     EXPECT_TRUE(messages->texts().empty());
+}
+
+TEST_F(PlayerTest, EmptiedPlayerStopsAndForgetsTheItemUntilPlayLoadsItAgain) {
+    addWaves(1, 0.8);
+    MainWindow& w = window();
+    w.listView->SelectRow(0);
+    w.onCommand(kIdPlay);
+    ASSERT_TRUE(w.output().playing);
+    w.emptyPlayer();
+    EXPECT_FALSE(w.output().playing);
+    EXPECT_FALSE(w.playbackMixer().hasEntries());
+    w.onCommand(kIdPlay);
+    EXPECT_TRUE(w.output().playing);
+    EXPECT_TRUE(w.playbackMixer().hasEntries());
 }
 
 TEST_F(PlayerTest, FailedLoadsShowTheirTitleAndMessage) {

@@ -9,9 +9,11 @@
 // output format).
 
 #include "base/Version.h"
+#include "encode/Bitrates.h"
 #include "encode/ConversionJob.h"
 #include "platform/CdLibrary.h"
 #include "platform/MessageBox.h"
+#include "playlist/AudioItem.h"
 
 #include <algorithm>
 #include <atomic>
@@ -56,15 +58,6 @@ const char* const kUsage =
     "  --help            show this help and exit\n"
     "  --version         show the version and exit\n";
 
-struct BitrateEntry {
-    const char* text;
-    double rate;
-};
-// The Bitrate combo box of the main window: its texts and the rates they mean.
-constexpr BitrateEntry kBitrates[] = {
-    {"32KB", 22050},  {"48KB", 33075},  {"64KB", 44100},   {"80KB", 55125},   {"96KB", 66150},
-    {"112KB", 77175}, {"144KB", 99225}, {"160KB", 110250}, {"192KB", 132300},
-};
 constexpr double kDefaultRate = 22050;
 
 struct Options {
@@ -161,23 +154,6 @@ bool parseRate(const std::string& text, double& rate) {
     return true;
 }
 
-double rateOfBitrateText(const std::string& text) {
-    for (const auto& entry : kBitrates) {
-        if (text == entry.text) {
-            return entry.rate;
-        }
-    }
-    return kDefaultRate;
-}
-
-std::string lowerExtension(const std::string& path) {
-    std::string ext = std::filesystem::path(path).extension().string();
-    for (char& c : ext) {
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return ext;
-}
-
 int usageError(const std::string& text) {
     std::fprintf(stderr, "%s: %s\nTry 'velumo-convert --help' for more information.\n", kProgram,
                  text.c_str());
@@ -233,7 +209,7 @@ int parseOptions(int argc, char** argv, Options& options) {
             if (!needValue()) {
                 return usageError("--bitrate needs one of the bitrate texts, such as 32KB");
             }
-            options.rate = rateOfBitrateText(value);
+            options.rate = bitrateValueOf(value);
         } else if (name == "--format") {
             if (!needValue()) {
                 return usageError("--format needs wav or mp3");
@@ -322,8 +298,8 @@ int main(int argc, char** argv) {
         if (options.positional.size() != 2) {
             return usageError("expected INPUT and OUTPUT, or --format with INPUTs and a DIRECTORY");
         }
-        std::string ext = lowerExtension(options.positional[1]);
-        if (ext != ".wav" && ext != ".mp3") {
+        const FileKind kind = fileKind(options.positional[1], ExtensionRule::OfFileName);
+        if (kind != FileKind::Wave && kind != FileKind::Mp3) {
             currentItem = options.positional[1];
             printError(ConversionJob::kFormatNotSupportedMessage);
             return kExitUsage;

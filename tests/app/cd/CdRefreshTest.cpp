@@ -71,8 +71,8 @@ TEST_F(CdRefreshTest, AudioTracksBecomeNamedRowsWithTheirTimesAndSizes) {
     EXPECT_EQ(labelText(kIdTitle), "Track-00");
     EXPECT_EQ(labelText(kIdTime), "04:10");
     EXPECT_EQ(labelText(kIdStatus), "Stopped");
-    EXPECT_TRUE(w.mixer.IsCdTrack());
-    EXPECT_FALSE(w.outputDevice.playing);
+    EXPECT_TRUE(w.playbackMixer().IsCdTrack());
+    EXPECT_FALSE(w.output().playing);
 }
 
 TEST_F(CdRefreshTest, DataTrackTakesNoIndex) {
@@ -105,7 +105,7 @@ TEST_F(CdRefreshTest, RefreshWhilePlayingStopsThePlayer) {
     w.onCommand(kIdPlay);
     ASSERT_EQ(labelText(kIdStatus), "Playing");
     refresh();
-    EXPECT_FALSE(w.outputDevice.playing);
+    EXPECT_FALSE(w.output().playing);
     EXPECT_EQ(labelText(kIdStatus), "Stopped");
     EXPECT_EQ(rowCount(), 2);
 }
@@ -117,7 +117,7 @@ TEST_F(CdRefreshTest, NoDiscLeavesAnEmptyCdListThatAddFilesLeaves) {
     EXPECT_EQ(messages->texts(), std::vector<std::string>{kNoCdMessage});
     EXPECT_EQ(w.listMode, kListCdTracks);
     EXPECT_EQ(rowCount(), 0);
-    EXPECT_FALSE(w.mixer.hasEntries());
+    EXPECT_FALSE(w.playbackMixer().hasEntries());
 
     // Add Audio Files goes back to the file list, and the file row with it.
     chooseFiles({});

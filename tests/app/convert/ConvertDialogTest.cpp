@@ -4,6 +4,7 @@
 
 #include "app/WindowFixture.h"
 
+#include "app/convert/ConvertCommand.h"
 #include "app/convert/ConvertDialog.h"
 #include "base/WaveFormat.h"
 #include "controls/TemplateBuilder.h"
@@ -237,7 +238,7 @@ TEST_F(ConvertTest, CdRowRipsTheTrackItsNameGives) {
     EXPECT_EQ(saveRequests[0].initialDirectory, "");
     EXPECT_EQ(saveRequests[0].defaultExtension, "mp3");
     EXPECT_EQ(saveRequests[0].filterIndex, 2);
-    EXPECT_DOUBLE_EQ(w.bitrateValue, 44100.0);
+    EXPECT_DOUBLE_EQ(w.conversionRate(), 44100.0);
     const auto file = testing_support::readFileBytes(dir.file("rip.wav"));
     ASSERT_GE(checkedDataBytes(file), 0);
     EXPECT_EQ(u32At(file, 24), 44100u);

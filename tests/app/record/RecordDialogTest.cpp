@@ -1,6 +1,7 @@
 #include "app/record/RecordDialog.h"
 
 #include "app/WindowFixture.h"
+#include "app/record/RecordCommand.h"
 #include "encode/OutputFile.h"
 
 #include <QApplication>

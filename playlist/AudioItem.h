@@ -1,0 +1,76 @@
+#pragma once
+// What an item of the play list is: a WAV, MP3 or WMA file told by its
+// extension, or a track of the audio CD.
+//
+// A CD row has the path kCdRowPath; its name, "Track-NN" of the 0-based
+// audio-track index, is the only link to its track. The item that a CD row
+// stands for (what the conversion job loads) is that name.
+//
+// The places that tell a file's kind read its extension in different ways,
+// and each keeps its own; the rule is always chosen by the caller:
+//  - ExtensionRule::LastThree, any case: the player's loader (loadFile), the
+//    conversion job's source and target, and so the Convert dialog's check.
+//    "songwav" is a WAV file here.
+//  - ExtensionRule::LastThree, as typed: the Convert command's save dialog,
+//    which offers the other format; "SONG.WAV" is of no known kind there.
+//  - ExtensionRule::AfterLastDot, any case: Add Audio Files.
+//  - ExtensionRule::OfFileName, any case: velumo-convert's output name.
+// Only ASCII letters differ by case.
+//
+// Track names: trackName formats one; a name is a track name when it begins
+// with "Track" (any case). Two readings of the index exist:
+//  - trackIndexOfName: the digits after "Track-", at most two (the job);
+//  - trackIndexOfTitle: the last two characters as a number (the player).
+//
+// Pure functions, safe on any thread.
+
+#include <string>
+
+// The path of every CD row.
+inline constexpr const char* kCdRowPath = "CDROM";
+
+enum class FileKind { Other, Wave, Mp3, Wma };
+
+enum class ExtensionRule {
+    // The last three characters ("" for a shorter path).
+    LastThree,
+    // What follows the last '.' of the whole path; nothing when there is no
+    // '.' or the path begins with its last one.
+    AfterLastDot,
+    // What follows the last '.' of the file name (after the last '/');
+    // nothing when there is no '.' or the name begins with its last one.
+    OfFileName,
+};
+
+enum class CaseRule { AnyCase, AsTyped };
+
+// The kind named by the extension ("wav", "mp3", "wma") under rule; Other
+// for any other extension.
+FileKind fileKind(const std::string& path, ExtensionRule rule,
+                  CaseRule caseRule = CaseRule::AnyCase);
+
+// MP3 and WMA files are read by the media reader, WAV files by the WAVE
+// reader.
+inline bool readByMediaReader(FileKind kind) {
+    return kind == FileKind::Mp3 || kind == FileKind::Wma;
+}
+
+// True for the path of a CD row (compared exactly).
+bool isCdRow(const std::string& path);
+// The item a row stands for: its path, or its name for a CD row.
+std::string rowItem(const std::string& name, const std::string& path);
+
+// "Track-%02d" of index: "Track-00", "Track-07", "Track-12".
+std::string trackName(int index);
+// True when name begins with "Track" (any case).
+bool isTrackName(const std::string& name);
+// The index of a "Track-NN" name: up to two digits right after "Track-";
+// 0 when no digit follows or the sixth character is not '-'.
+int trackIndexOfName(const std::string& name);
+// The index of a track title: the last two characters (the whole title when
+// shorter) read as atoi reads them, so "Track-07" is 7 and "Track-x" is 0.
+int trackIndexOfTitle(const std::string& title);
+
+// True for a source the conversion job can load: a WAV, MP3 or WMA file by
+// its last three characters (any case), otherwise a track name.
+bool isLoadableItem(const std::string& item);
