@@ -3,73 +3,47 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <utility>
 
-struct AudioBuffer::Block {
+struct AudioBuffer::Block : RefCounted {
+    ~Block() {
+        if (ownsData) {
+            std::free(header.data);
+        }
+    }
+
+    // Unprepares the header for the stored device; the device is forgotten
+    // only when the platform call succeeds.
+    void unprepare();
+
     BufferKind kind = BufferKind::None;
     void* device = nullptr; // prepared for this device; null when not prepared
     bool ownsData = false;
     uint32_t capacity = 0; // owned bytes allocated at header.data
     WaveHeader header;
-    std::atomic<int32_t> refCount{1};
 };
 
 namespace {
 constexpr uint32_t kHeaderSize = 32;
 }
 
-AudioBuffer::AudioBuffer(const AudioBuffer& other) : block(other.block) {
-    if (block) {
-        block->refCount.fetch_add(1, std::memory_order_relaxed);
-    }
-}
+AudioBuffer::AudioBuffer(CountedRef<Block> shared) : block(std::move(shared)) {}
 
-AudioBuffer::AudioBuffer(AudioBuffer&& other) noexcept : block(other.block) {
-    other.block = nullptr;
-}
-
-AudioBuffer& AudioBuffer::operator=(const AudioBuffer& other) {
-    if (block != other.block) {
-        if (other.block) {
-            other.block->refCount.fetch_add(1, std::memory_order_relaxed);
-        }
-        release(false);
-        block = other.block;
-    }
-    return *this;
-}
-
-AudioBuffer& AudioBuffer::operator=(AudioBuffer&& other) noexcept {
-    if (this != &other) {
-        release(false);
-        block = other.block;
-        other.block = nullptr;
-    }
-    return *this;
-}
+AudioBuffer::AudioBuffer() = default;
+AudioBuffer::AudioBuffer(const AudioBuffer&) = default;
+AudioBuffer::AudioBuffer(AudioBuffer&&) noexcept = default;
+AudioBuffer& AudioBuffer::operator=(const AudioBuffer&) = default;
+AudioBuffer& AudioBuffer::operator=(AudioBuffer&&) noexcept = default;
 
 AudioBuffer::~AudioBuffer() {
-    release(true);
-}
-
-void AudioBuffer::release(bool unprepareIfLast) {
-    Block* b = block;
-    block = nullptr;
-    if (!b) {
-        return;
+    // The last handle to go unprepares the header before the block is freed;
+    // a handle that is reassigned frees it without that step.
+    std::unique_ptr<Block> last = block.drop();
+    if (last) {
+        last->unprepare();
     }
-    if (b->refCount.fetch_sub(1, std::memory_order_acq_rel) != 1) {
-        return;
-    }
-    if (unprepareIfLast && b->device) {
-        AudioBuffer last(b); // the count is 0; nobody else can reach the block
-        last.unprepare();
-        last.block = nullptr;
-    }
-    if (b->ownsData) {
-        std::free(b->header.data);
-    }
-    delete b;
 }
 
 AudioBuffer AudioBuffer::allocate(uint32_t bytes, bool zeroFill) {
@@ -91,7 +65,7 @@ AudioBuffer AudioBuffer::allocate(uint32_t bytes, bool zeroFill) {
     b->header.data = data;
     b->header.bufferLength = bytes;
     b->header.user = reinterpret_cast<uintptr_t>(b);
-    return AudioBuffer(b);
+    return AudioBuffer(CountedRef<Block>(b));
 }
 
 AudioBuffer AudioBuffer::fromBytes(const void* data, uint32_t bytes, bool copy) {
@@ -114,15 +88,11 @@ AudioBuffer AudioBuffer::fromBytes(const void* data, uint32_t bytes, bool copy) 
     b->header.data = static_cast<uint8_t*>(const_cast<void*>(data));
     b->header.bufferLength = bytes;
     b->header.user = reinterpret_cast<uintptr_t>(b);
-    return AudioBuffer(b);
+    return AudioBuffer(CountedRef<Block>(b));
 }
 
 AudioBuffer AudioBuffer::fromHeader(WaveHeader* header) {
-    auto* b = reinterpret_cast<Block*>(header->user);
-    if (b) {
-        b->refCount.fetch_add(1, std::memory_order_relaxed);
-    }
-    return AudioBuffer(b);
+    return AudioBuffer(CountedRef<Block>::share(reinterpret_cast<Block*>(header->user)));
 }
 
 BufferKind AudioBuffer::kind() const {
@@ -177,19 +147,23 @@ void AudioBuffer::prepare(void* device) {
 }
 
 void AudioBuffer::unprepare() {
-    if (!block || !block->device) {
+    if (block) {
+        block->unprepare();
+    }
+}
+
+void AudioBuffer::Block::unprepare() {
+    if (!device) {
         return;
     }
     int result = kWaveOk;
-    if (block->kind == BufferKind::WaveOut) {
-        result = waveOutUnprepareHeader(static_cast<WaveOutHandle>(block->device), &block->header,
-                                        kHeaderSize);
-    } else if (block->kind == BufferKind::WaveIn) {
-        result = waveInUnprepareHeader(static_cast<WaveInHandle>(block->device), &block->header,
-                                       kHeaderSize);
+    if (kind == BufferKind::WaveOut) {
+        result = waveOutUnprepareHeader(static_cast<WaveOutHandle>(device), &header, kHeaderSize);
+    } else if (kind == BufferKind::WaveIn) {
+        result = waveInUnprepareHeader(static_cast<WaveInHandle>(device), &header, kHeaderSize);
     }
     if (result == kWaveOk) {
-        block->device = nullptr;
+        device = nullptr;
     }
 }
 
@@ -245,7 +219,7 @@ bool AudioBuffer::appendBuffer(const AudioBuffer& other) {
     if (other.length() == 0) {
         return true;
     }
-    if (other.block == block) {
+    if (other.block.get() == block.get()) {
         // Appending a block to itself: copy the bytes first, growing may move them.
         AudioBuffer copy = fromBytes(other.data(), other.length(), true);
         return copy.block && appendBytes(copy.data(), copy.length());

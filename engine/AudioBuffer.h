@@ -15,9 +15,9 @@
 //
 // An empty buffer (kind None, or length 0) means "end of data" everywhere.
 
+#include "base/RefCounted.h"
 #include "platform/WaveHeader.h"
 
-#include <atomic>
 #include <cstdint>
 
 enum class BufferKind : int32_t {
@@ -29,7 +29,7 @@ enum class BufferKind : int32_t {
 class AudioBuffer {
   public:
     // The empty buffer.
-    AudioBuffer() = default;
+    AudioBuffer();
     AudioBuffer(const AudioBuffer& other);
     AudioBuffer(AudioBuffer&& other) noexcept;
     AudioBuffer& operator=(const AudioBuffer& other);
@@ -56,8 +56,8 @@ class AudioBuffer {
     void setLength(uint32_t bytes);
     // Kind None or length 0: the end of data.
     bool isEmpty() const { return kind() == BufferKind::None || length() == 0; }
-    bool sameBlock(const AudioBuffer& other) const { return block == other.block; }
-    bool hasBlock() const { return block != nullptr; }
+    bool sameBlock(const AudioBuffer& other) const { return block.get() == other.block.get(); }
+    bool hasBlock() const { return bool(block); }
 
     WaveHeader* header();
     // The device the header is prepared for; null when not prepared.
@@ -82,8 +82,7 @@ class AudioBuffer {
 
   private:
     struct Block;
-    explicit AudioBuffer(Block* block) : block(block) {}
-    void release(bool unprepareIfLast);
+    explicit AudioBuffer(CountedRef<Block> shared);
 
-    Block* block = nullptr;
+    CountedRef<Block> block;
 };

@@ -3,35 +3,21 @@
 #include <SDL.h>
 
 #include <cstdio>
+#include <utility>
 
 namespace {
+
 bool ready = false; // Guarded by sdlAudioMutex
-}
 
-std::mutex& sdlAudioMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-bool sdlAudioReadyLocked() {
-    if (ready) {
-        return true;
-    }
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        std::fprintf(stderr, "Velumo: cannot initialise audio: %s\n", SDL_GetError());
-        return false;
-    }
-    ready = true;
-    return true;
-}
-
-const char* sdlAudioDriverName() {
+void closeDevice(SDL_AudioDeviceID device) {
+    // Waits for SDL's audio thread to finish its last period.
     std::lock_guard lock(sdlAudioMutex());
-    const char* name = ready ? SDL_GetCurrentAudioDriver() : nullptr;
-    return name ? name : "";
+    SDL_CloseAudioDevice(device);
 }
 
-bool sdlFormatFor(const WaveFormat& format, SDL_AudioFormat* out, int* bytesPerSample) {
+// The SDL sample format and bytes per sample of 8-bit unsigned, 16 and
+// 32-bit signed PCM and 32-bit float.
+bool sampleFormatFor(const WaveFormat& format, SDL_AudioFormat* out, int* bytesPerSample) {
     if (format.wFormatTag == 1) {
         switch (format.wBitsPerSample) {
         case 8:
@@ -58,10 +44,117 @@ bool sdlFormatFor(const WaveFormat& format, SDL_AudioFormat* out, int* bytesPerS
     return false;
 }
 
+} // namespace
+
+std::mutex& sdlAudioMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+bool sdlAudioReadyLocked() {
+    if (ready) {
+        return true;
+    }
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        std::fprintf(stderr, "Velumo: cannot initialise audio: %s\n", SDL_GetError());
+        return false;
+    }
+    ready = true;
+    return true;
+}
+
+int sdlDeviceCountLocked(bool capture) {
+    int n = SDL_GetNumAudioDevices(capture ? 1 : 0);
+    return n < 0 ? 1 : n;
+}
+
+const char* sdlAudioDriverName() {
+    std::lock_guard lock(sdlAudioMutex());
+    const char* name = ready ? SDL_GetCurrentAudioDriver() : nullptr;
+    return name ? name : "";
+}
+
+bool sdlFormatFor(const WaveFormat& format, SDL_AudioFormat* out) {
+    int bytesPerSample;
+    return sampleFormatFor(format, out, &bytesPerSample) && format.nChannels != 0 &&
+           format.nChannels <= 255 && format.nSamplesPerSec != 0 &&
+           format.nSamplesPerSec <= INT32_MAX &&
+           format.nBlockAlign == format.nChannels * bytesPerSample;
+}
+
 Uint16 periodSamples(uint32_t rate) {
     uint32_t samples = 256;
     while (samples < 4096 && samples < rate / 50) {
         samples *= 2;
     }
     return Uint16(samples);
+}
+
+int sdlStartPort(SdlWavePort& port, const SdlWaveDevice& device, const WaveFormat& format,
+                 SDL_AudioFormat sampleFormat, HeaderQueue::Deliver deliver) {
+    SDL_AudioSpec want{};
+    want.freq = int(format.nSamplesPerSec);
+    want.format = sampleFormat;
+    want.channels = Uint8(format.nChannels);
+    want.samples = periodSamples(format.nSamplesPerSec);
+    want.callback = device.feed;
+    want.userdata = &port;
+    const int capture = device.capture ? 1 : 0;
+    port.capture = device.capture;
+    {
+        std::lock_guard lock(sdlAudioMutex());
+        if (!sdlAudioReadyLocked()) {
+            return kWaveBadDevice;
+        }
+        const char* name = nullptr;
+        if (device.index != kSdlDefaultDevice) {
+            if (device.index >= unsigned(sdlDeviceCountLocked(device.capture))) {
+                return kWaveBadDevice;
+            }
+            name = SDL_GetAudioDeviceName(int(device.index), capture);
+        }
+        SDL_AudioSpec have{};
+        // No allowed changes: SDL converts between the device's format and
+        // ours.
+        port.device = SDL_OpenAudioDevice(name, capture, &want, &have, 0);
+        if (port.device == 0) {
+            std::fprintf(stderr, "Velumo: cannot open the audio %s device: %s\n",
+                         device.capture ? "input" : "output", SDL_GetError());
+            return kWaveBadDevice;
+        }
+    }
+    if (!port.headers.startNotifier(device.messages, std::move(deliver))) {
+        closeDevice(port.device);
+        return kWaveNoMemory;
+    }
+    return kWaveOk;
+}
+
+int sdlResetPort(SdlWavePort* port, uint32_t* rewind) {
+    if (port->headers.onNotifierThread()) {
+        return kWaveError;
+    }
+    if (port->capture) {
+        // Returns once SDL's audio thread has left its callback.
+        SDL_PauseAudioDevice(port->device, 1);
+    }
+    std::unique_lock lock(port->headers.mutex());
+    if (rewind) {
+        *rewind = 0;
+    }
+    port->headers.handBackAll(lock);
+    return kWaveOk;
+}
+
+int sdlClosePort(SdlWavePort* port) {
+    if (port->headers.onNotifierThread()) {
+        return kWaveError;
+    }
+    if (!port->headers.beginClose()) {
+        return kWaveStillPlaying;
+    }
+    closeDevice(port->device);
+    port->headers.stopNotifier(); // delivers the close message
+    delete port;
+    return kWaveOk;
 }

@@ -1,61 +1,37 @@
 #include "platform/WaveIn.h"
 
 #include "base/WaveFormat.h"
+#include "platform/HeaderQueue.h"
 #include "platform/SdlAudio.h"
 
 #include <SDL.h>
 
 #include <algorithm>
-#include <condition_variable>
-#include <cstdio>
 #include <cstring>
-#include <deque>
 #include <mutex>
 #include <new>
 #include <string>
-#include <thread>
 
-struct WaveInPort {
-    // Immutable after waveInOpen
-    SDL_AudioDeviceID device = 0;
-    WaveInCallback callback = nullptr;
-    void* instance = nullptr;
-
-    std::mutex mutex;
-    std::condition_variable wake;      // the notifier has something to do
-    std::condition_variable delivered; // a WIM_DATA has been delivered
-
-    // Guarded by mutex
-    std::deque<WaveHeader*> queue;    // added, not yet full; front fills now
-    std::deque<WaveHeader*> finished; // full or handed back, WIM_DATA pending
-    uint64_t finishedCount = 0;
-    uint64_t deliveredCount = 0;
-    bool closing = false;
-
-    std::thread notifier; // opening/closing thread only
-};
+// The headers of a wave-in device are those added and not yet full, the
+// front one filling now; bytesRecorded of the front one is guarded by the
+// queue's mutex.
+struct WaveInPort : SdlWavePort {};
 
 namespace {
 
-thread_local WaveInPort* notifierPort = nullptr;
-
-// Caller holds the port's mutex.
-void finishFront(WaveInPort* port) {
-    port->finished.push_back(port->queue.front());
-    port->queue.pop_front();
-    ++port->finishedCount;
-}
-
 // SDL's audio thread: copy captured bytes into the queued headers.
 void captureFromDevice(void* userdata, Uint8* stream, int len) {
-    auto* port = static_cast<WaveInPort*>(userdata);
+    auto* port = static_cast<WaveInPort*>(static_cast<SdlWavePort*>(userdata));
     size_t left = len > 0 ? size_t(len) : 0;
     const Uint8* from = stream;
     bool finishedAny = false;
     {
-        std::lock_guard lock(port->mutex);
-        while (left > 0 && !port->queue.empty()) {
-            WaveHeader* header = port->queue.front();
+        std::lock_guard lock(port->headers.mutex());
+        while (left > 0) {
+            WaveHeader* header = port->headers.frontLocked();
+            if (!header) {
+                break;
+            }
             size_t room = header->bufferLength > header->bytesRecorded
                               ? header->bufferLength - header->bytesRecorded
                               : 0;
@@ -67,51 +43,14 @@ void captureFromDevice(void* userdata, Uint8* stream, int len) {
                 left -= n;
             }
             if (header->bytesRecorded >= header->bufferLength) {
-                finishFront(port);
+                port->headers.finishFrontLocked();
                 finishedAny = true;
             }
         }
     }
     if (finishedAny) {
-        port->wake.notify_one();
+        port->headers.wakeNotifier();
     }
-}
-
-void deliver(WaveInPort* port, unsigned message, uintptr_t param1) {
-    if (port->callback) {
-        port->callback(port, message, port->instance, param1, 0);
-    }
-}
-
-void runNotifier(WaveInPort* port) {
-    notifierPort = port;
-    deliver(port, kWimOpen, 0);
-    std::unique_lock lock(port->mutex);
-    for (;;) {
-        port->wake.wait(lock, [port] { return !port->finished.empty() || port->closing; });
-        if (port->finished.empty()) {
-            break;
-        }
-        WaveHeader* header = port->finished.front();
-        port->finished.pop_front();
-        header->flags = (header->flags & ~kWaveHeaderInQueue) | kWaveHeaderDone;
-        lock.unlock();
-        deliver(port, kWimData, reinterpret_cast<uintptr_t>(header));
-        lock.lock();
-        ++port->deliveredCount;
-        port->delivered.notify_all();
-    }
-    lock.unlock();
-    deliver(port, kWimClose, 0);
-    notifierPort = nullptr;
-}
-
-// Caller holds sdlAudioMutex and audio is initialised.
-int deviceCount() {
-    int n = SDL_GetNumAudioDevices(1);
-    // A negative count means SDL cannot list the devices; the default one
-    // may still open.
-    return n < 0 ? 1 : n;
 }
 
 } // namespace
@@ -121,7 +60,7 @@ unsigned waveInGetNumDevs() {
     if (!sdlAudioReadyLocked()) {
         return 0;
     }
-    return unsigned(deviceCount());
+    return unsigned(sdlDeviceCountLocked(true));
 }
 
 int waveInGetDevCaps(unsigned deviceId, WaveInCaps* caps, uint32_t size) {
@@ -132,7 +71,7 @@ int waveInGetDevCaps(unsigned deviceId, WaveInCaps* caps, uint32_t size) {
     if (!sdlAudioReadyLocked()) {
         return kWaveBadDevice;
     }
-    int count = deviceCount();
+    int count = sdlDeviceCountLocked(true);
     if (deviceId != kWaveMapper && (count <= 0 || deviceId >= unsigned(count))) {
         return kWaveBadDevice;
     }
@@ -147,70 +86,13 @@ int waveInGetDevCaps(unsigned deviceId, WaveInCaps* caps, uint32_t size) {
 
 int waveInOpen(WaveInHandle* handle, unsigned deviceId, const WaveFormat* format,
                WaveInCallback callback, void* instance) {
-    if (!handle) {
-        return kWaveInvalidParam;
-    }
-    *handle = nullptr;
-    if (!format) {
-        return kWaveInvalidParam;
-    }
-    SDL_AudioFormat sampleFormat;
-    int bytesPerSample;
-    if (!sdlFormatFor(*format, &sampleFormat, &bytesPerSample) || format->nChannels == 0 ||
-        format->nChannels > 255 || format->nSamplesPerSec == 0 ||
-        format->nSamplesPerSec > INT32_MAX ||
-        format->nBlockAlign != format->nChannels * bytesPerSample) {
-        return kWaveBadFormat;
-    }
-    auto* port = new (std::nothrow) WaveInPort;
-    if (!port) {
-        return kWaveNoMemory;
-    }
-    port->callback = callback;
-    port->instance = instance;
-
-    SDL_AudioSpec want{};
-    want.freq = int(format->nSamplesPerSec);
-    want.format = sampleFormat;
-    want.channels = Uint8(format->nChannels);
-    want.samples = periodSamples(format->nSamplesPerSec);
-    want.callback = captureFromDevice;
-    want.userdata = port;
-    {
-        std::lock_guard lock(sdlAudioMutex());
-        if (!sdlAudioReadyLocked()) {
-            delete port;
-            return kWaveBadDevice;
-        }
-        const char* name = nullptr;
-        if (deviceId != kWaveMapper) {
-            int count = deviceCount();
-            if (deviceId >= unsigned(std::max(count, 0))) {
-                delete port;
-                return kWaveBadDevice;
-            }
-            name = SDL_GetAudioDeviceName(int(deviceId), 1);
-        }
-        SDL_AudioSpec have{};
-        // No allowed changes: SDL converts from the device's format to ours.
-        port->device = SDL_OpenAudioDevice(name, 1, &want, &have, 0);
-        if (port->device == 0) {
-            std::fprintf(stderr, "Velumo: cannot open the audio input device: %s\n",
-                         SDL_GetError());
-            delete port;
-            return kWaveBadDevice;
-        }
-    }
-    try {
-        port->notifier = std::thread(runNotifier, port);
-    } catch (const std::system_error&) {
-        std::lock_guard lock(sdlAudioMutex());
-        SDL_CloseAudioDevice(port->device);
-        delete port;
-        return kWaveNoMemory;
-    }
-    *handle = port;
-    return kWaveOk;
+    SdlWaveDevice device;
+    device.capture = true;
+    device.index = deviceId == kWaveMapper ? kSdlDefaultDevice : deviceId;
+    device.feed = captureFromDevice;
+    device.messages = {kWimOpen, kWimData, kWimClose};
+    return sdlOpenPort(handle, format, callback, instance, device,
+                       [](SDL_AudioFormat) { return new (std::nothrow) WaveInPort; });
 }
 
 int waveInAddBuffer(WaveInHandle handle, WaveHeader* header, uint32_t) {
@@ -220,20 +102,13 @@ int waveInAddBuffer(WaveInHandle handle, WaveHeader* header, uint32_t) {
     if (!header || header->data == nullptr || header->bufferLength == 0) {
         return kWaveInvalidParam;
     }
-    std::lock_guard lock(handle->mutex);
-    if (handle->closing) {
-        return kWaveInvalidHandle;
+    std::lock_guard lock(handle->headers.mutex());
+    const int result = handle->headers.addLocked(header);
+    if (result == kWaveOk) {
+        // Under the lock: SDL's audio thread fills from here once it sees it.
+        header->bytesRecorded = 0;
     }
-    if (!(header->flags & kWaveHeaderPrepared)) {
-        return kWaveUnprepared;
-    }
-    if (header->flags & kWaveHeaderInQueue) {
-        return kWaveStillPlaying;
-    }
-    header->flags = (header->flags & ~kWaveHeaderDone) | kWaveHeaderInQueue;
-    header->bytesRecorded = 0;
-    handle->queue.push_back(header);
-    return kWaveOk;
+    return result;
 }
 
 int waveInStart(WaveInHandle handle) {
@@ -250,55 +125,19 @@ int waveInStop(WaveInHandle handle) {
     }
     // Returns once SDL's audio thread has left its callback.
     SDL_PauseAudioDevice(handle->device, 1);
-    std::lock_guard lock(handle->mutex);
-    if (!handle->queue.empty() && handle->queue.front()->bytesRecorded > 0) {
-        finishFront(handle);
-        handle->wake.notify_one();
+    std::lock_guard lock(handle->headers.mutex());
+    WaveHeader* front = handle->headers.frontLocked();
+    if (front && front->bytesRecorded > 0) {
+        handle->headers.finishFrontLocked();
+        handle->headers.wakeNotifier();
     }
     return kWaveOk;
 }
 
 int waveInReset(WaveInHandle handle) {
-    if (!handle) {
-        return kWaveInvalidHandle;
-    }
-    if (notifierPort == handle) {
-        return kWaveError;
-    }
-    SDL_PauseAudioDevice(handle->device, 1);
-    std::unique_lock lock(handle->mutex);
-    handle->finishedCount += handle->queue.size();
-    handle->finished.insert(handle->finished.end(), handle->queue.begin(), handle->queue.end());
-    handle->queue.clear();
-    const uint64_t target = handle->finishedCount;
-    handle->wake.notify_one();
-    handle->delivered.wait(lock, [&] { return handle->deliveredCount >= target; });
-    return kWaveOk;
+    return handle ? sdlResetPort(handle) : kWaveInvalidHandle;
 }
 
 int waveInClose(WaveInHandle handle) {
-    if (!handle) {
-        return kWaveInvalidHandle;
-    }
-    if (notifierPort == handle) {
-        return kWaveError;
-    }
-    {
-        std::unique_lock lock(handle->mutex);
-        handle->delivered.wait(lock, [handle] {
-            return !handle->queue.empty() || handle->deliveredCount == handle->finishedCount;
-        });
-        if (!handle->queue.empty()) {
-            return kWaveStillPlaying;
-        }
-        handle->closing = true;
-    }
-    {
-        std::lock_guard lock(sdlAudioMutex());
-        SDL_CloseAudioDevice(handle->device);
-    }
-    handle->wake.notify_one();
-    handle->notifier.join(); // delivers WIM_CLOSE
-    delete handle;
-    return kWaveOk;
+    return handle ? sdlClosePort(handle) : kWaveInvalidHandle;
 }

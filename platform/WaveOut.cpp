@@ -1,50 +1,33 @@
 #include "platform/WaveOut.h"
 
 #include "base/WaveFormat.h"
+#include "platform/HeaderQueue.h"
 #include "platform/SdlAudio.h"
 
 #include <SDL.h>
 
 #include <algorithm>
-#include <condition_variable>
-#include <cstdio>
 #include <cstring>
-#include <deque>
 #include <mutex>
 #include <new>
-#include <thread>
 
-struct WaveOutPort {
+struct WaveOutPort : SdlWavePort {
+    WaveOutPort(SDL_AudioFormat format, int channelCount)
+        : sampleFormat(format), channels(channelCount), silence(format == AUDIO_U8 ? 0x80 : 0) {}
+
     // Immutable after waveOutOpen
-    SDL_AudioDeviceID device = 0;
-    WaveOutCallback callback = nullptr;
-    void* instance = nullptr;
-    SDL_AudioFormat sampleFormat = AUDIO_S16LSB;
-    int channels = 1;
-    uint8_t silence = 0;
+    const SDL_AudioFormat sampleFormat;
+    const int channels;
+    const uint8_t silence;
 
-    std::mutex mutex;
-    std::condition_variable wake;      // the notifier has something to do
-    std::condition_variable delivered; // a MM_WOM_DONE has been delivered
-
-    // Guarded by mutex
-    std::deque<WaveHeader*> queue;    // written, not fully played; front plays now
-    uint32_t offset = 0;              // bytes of queue.front() already fed to SDL
-    std::deque<WaveHeader*> finished; // played or reset, MM_WOM_DONE pending
-    uint64_t finishedCount = 0;       // headers ever moved to finished
-    uint64_t deliveredCount = 0;      // MM_WOM_DONE messages completed
+    // Guarded by headers.mutex(); headers holds the written headers not yet
+    // fully played, the front one playing now.
+    uint32_t offset = 0; // bytes of the front header already fed to SDL
     bool paused = false;
-    bool closing = false;
     uint32_t volume = 0xFFFFFFFF;
-
-    std::thread notifier; // opening/closing thread only
 };
 
 namespace {
-
-// The port whose notifier runs on this thread, if any: reset and close wait
-// for the notifier and must not be called from it.
-thread_local WaveOutPort* notifierPort = nullptr;
 
 // Scales the whole samples of a stretch of output that starts on a frame
 // boundary. Channel 0 takes the left volume, channel 1 the right, the
@@ -94,16 +77,19 @@ void applyVolume(const WaveOutPort& port, uint8_t* bytes, size_t length, uint32_
 
 // SDL's audio thread: copy queued bytes, mark finished headers, nothing else.
 void feedDevice(void* userdata, Uint8* stream, int len) {
-    auto* port = static_cast<WaveOutPort*>(userdata);
+    auto* port = static_cast<WaveOutPort*>(static_cast<SdlWavePort*>(userdata));
     const size_t wanted = len > 0 ? size_t(len) : 0;
     size_t filled = 0;
     bool finishedAny = false;
     uint32_t volume;
     {
-        std::lock_guard lock(port->mutex);
+        std::lock_guard lock(port->headers.mutex());
         volume = port->volume;
-        while (!port->paused && !port->queue.empty() && filled < wanted) {
-            WaveHeader* header = port->queue.front();
+        while (!port->paused && filled < wanted) {
+            WaveHeader* header = port->headers.frontLocked();
+            if (!header) {
+                break;
+            }
             size_t available =
                 header->bufferLength > port->offset ? header->bufferLength - port->offset : 0;
             size_t n = std::min(available, wanted - filled);
@@ -115,10 +101,8 @@ void feedDevice(void* userdata, Uint8* stream, int len) {
                 port->offset += uint32_t(n);
             }
             if (port->offset >= header->bufferLength) {
-                port->queue.pop_front();
+                port->headers.finishFrontLocked();
                 port->offset = 0;
-                port->finished.push_back(header);
-                ++port->finishedCount;
                 finishedAny = true;
             }
         }
@@ -130,107 +114,25 @@ void feedDevice(void* userdata, Uint8* stream, int len) {
         applyVolume(*port, stream, filled, volume);
     }
     if (finishedAny) {
-        port->wake.notify_one();
+        port->headers.wakeNotifier();
     }
-}
-
-void deliver(WaveOutPort* port, unsigned message, uintptr_t param1) {
-    if (port->callback) {
-        port->callback(port, message, port->instance, param1, 0);
-    }
-}
-
-// The notifier thread: MM_WOM_OPEN, every MM_WOM_DONE in order, MM_WOM_CLOSE.
-void runNotifier(WaveOutPort* port) {
-    notifierPort = port;
-    deliver(port, kMmWomOpen, 0);
-    std::unique_lock lock(port->mutex);
-    for (;;) {
-        port->wake.wait(lock, [port] { return !port->finished.empty() || port->closing; });
-        if (port->finished.empty()) {
-            break; // closing, and nothing left to hand back
-        }
-        WaveHeader* header = port->finished.front();
-        port->finished.pop_front();
-        header->flags = (header->flags & ~kWaveHeaderInQueue) | kWaveHeaderDone;
-        lock.unlock();
-        deliver(port, kMmWomDone, reinterpret_cast<uintptr_t>(header));
-        lock.lock();
-        ++port->deliveredCount;
-        port->delivered.notify_all();
-    }
-    lock.unlock();
-    deliver(port, kMmWomClose, 0);
-    notifierPort = nullptr;
 }
 
 } // namespace
 
 int waveOutOpen(WaveOutHandle* handle, const WaveFormat* format, WaveOutCallback callback,
                 void* instance) {
-    if (!handle) {
-        return kWaveInvalidParam;
+    SdlWaveDevice device;
+    device.feed = feedDevice;
+    device.messages = {kMmWomOpen, kMmWomDone, kMmWomClose};
+    const int result = sdlOpenPort(
+        handle, format, callback, instance, device, [format](SDL_AudioFormat sampleFormat) {
+            return new (std::nothrow) WaveOutPort(sampleFormat, format->nChannels);
+        });
+    if (result == kWaveOk) {
+        SDL_PauseAudioDevice((*handle)->device, 0); // written headers play at once
     }
-    *handle = nullptr;
-    if (!format) {
-        return kWaveInvalidParam;
-    }
-    SDL_AudioFormat sampleFormat;
-    int bytesPerSample;
-    if (!sdlFormatFor(*format, &sampleFormat, &bytesPerSample) || format->nChannels == 0 ||
-        format->nSamplesPerSec == 0 || format->nSamplesPerSec > INT32_MAX ||
-        format->nBlockAlign != format->nChannels * bytesPerSample) {
-        return kWaveBadFormat;
-    }
-
-    auto* port = new (std::nothrow) WaveOutPort;
-    if (!port) {
-        return kWaveNoMemory;
-    }
-    port->callback = callback;
-    port->instance = instance;
-    port->sampleFormat = sampleFormat;
-    port->channels = format->nChannels;
-    port->silence = sampleFormat == AUDIO_U8 ? 0x80 : 0;
-
-    SDL_AudioSpec want{};
-    want.freq = int(format->nSamplesPerSec);
-    want.format = sampleFormat;
-    want.channels = Uint8(std::min<uint16_t>(format->nChannels, 255));
-    want.samples = periodSamples(format->nSamplesPerSec);
-    want.callback = feedDevice;
-    want.userdata = port;
-    if (format->nChannels > 255) {
-        delete port;
-        return kWaveBadFormat;
-    }
-    {
-        std::lock_guard lock(sdlAudioMutex());
-        if (!sdlAudioReadyLocked()) {
-            delete port;
-            return kWaveBadDevice;
-        }
-        SDL_AudioSpec have{};
-        // No allowed changes: SDL converts from our format to the device's.
-        port->device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-        if (port->device == 0) {
-            std::fprintf(stderr, "Velumo: cannot open the audio output device: %s\n",
-                         SDL_GetError());
-            delete port;
-            return kWaveBadDevice;
-        }
-    }
-    try {
-        port->notifier = std::thread(runNotifier, port);
-    } catch (const std::system_error&) {
-        std::lock_guard lock(sdlAudioMutex());
-        SDL_CloseAudioDevice(port->device);
-        delete port;
-        return kWaveNoMemory;
-    }
-    SDL_PauseAudioDevice(port->device, 0);
-    *handle = port;
-    return kWaveOk;
+    return result;
 }
 
 int waveOutWrite(WaveOutHandle handle, WaveHeader* header, uint32_t) {
@@ -240,26 +142,15 @@ int waveOutWrite(WaveOutHandle handle, WaveHeader* header, uint32_t) {
     if (!header || (header->data == nullptr && header->bufferLength != 0)) {
         return kWaveInvalidParam;
     }
-    std::lock_guard lock(handle->mutex);
-    if (handle->closing) {
-        return kWaveInvalidHandle;
-    }
-    if (!(header->flags & kWaveHeaderPrepared)) {
-        return kWaveUnprepared;
-    }
-    if (header->flags & kWaveHeaderInQueue) {
-        return kWaveStillPlaying;
-    }
-    header->flags = (header->flags & ~kWaveHeaderDone) | kWaveHeaderInQueue;
-    handle->queue.push_back(header);
-    return kWaveOk;
+    std::lock_guard lock(handle->headers.mutex());
+    return handle->headers.addLocked(header);
 }
 
 int waveOutPause(WaveOutHandle handle) {
     if (!handle) {
         return kWaveInvalidHandle;
     }
-    std::lock_guard lock(handle->mutex);
+    std::lock_guard lock(handle->headers.mutex());
     handle->paused = true;
     return kWaveOk;
 }
@@ -268,64 +159,24 @@ int waveOutRestart(WaveOutHandle handle) {
     if (!handle) {
         return kWaveInvalidHandle;
     }
-    std::lock_guard lock(handle->mutex);
+    std::lock_guard lock(handle->headers.mutex());
     handle->paused = false;
     return kWaveOk;
 }
 
 int waveOutReset(WaveOutHandle handle) {
-    if (!handle) {
-        return kWaveInvalidHandle;
-    }
-    if (notifierPort == handle) {
-        return kWaveError;
-    }
-    std::unique_lock lock(handle->mutex);
-    handle->finishedCount += handle->queue.size();
-    handle->finished.insert(handle->finished.end(), handle->queue.begin(), handle->queue.end());
-    handle->queue.clear();
-    handle->offset = 0;
-    const uint64_t target = handle->finishedCount;
-    handle->wake.notify_one();
-    handle->delivered.wait(lock, [&] { return handle->deliveredCount >= target; });
-    return kWaveOk;
+    return handle ? sdlResetPort(handle, &handle->offset) : kWaveInvalidHandle;
 }
 
 int waveOutClose(WaveOutHandle handle) {
-    if (!handle) {
-        return kWaveInvalidHandle;
-    }
-    if (notifierPort == handle) {
-        return kWaveError;
-    }
-    {
-        // Headers that have finished playing are handed back first; one
-        // still waiting to play makes the close fail.
-        std::unique_lock lock(handle->mutex);
-        handle->delivered.wait(lock, [handle] {
-            return !handle->queue.empty() || handle->deliveredCount == handle->finishedCount;
-        });
-        if (!handle->queue.empty()) {
-            return kWaveStillPlaying;
-        }
-        handle->closing = true; // later writes are refused
-    }
-    {
-        // Waits for SDL's audio thread to finish its last period.
-        std::lock_guard lock(sdlAudioMutex());
-        SDL_CloseAudioDevice(handle->device);
-    }
-    handle->wake.notify_one();
-    handle->notifier.join(); // delivers MM_WOM_CLOSE
-    delete handle;
-    return kWaveOk;
+    return handle ? sdlClosePort(handle) : kWaveInvalidHandle;
 }
 
 int waveOutSetVolume(WaveOutHandle handle, uint32_t volume) {
     if (!handle) {
         return kWaveInvalidHandle;
     }
-    std::lock_guard lock(handle->mutex);
+    std::lock_guard lock(handle->headers.mutex());
     handle->volume = volume;
     return kWaveOk;
 }
@@ -337,7 +188,7 @@ int waveOutGetVolume(WaveOutHandle handle, uint32_t* volume) {
     if (!volume) {
         return kWaveInvalidParam;
     }
-    std::lock_guard lock(handle->mutex);
+    std::lock_guard lock(handle->headers.mutex());
     *volume = handle->volume;
     return kWaveOk;
 }

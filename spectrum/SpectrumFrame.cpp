@@ -4,50 +4,10 @@
 #include <memory>
 #include <new>
 
-SpectrumFrame::SpectrumFrame(const SpectrumFrame& other) : record(other.record) {
-    if (record) {
-        record->refCount.fetch_add(1, std::memory_order_relaxed);
+SpectrumFrame::Record::~Record() {
+    if (ownsData) {
+        delete[] values;
     }
-}
-
-SpectrumFrame::SpectrumFrame(SpectrumFrame&& other) noexcept : record(other.record) {
-    other.record = nullptr;
-}
-
-SpectrumFrame& SpectrumFrame::operator=(const SpectrumFrame& other) {
-    if (record != other.record) {
-        if (other.record) {
-            other.record->refCount.fetch_add(1, std::memory_order_relaxed);
-        }
-        release();
-        record = other.record;
-    }
-    return *this;
-}
-
-SpectrumFrame& SpectrumFrame::operator=(SpectrumFrame&& other) noexcept {
-    if (this != &other) {
-        release();
-        record = other.record;
-        other.record = nullptr;
-    }
-    return *this;
-}
-
-SpectrumFrame::~SpectrumFrame() {
-    release();
-}
-
-void SpectrumFrame::release() {
-    Record* r = record;
-    record = nullptr;
-    if (!r || r->refCount.fetch_sub(1, std::memory_order_acq_rel) != 1) {
-        return;
-    }
-    if (r->ownsData) {
-        delete[] r->values;
-    }
-    delete r;
 }
 
 SpectrumFrame SpectrumFrame::allocate(uint32_t count) {

@@ -6,18 +6,19 @@
 // a display would read copies); the values are written before the first copy
 // is handed out and only read afterwards.
 
-#include <atomic>
+#include "base/RefCounted.h"
+
 #include <cstdint>
 
 class SpectrumFrame {
   public:
     // The empty frame: no values.
     SpectrumFrame() = default;
-    SpectrumFrame(const SpectrumFrame& other);
-    SpectrumFrame(SpectrumFrame&& other) noexcept;
-    SpectrumFrame& operator=(const SpectrumFrame& other);
-    SpectrumFrame& operator=(SpectrumFrame&& other) noexcept;
-    virtual ~SpectrumFrame();
+    SpectrumFrame(const SpectrumFrame& other) = default;
+    SpectrumFrame(SpectrumFrame&& other) noexcept = default;
+    SpectrumFrame& operator=(const SpectrumFrame& other) = default;
+    SpectrumFrame& operator=(SpectrumFrame&& other) noexcept = default;
+    virtual ~SpectrumFrame() = default;
 
     // count values, all 0.0, owned by the frame. Throws std::bad_alloc when
     // the memory cannot be had.
@@ -31,17 +32,16 @@ class SpectrumFrame {
     uint32_t size() const;
     bool isEmpty() const { return size() == 0; }
     double operator[](uint32_t i) const { return data()[i]; }
-    bool sameRecord(const SpectrumFrame& other) const { return record == other.record; }
+    bool sameRecord(const SpectrumFrame& other) const { return record.get() == other.record.get(); }
 
   private:
-    struct Record {
+    struct Record : RefCounted {
+        ~Record();
         double* values = nullptr;
         uint32_t count = 0;
         bool ownsData = false;
-        std::atomic<int32_t> refCount{1};
     };
-    explicit SpectrumFrame(Record* record) : record(record) {}
-    void release();
+    explicit SpectrumFrame(Record* made) : record(made) {}
 
-    Record* record = nullptr;
+    CountedRef<Record> record;
 };

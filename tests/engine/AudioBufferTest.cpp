@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -114,6 +115,29 @@ TEST(AudioBuffer, ReferenceCountsSurviveConcurrentCopies) {
         t.join();
     }
     EXPECT_EQ(shared.length(), 64u);
+}
+
+// Under the address sanitizer a reference lost or dropped twice shows as a
+// use after free or a double free.
+TEST(AudioBuffer, TheBlockLivesWhileAnyHandleHoldsIt) {
+    AudioBuffer first = AudioBuffer::fromBytes("abcd", 4, true);
+    AudioBuffer viaHeader = AudioBuffer::fromHeader(first.header());
+    first = AudioBuffer(); // the handle made from the header still holds it
+    ASSERT_EQ(viaHeader.length(), 4u);
+    EXPECT_EQ(std::memcmp(viaHeader.data(), "abcd", 4), 0);
+
+    AudioBuffer same = viaHeader;
+    same = viaHeader; // the same block: nothing to add or drop
+    same = std::move(viaHeader);
+    EXPECT_FALSE(viaHeader.hasBlock());
+    ASSERT_TRUE(same.hasBlock());
+    EXPECT_EQ(std::memcmp(same.data(), "abcd", 4), 0);
+
+    AudioBuffer other = AudioBuffer::fromBytes("wxyz", 4, true);
+    other = same; // drops the last reference to "wxyz"
+    EXPECT_TRUE(other.sameBlock(same));
+    same = AudioBuffer();
+    EXPECT_EQ(std::memcmp(other.data(), "abcd", 4), 0);
 }
 
 TEST(WaveFormat, EqualityIgnoresExtraBytes) {

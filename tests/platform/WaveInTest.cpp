@@ -20,11 +20,7 @@ namespace {
 
 // SDL's disk driver captures from SDL_DISKAUDIOFILEIN (zeros past its end),
 // read at each open.
-const bool diskDriverChosen = [] {
-    setenv("SDL_AUDIODRIVER", "disk", 1);
-    setenv("SDL_DISKAUDIODELAY", "1", 1);
-    return true;
-}();
+const bool diskDriverChosen = chooseSdlDiskDriver();
 
 struct Capture {
     std::mutex mutex;
@@ -51,13 +47,8 @@ struct Capture {
     }
 };
 
-struct Buffer {
-    explicit Buffer(size_t bytes) : data(bytes, 0xEE) {
-        header.data = data.data();
-        header.bufferLength = uint32_t(bytes);
-    }
-    std::vector<uint8_t> data;
-    WaveHeader header;
+struct Buffer : HeaderBuffer {
+    explicit Buffer(size_t bytes) : HeaderBuffer(bytes, 0xEE) {}
 };
 
 class WaveInTest : public ::testing::Test {

@@ -20,11 +20,9 @@ using namespace std::chrono_literals;
 namespace {
 
 const bool diskDriverChosen = [] {
-    setenv("SDL_AUDIODRIVER", "disk", 1);
-    setenv("SDL_DISKAUDIODELAY", "1", 1);
     static TempDir output;
     setenv("SDL_DISKAUDIOFILE", output.file("sdlaudio.raw").c_str(), 1);
-    return true;
+    return chooseSdlDiskDriver();
 }();
 
 struct Message {
@@ -73,13 +71,9 @@ struct Recorder {
     }
 };
 
-struct Buffer {
-    explicit Buffer(size_t bytes) : data(bytes + 1, 0x11) {
-        header.data = data.data();
-        header.bufferLength = uint32_t(bytes);
-    }
-    std::vector<uint8_t> data;
-    WaveHeader header;
+// One spare byte, so that the empty buffer has data to prepare.
+struct Buffer : HeaderBuffer {
+    explicit Buffer(size_t bytes) : HeaderBuffer(bytes, 0x11, 1) {}
 };
 
 class WaveOutTest : public ::testing::Test {

@@ -1,6 +1,7 @@
 #include "support/TestSupport.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <stdexcept>
@@ -147,6 +148,17 @@ std::vector<uint8_t> waveFile(const WaveFormat& format, const std::vector<uint8_
     putU32(file, uint32_t(body.size()));
     file.insert(file.end(), body.begin(), body.end());
     return file;
+}
+
+bool chooseSdlDiskDriver() {
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIODELAY", "1", 1);
+    return true;
+}
+
+HeaderBuffer::HeaderBuffer(size_t bytes, uint8_t fill, size_t spare) : data(bytes + spare, fill) {
+    header.data = data.data();
+    header.bufferLength = uint32_t(bytes);
 }
 
 } // namespace testing_support

@@ -1,10 +1,13 @@
 #pragma once
 // Helpers shared by the test programs: temporary folders, message recording,
-// generated signals and WAVE files built byte by byte.
+// generated signals, WAVE files built byte by byte, and SDL's disk audio
+// driver with buffers to queue on it.
 
 #include "base/WaveFormat.h"
 #include "platform/MessageBox.h"
+#include "platform/WaveHeader.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
@@ -67,5 +70,25 @@ std::vector<uint8_t> formatBytes(const WaveFormat& format, const std::vector<uin
 // A plain RIFF WAVE file: "fmt " (18 bytes, or 16 with shortFmt) then "data".
 std::vector<uint8_t> waveFile(const WaveFormat& format, const std::vector<uint8_t>& data,
                               bool shortFmt = false);
+
+// Makes SDL's disk driver the audio driver of the test program, at one
+// millisecond per period: what would be heard goes to SDL_DISKAUDIOFILE,
+// and capture reads SDL_DISKAUDIOFILEIN (zeros past its end). SDL picks its
+// driver when audio is first initialised, so call this from a
+// namespace-scope initialiser. Returns true.
+bool chooseSdlDiskDriver();
+
+// Bytes with a wave header over them: bufferLength is `bytes`, every byte
+// starts as fill, and `spare` more bytes follow, so that even an empty
+// buffer has a data pointer to prepare. Not copyable: the header points
+// into data.
+struct HeaderBuffer {
+    HeaderBuffer(size_t bytes, uint8_t fill, size_t spare = 0);
+    HeaderBuffer(const HeaderBuffer&) = delete;
+    HeaderBuffer& operator=(const HeaderBuffer&) = delete;
+
+    std::vector<uint8_t> data;
+    WaveHeader header;
+};
 
 } // namespace testing_support
