@@ -1,6 +1,6 @@
 # Warnings and sanitizers, applied to every Velumo target.
 function(velumo_compile_options target)
-    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wno-unused-parameter)
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wno-unused-parameter)
     if(VELUMO_WERROR)
         target_compile_options(${target} PRIVATE -Werror)
     endif()

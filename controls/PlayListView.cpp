@@ -147,9 +147,9 @@ int PlayListView::SwapRows(int a, int b) {
         itemB->setText(c, text);
     }
     // The item parameter and image live in column 0.
-    const QVariant data = itemA->data(0, Qt::UserRole);
+    const QVariant parameterA = itemA->data(0, Qt::UserRole);
     itemA->setData(0, Qt::UserRole, itemB->data(0, Qt::UserRole));
-    itemB->setData(0, Qt::UserRole, data);
+    itemB->setData(0, Qt::UserRole, parameterA);
     const QIcon icon = itemA->icon(0);
     itemA->setIcon(0, itemB->icon(0));
     itemB->setIcon(0, icon);
@@ -209,8 +209,8 @@ std::vector<uint8_t> PlayListView::Serialize() const {
     return encodeStoredList(rows);
 }
 
-bool PlayListView::Serialize(const uint8_t* data, size_t size) {
-    const StoredListDecoding decoded = decodeStoredList(data, size);
+bool PlayListView::Serialize(const uint8_t* bytes, size_t size) {
+    const StoredListDecoding decoded = decodeStoredList(bytes, size);
     insertTopLevelItems(0, makeItems(decoded.rows, kStoredColumns));
     return decoded.complete;
 }

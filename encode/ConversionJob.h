@@ -105,7 +105,8 @@ class ConversionJob {
     // not lost.
     class StopGate : public AudioStream {
       public:
-        StopGate(Mixer& mixer, std::atomic<bool>& stopped) : mixer(mixer), stopped(stopped) {}
+        StopGate(Mixer& source, std::atomic<bool>& stopRequest)
+            : mixer(source), stopped(stopRequest) {}
         const WaveFormat* GetFormat() override { return mixer.GetFormat(); }
         AudioBuffer GetBuffer() override;
 

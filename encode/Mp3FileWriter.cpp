@@ -96,9 +96,9 @@ bool Mp3FileWriter::Begin() {
     return true;
 }
 
-bool Mp3FileWriter::Encode(AudioBuffer& pending, AudioBuffer& out) {
+bool Mp3FileWriter::Encode(AudioBuffer& input, AudioBuffer& out) {
     out = AudioBuffer();
-    uint32_t length = pending.length();
+    uint32_t length = input.length();
     if (length == 0) {
         return true;
     }
@@ -106,7 +106,7 @@ bool Mp3FileWriter::Encode(AudioBuffer& pending, AudioBuffer& out) {
         return false;
     }
     bool flush = int64_t(length) == leftoverBytes;
-    const uint8_t* bytes = pending.data();
+    const uint8_t* bytes = input.data();
     uint64_t chunkBytes = uint64_t(samplesPerChunk) * 2;
     uint32_t pos = 0;
     for (;;) {
@@ -143,10 +143,10 @@ bool Mp3FileWriter::Encode(AudioBuffer& pending, AudioBuffer& out) {
             if (!rest.hasBlock()) {
                 return false;
             }
-            pending = std::move(rest);
+            input = std::move(rest);
         }
     } else {
-        pending.clear();
+        input.clear();
         leftoverBytes = 0;
     }
     return true;

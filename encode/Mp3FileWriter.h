@@ -37,8 +37,8 @@ class Mp3FileWriter : public OutputFile {
 
     // Loads the library and starts an encoder stream for format.
     bool Begin() override;
-    // Encodes whole chunks of pending (see the header comment).
-    bool Encode(AudioBuffer& pending, AudioBuffer& out) override;
+    // Encodes whole chunks of input (see the header comment).
+    bool Encode(AudioBuffer& input, AudioBuffer& out) override;
     // Flushes the encoder, unloads the library and appends the tag.
     bool Finish() override;
 

@@ -57,20 +57,20 @@ bool WaveFileWriter::Begin() {
     return writeHeader(0);
 }
 
-bool WaveFileWriter::Encode(AudioBuffer& pending, AudioBuffer& out) {
-    uint32_t length = pending.length();
+bool WaveFileWriter::Encode(AudioBuffer& input, AudioBuffer& out) {
+    uint32_t length = input.length();
     if (length > dataLimit - dataBytes) {
         // The header cannot describe more: refuse this buffer and end the
         // file here rather than write sizes that have wrapped.
         Stop();
         showMessage(kTooLargeMessage);
-        pending.clear();
+        input.clear();
         return false;
     }
-    // pending already is a private copy of what Write received; handing the
+    // input already is a private copy of what Write received; handing the
     // block over saves copying it again. The next Write starts a new block.
-    out = std::move(pending);
-    pending = AudioBuffer();
+    out = std::move(input);
+    input = AudioBuffer();
     dataBytes += length;
     return true;
 }

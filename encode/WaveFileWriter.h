@@ -24,8 +24,8 @@ class WaveFileWriter : public OutputFile {
 
     // Writes the header with a data length of 0; the data follows it.
     bool Begin() override;
-    // Hands pending over for writing as it is and counts its bytes.
-    bool Encode(AudioBuffer& pending, AudioBuffer& out) override;
+    // Hands input over for writing as it is and counts its bytes.
+    bool Encode(AudioBuffer& input, AudioBuffer& out) override;
     // Rewrites the header with the data length counted since Begin.
     bool Finish() override;
 

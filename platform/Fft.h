@@ -27,7 +27,7 @@ class RealFftPlan {
     void execute(const double* input, double* output) const;
 
   private:
-    RealFftPlan(void* plan, uint32_t length) : plan(plan), length(length) {}
+    RealFftPlan(void* made, uint32_t values) : plan(made), length(values) {}
     void* plan;
     uint32_t length;
 };

@@ -8,7 +8,7 @@ namespace {
 // and a failed read leaves the reader in the failed state.
 class ByteReader {
   public:
-    ByteReader(const uint8_t* data, size_t size) : data(data), size(size) {}
+    ByteReader(const uint8_t* bytes, size_t count) : data(bytes), size(count) {}
 
     bool ok() const { return !failed; }
     size_t remaining() const { return size - pos; }

@@ -16,17 +16,17 @@ void WindowTest::SetUp() {
 }
 
 void WindowTest::TearDown() {
-    win.reset();
+    ownedWindow.reset();
     QCoreApplication::processEvents();
     setOpenFilesHandler(previousHandler);
     messages.reset();
 }
 
 MainWindow& WindowTest::window() {
-    if (!win) {
-        win = std::make_unique<MainWindow>(ProgramFiles::inDirectory(dir.path().string()));
+    if (!ownedWindow) {
+        ownedWindow = std::make_unique<MainWindow>(ProgramFiles::inDirectory(dir.path().string()));
     }
-    return *win;
+    return *ownedWindow;
 }
 
 void WindowTest::chooseFiles(std::vector<std::string> paths) {

@@ -32,7 +32,7 @@ class WindowTest : public ::testing::Test {
 
     // A window on the stored list in dir (created on first use).
     MainWindow& window();
-    void resetWindow() { win.reset(); }
+    void resetWindow() { ownedWindow.reset(); }
     // Answers the next open-file dialogs with paths.
     void chooseFiles(std::vector<std::string> paths);
     // The last open-file request seen.
@@ -46,7 +46,7 @@ class WindowTest : public ::testing::Test {
     std::unique_ptr<testing_support::MessageRecorder> messages;
 
   private:
-    std::unique_ptr<MainWindow> win;
+    std::unique_ptr<MainWindow> ownedWindow;
     std::vector<std::string> nextChoice;
     OpenFilesRequest lastRequest;
     OpenFilesHandler previousHandler;

@@ -11,8 +11,8 @@
 
 class ScriptedStream : public AudioStream {
   public:
-    ScriptedStream(const WaveFormat& format, std::vector<uint8_t> bytes, uint32_t bufferBytes)
-        : format(format), bytes(std::move(bytes)), bufferBytes(bufferBytes) {}
+    ScriptedStream(const WaveFormat& f, std::vector<uint8_t> content, uint32_t bufferSize)
+        : format(f), bytes(std::move(content)), bufferBytes(bufferSize) {}
 
     const WaveFormat* GetFormat() override { return &format; }
     AudioBuffer GetBuffer() override {

@@ -34,8 +34,8 @@ const bool diskDriverChosen = [] {
 // pulls while the test thread rewinds or asks.
 class MemoryStream : public AudioStream {
   public:
-    MemoryStream(const WaveFormat& f, std::vector<uint8_t> bytes)
-        : format(f), bytes(std::move(bytes)) {
+    MemoryStream(const WaveFormat& f, std::vector<uint8_t> content)
+        : format(f), bytes(std::move(content)) {
         requestSize = tenthOfSecondBytes(f);
     }
     const WaveFormat* GetFormat() override { return &format; }

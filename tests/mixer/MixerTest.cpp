@@ -31,7 +31,7 @@ size_t drainBytes(AudioStream& stream, std::vector<uint32_t>* sizes = nullptr) {
 // A source that knows when it is deleted, to check ownership.
 class TrackedStream : public AudioStream {
   public:
-    explicit TrackedStream(std::atomic<int>* deletions) : deletions(deletions) {}
+    explicit TrackedStream(std::atomic<int>* counter) : deletions(counter) {}
     ~TrackedStream() override { ++*deletions; }
     const WaveFormat* GetFormat() override { return &format; }
     AudioBuffer GetBuffer() override { return {}; }

@@ -314,7 +314,7 @@ TEST(SpectrumAnalyzer, AnalysisFailureIsReportedAndTheThreadGoesOn) {
 // Counts the buffers analysed into a counter that outlives the analyser.
 class CountingAnalyzer : public SpectrumAnalyzer {
   public:
-    explicit CountingAnalyzer(std::atomic<int>& analysed) : analysed(analysed) {}
+    explicit CountingAnalyzer(std::atomic<int>& counter) : analysed(counter) {}
     ~CountingAnalyzer() override { WaitForEnd(); }
     void Analyse(const AudioBuffer& buffer) override {
         SpectrumAnalyzer::Analyse(buffer);

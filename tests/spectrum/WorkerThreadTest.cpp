@@ -60,7 +60,7 @@ class InstantWorker : public WorkerThread {
 // Never reads the state: runs until the test lets it go.
 class StubbornWorker : public WorkerThread {
   public:
-    explicit StubbornWorker(std::atomic<bool>& release) : release(release) {}
+    explicit StubbornWorker(std::atomic<bool>& releaseFlag) : release(releaseFlag) {}
     void Run() override {
         while (!release.load()) {
             std::this_thread::sleep_for(1ms);
