@@ -50,7 +50,7 @@ template <class Record> class CountedRef {
     // Assignment takes its reference to the new record first and drops the
     // old one last: `old` holds what was here until the end of the block.
     CountedRef& operator=(const CountedRef& other) noexcept {
-        if (record != other.record) {
+        if (this != &other && record != other.record) {
             CountedRef old(other);
             std::swap(record, old.record);
         }

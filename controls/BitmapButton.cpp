@@ -242,9 +242,9 @@ void BitmapButton::paintEvent(QPaintEvent*) {
 
     if (!text().isEmpty()) {
         painter.setFont(hasFont ? buttonFont : font());
-        const int flags = ((textFormat & 1) != 0 ? Qt::AlignHCenter : Qt::AlignLeft) |
-                          ((textFormat & 4) != 0 ? Qt::AlignVCenter : Qt::AlignTop) |
-                          Qt::TextSingleLine;
+        const int flags = static_cast<int>(
+            ((textFormat & 1) != 0 ? Qt::AlignHCenter : Qt::AlignLeft) |
+            ((textFormat & 4) != 0 ? Qt::AlignVCenter : Qt::AlignTop) | Qt::TextSingleLine);
         if (disabled != 0) {
             painter.setPen(palette().color(QPalette::Base));
             painter.drawText(content.translated(1, 1), flags, text());

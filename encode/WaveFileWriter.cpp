@@ -2,7 +2,7 @@
 
 #include "platform/MessageBox.h"
 
-#include <cstring>
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -18,6 +18,11 @@ void put32(uint8_t* at, uint32_t v) {
     }
 }
 
+// A four-character chunk id, without its terminating zero.
+void putTag(uint8_t* at, const char (&tag)[5]) {
+    std::copy_n(tag, 4, at);
+}
+
 } // namespace
 
 std::array<uint8_t, WaveFileWriter::kHeaderBytes>
@@ -25,10 +30,10 @@ WaveFileWriter::makeHeader(const WaveFormat& format, uint32_t n) {
     std::array<uint8_t, kHeaderBytes> h{};
     uint8_t* p = h.data();
     uint32_t bitsTimesChannels = uint32_t(format.wBitsPerSample) * format.nChannels;
-    std::memcpy(p, "RIFF", 4);
+    putTag(p, "RIFF");
     put32(p + 4, n + 36);
-    std::memcpy(p + 8, "WAVE", 4);
-    std::memcpy(p + 12, "fmt ", 4);
+    putTag(p + 8, "WAVE");
+    putTag(p + 12, "fmt ");
     put32(p + 16, 16);
     put16(p + 20, kWaveFormatPcm);
     put16(p + 22, format.nChannels);
@@ -36,7 +41,7 @@ WaveFileWriter::makeHeader(const WaveFormat& format, uint32_t n) {
     put32(p + 28, (bitsTimesChannels * format.nSamplesPerSec) >> 3);
     put16(p + 32, uint16_t(bitsTimesChannels / 8));
     put16(p + 34, format.wBitsPerSample);
-    std::memcpy(p + 36, "data", 4);
+    putTag(p + 36, "data");
     put32(p + 40, n);
     return h;
 }

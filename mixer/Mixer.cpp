@@ -180,8 +180,9 @@ bool Mixer::AddStream(AudioStream* stream, bool owned) {
             step = kAddStreamFailed;
             entries.push_back(entry);
             added = true;
-            conversion.release();
-            analyser.release();
+            // The entry owns the stages now: Remove and RemoveAll delete them.
+            static_cast<void>(conversion.release());
+            static_cast<void>(analyser.release());
             formatFailed = !computeOutputFormat();
             embeddedAnalyser->SetSource(this);
         } catch (...) {

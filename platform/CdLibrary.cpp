@@ -30,7 +30,7 @@ CdHandlePool& pool() {
 
 void copyText(char* out, size_t size, const std::string& text) {
     std::memset(out, 0, size);
-    std::memcpy(out, text.data(), std::min(text.size(), size - 1));
+    text.copy(out, std::min(text.size(), size - 1));
 }
 
 bool useJitterCorrection(const CdHandleState& h) {

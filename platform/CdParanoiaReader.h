@@ -15,7 +15,8 @@
 #include <cstdint>
 #include <memory>
 
-typedef struct _CdIo CdIo_t; // the library's device handle
+// The library's device handle, under the library's own tag.
+typedef struct _CdIo CdIo_t; // NOLINT(bugprone-reserved-identifier)
 struct cdrom_drive_s;
 struct cdrom_paranoia_s;
 

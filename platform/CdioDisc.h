@@ -19,7 +19,8 @@
 #include <memory>
 #include <string>
 
-typedef struct _CdIo CdIo_t; // the library's handle on a device or an image
+// The library's handle on a device or an image, under the library's own tag.
+typedef struct _CdIo CdIo_t; // NOLINT(bugprone-reserved-identifier)
 class CdParanoiaReader;
 
 class CdioDisc : public CdDisc {

@@ -10,7 +10,7 @@ packages=(cmake ninja-build g++ pkg-config
     libcdio-dev libcdio-paranoia-dev libmp3lame-dev libmp3lame0 libfftw3-dev
     fonts-dejavu-core)
 if [[ "${1:-}" == "--test" ]]; then
-    packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+    packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev clang-format clang-tidy
         xvfb xauth imagemagick sox ffmpeg lame cd-paranoia
         bc time)
 fi

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Builds Velumo and runs the whole test suite:
-#   1. the plain build with warnings as errors, every test;
+#   1. the format check: every C++ file as clang-format lays it out;
 #   2. the address and undefined-behaviour sanitizer build, every test;
 #   3. the thread sanitizer build of the audio layer, every test;
-#   4. the fuzz targets (clang, libFuzzer) for a bounded time each.
-# scripts/test.sh --quick runs step 1 only.
+#   4. the fuzz targets (clang, libFuzzer) for a bounded time each;
+#   5. the plain build with warnings as errors, clang-tidy on its compile
+#      database (.clang-tidy), then every test.
+# scripts/test.sh --quick runs the plain build's tests only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh --test
@@ -19,21 +21,31 @@ export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=suppressions=$PWD/tests/tsan.supp:halt_on_error=1:second_deadlock_stack=1
 
-build_and_test() { # name, ctest args..., -- cmake args...
+# The C++ files of the tree: what git tracks, plus new files not yet added.
+cxx_files() {
+    git ls-files --cached --others --exclude-standard -- '*.cpp' '*.h'
+}
+
+build() { # name, cmake args...
     local name=$1; shift
-    local ctest_args=()
-    while [[ $# -gt 0 && "$1" != "--" ]]; do ctest_args+=("$1"); shift; done
-    shift || true
     echo "=== $name build"
     cmake -S . -B "build/$name" -G Ninja -DVELUMO_WERROR=ON "$@" >/dev/null
     cmake --build "build/$name" -j "$jobs"
+}
+
+run_tests() { # name, ctest args...
+    local name=$1; shift
     echo "=== $name tests"
-    ctest --test-dir "build/$name" --output-on-failure -j "$jobs" --timeout 600 "${ctest_args[@]}"
+    ctest --test-dir "build/$name" --output-on-failure -j "$jobs" --timeout 600 "$@"
 }
 
 if ((quick == 0)); then
-    build_and_test asan -- -DCMAKE_BUILD_TYPE=Debug "-DVELUMO_SANITIZE=address;undefined"
-    build_and_test tsan -- -DCMAKE_BUILD_TYPE=Debug -DVELUMO_SANITIZE=thread -DVELUMO_UI=OFF
+    echo "=== format"
+    cxx_files | xargs clang-format --dry-run -Werror
+    build asan -DCMAKE_BUILD_TYPE=Debug "-DVELUMO_SANITIZE=address;undefined"
+    run_tests asan
+    build tsan -DCMAKE_BUILD_TYPE=Debug -DVELUMO_SANITIZE=thread -DVELUMO_UI=OFF
+    run_tests tsan
     if [[ -d fuzz ]] && ls fuzz/*.cpp >/dev/null 2>&1; then
         echo "=== fuzz"
         CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -43,4 +55,17 @@ if ((quick == 0)); then
     fi
 fi
 # The plain build runs last, so that its summary closes the output.
-build_and_test plain -- -DCMAKE_BUILD_TYPE=RelWithDebInfo
+build plain -DCMAKE_BUILD_TYPE=RelWithDebInfo
+if ((quick == 0)); then
+    echo "=== clang-tidy"
+    # Every Velumo source in the compile database; the headers they include
+    # are checked through .clang-tidy's header filter.
+    run-clang-tidy -j "$jobs" -p build/plain -quiet \
+        "$PWD/(base|platform|engine|spectrum|cd|mixer|encode|record|playlist|resources|controls|app|tools|tests|bench)/" \
+        >build/plain/clang-tidy.log 2>&1 || {
+        grep -E "(warning|error):" build/plain/clang-tidy.log | sort -u | head -n 200
+        echo "clang-tidy found problems; the whole report is in build/plain/clang-tidy.log" >&2
+        exit 1
+    }
+fi
+run_tests plain

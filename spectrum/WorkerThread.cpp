@@ -3,8 +3,9 @@
 #include <system_error>
 
 WorkerThread::WorkerThread(bool startNow) {
+    // The base class's own Start: a derived class is not built yet.
     if (startNow) {
-        Start();
+        WorkerThread::Start();
     }
 }
 
@@ -38,7 +39,7 @@ bool WorkerThread::Start() {
         // old one would clear the new one's mark when it ends.
         waitWhileState(1);
     } else if (current > 1) {
-        Stop(true);
+        WorkerThread::Stop(true);
     }
     releaseThread();
 

@@ -1,8 +1,10 @@
-// Saves a picture of the main window with a few rows and a loaded item, for
-// looking at the layout: window_screenshot out.png
+// Saves a picture of the main window with a few rows and a loaded item, and
+// optionally one of the Record dialog, for looking at the layout:
+//   window_screenshot window.png [record.png]
 // (QT_QPA_PLATFORM=offscreen without a display).
 
 #include "app/MainWindow.h"
+#include "app/record/RecordDialog.h"
 #include "controls/PlayListView.h"
 #include "platform/MessageBox.h"
 #include "playlist/AudioItem.h"
@@ -22,7 +24,7 @@ namespace fs = std::filesystem;
 
 int main(int argc, char* argv[]) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: window_screenshot out.png\n");
+        std::fprintf(stderr, "usage: window_screenshot window.png [record.png]\n");
         return 2;
     }
     if (!std::getenv("DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
@@ -79,8 +81,18 @@ int main(int argc, char* argv[]) {
         QApplication::processEvents();
     }
     const QPixmap shot = window.grab();
-    const bool saved = shot.save(QString::fromLocal8Bit(argv[1]));
+    bool saved = shot.save(QString::fromLocal8Bit(argv[1]));
     window.onCommand(kIdStop);
+    if (argc > 2) {
+        // The dialog as Record shows it; it captures from SDL's driver into
+        // the temporary folder until it is closed.
+        RecordDialog record(&window);
+        record.SetOutputFile((dir / "take.wav").string());
+        record.show();
+        QApplication::processEvents();
+        saved = record.grab().save(QString::fromLocal8Bit(argv[2])) && saved;
+        record.reject();
+    }
     window.hide();
     fs::remove_all(dir);
     std::printf("%s %dx%d\n", saved ? "saved" : "FAILED", shot.width(), shot.height());

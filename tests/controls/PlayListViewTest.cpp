@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,6 +53,7 @@ std::vector<StoredRow> rowsOf(const PlayListView& view) {
 
 std::vector<bool> selectionOf(const PlayListView& view) {
     std::vector<bool> selected;
+    selected.reserve(static_cast<size_t>(std::max(view.GetItemCount(), 0)));
     for (int r = 0; r < view.GetItemCount(); ++r) {
         selected.push_back(view.IsRowSelected(r));
     }

@@ -64,7 +64,7 @@ TEST(ConversionJob, WavTargetHoldsTheWholeItemAsMonoAtTheJobRate) {
     EXPECT_EQ(16u, u32At(file, 34) & 0xFFFF);
     // The whole item, not one buffer short: 3 s at 22050 Hz within the
     // resampler's few samples.
-    EXPECT_NEAR(3.0 * 22050, double(u32At(file, 40) / 2), 32.0);
+    EXPECT_NEAR(3.0 * 22050, double(u32At(file, 40)) / 2, 32.0);
     EXPECT_EQ(100, job.Percent());
     EXPECT_TRUE(messages.texts().empty());
 }
@@ -292,13 +292,7 @@ TEST_F(ConversionJobCd, TrackNameRipsThatTrackAsTheDownMixOfItsBytes) {
     auto stereo = image.trackBytes(1);
     auto mono = samplesOf(readFileBytes(dir.file("rip.wav")));
     ASSERT_EQ(stereo.size() / 4, mono.size());
-    int worst = 0;
-    for (size_t i = 0; i < mono.size(); ++i) {
-        int left = int16_t(stereo[4 * i] | stereo[4 * i + 1] << 8);
-        int right = int16_t(stereo[4 * i + 2] | stereo[4 * i + 3] << 8);
-        worst = std::max(worst, std::abs(mono[i] - (left + right) / 2));
-    }
-    EXPECT_LE(worst, 1);
+    EXPECT_LE(worstDownmixError(stereo, mono), 1);
 }
 
 TEST_F(ConversionJobCd, TrackNameWithoutNumberIsTheFirstTrack) {

@@ -65,7 +65,8 @@ std::vector<double> plainDft(const std::vector<int16_t>& samples, size_t first, 
         double re = 0.0;
         double im = 0.0;
         for (size_t t = 0; t < n; ++t) {
-            double angle = 2.0 * std::numbers::pi * static_cast<double>((k * t) % n) / n;
+            double angle =
+                2.0 * std::numbers::pi * static_cast<double>((k * t) % n) / static_cast<double>(n);
             re += x[t] * std::cos(angle);
             im -= x[t] * std::sin(angle);
         }
@@ -381,6 +382,7 @@ TEST(SpectrumAnalyzer, DestructionWhileBusyAnalysesTheQueueThenEnds) {
 
 TEST(SpectrumAnalyzer, AnalysersOnManyThreadsShareThePlannerSafely) {
     std::vector<std::thread> threads;
+    threads.reserve(4);
     std::atomic<int> good{0};
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([t, &good] {

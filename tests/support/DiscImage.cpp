@@ -76,7 +76,9 @@ std::vector<uint8_t> DiscImage::trackBytes(size_t index) const {
         const size_t samples = static_cast<size_t>(t.frames) * (kCdFrameBytes / 4);
         for (size_t i = 0; i < samples; ++i) {
             for (size_t c = 0; c < 2; ++c) {
-                double phase = 2.0 * std::numbers::pi * t.seed * (1.0 + 0.5 * c) * i / 44100.0;
+                double phase = 2.0 * std::numbers::pi * t.seed *
+                               (1.0 + 0.5 * static_cast<double>(c)) * static_cast<double>(i) /
+                               44100.0;
                 auto v = static_cast<int16_t>(std::lround(16383.0 * std::sin(phase)));
                 out[4 * i + 2 * c] = static_cast<uint8_t>(v & 0xFF);
                 out[4 * i + 2 * c + 1] = static_cast<uint8_t>((v >> 8) & 0xFF);

@@ -1,5 +1,6 @@
 #include "support/TestSupport.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -123,6 +124,19 @@ std::vector<uint8_t> formatBytes(const WaveFormat& format, const std::vector<uin
     putU16(out, uint16_t(extra.size()));
     out.insert(out.end(), extra.begin(), extra.end());
     return out;
+}
+
+int worstDownmixError(const std::vector<uint8_t>& stereo, const std::vector<int16_t>& mono) {
+    if (stereo.size() / 4 != mono.size()) {
+        return -1;
+    }
+    int worst = 0;
+    for (size_t i = 0; i < mono.size(); ++i) {
+        const int left = int16_t(stereo[4 * i] | stereo[4 * i + 1] << 8);
+        const int right = int16_t(stereo[4 * i + 2] | stereo[4 * i + 3] << 8);
+        worst = std::max(worst, std::abs(mono[i] - (left + right) / 2));
+    }
+    return worst;
 }
 
 std::string writeWave(const std::string& path, uint16_t channels, uint32_t rate, double seconds,

@@ -54,6 +54,10 @@ void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<int16_t> sineSamples(uint32_t rate, uint16_t channels, uint32_t frames,
                                  double hz = 440.0, double amplitude = 0.5);
 std::vector<uint8_t> toBytes(const std::vector<int16_t>& samples);
+// The largest difference between each mono sample and the mean of the left
+// and right samples of 16-bit little-endian stereo audio at the same frame
+// (-1 when the frame counts differ).
+int worstDownmixError(const std::vector<uint8_t>& stereo, const std::vector<int16_t>& mono);
 // Writes a 16-bit PCM WAVE file of sineSamples(rate, channels, rate x
 // seconds frames, hz) to path and returns path.
 std::string writeWave(const std::string& path, uint16_t channels, uint32_t rate, double seconds,

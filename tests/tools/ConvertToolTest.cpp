@@ -249,13 +249,7 @@ TEST_F(ConvertTool, CdImageTrackRipsToTheDownMixOfItsBytes) {
     auto stereo = image.trackBytes(1);
     auto mono = waveSamples(out);
     ASSERT_EQ(stereo.size() / 4, mono.size());
-    int worst = 0;
-    for (size_t i = 0; i < mono.size(); ++i) {
-        int left = int16_t(stereo[4 * i] | stereo[4 * i + 1] << 8);
-        int right = int16_t(stereo[4 * i + 2] | stereo[4 * i + 3] << 8);
-        worst = std::max(worst, std::abs(mono[i] - (left + right) / 2));
-    }
-    EXPECT_LE(worst, 1);
+    EXPECT_LE(worstDownmixError(stereo, mono), 1);
 }
 
 TEST_F(ConvertTool, InterruptLeavesAValidShorterWave) {

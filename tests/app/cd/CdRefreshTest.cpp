@@ -7,6 +7,7 @@
 #include "platform/CdLibrary.h"
 #include "support/DiscImage.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -38,6 +39,7 @@ class CdRefreshTest : public WindowTest {
 
     std::vector<std::string> names() {
         std::vector<std::string> out;
+        out.reserve(static_cast<size_t>(std::max(rowCount(), 0)));
         for (int i = 0; i < rowCount(); ++i) {
             out.push_back(row(i, 1));
         }

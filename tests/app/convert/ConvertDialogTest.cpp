@@ -72,7 +72,7 @@ class ConvertTest : public WindowTest {
 
     // A mono sine WAV file of the given length at 22050 samples per second.
     std::string writeSine(const std::string& name, double seconds) {
-        const std::string path = dir.file(name);
+        std::string path = dir.file(name);
         const auto frames = uint32_t(seconds * 22050);
         testing_support::writeFileBytes(
             path,
@@ -85,7 +85,7 @@ class ConvertTest : public WindowTest {
     // A WAV file of three hours of silence that takes no disk space: a job
     // on it is always stopped long before its end.
     std::string writeLongSilence() {
-        const std::string path = dir.file("long.wav");
+        std::string path = dir.file("long.wav");
         testing_support::writeFileBytes(
             path, testing_support::waveFile(pcmFormat(2, 44100, 16), {}, true));
         std::filesystem::resize_file(path, 44 + uint64_t(3 * 3600) * 176400);
