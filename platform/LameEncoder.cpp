@@ -92,6 +92,9 @@ struct EncoderLibrary::Api {
     X(lame_set_debugf) \
     X(lame_set_msgf)
 // clang-format on
+// The macros' argument is an entry point's name, declared and looked up as
+// such: it cannot be put in parentheses.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define VELUMO_LAME_MEMBER(name) decltype(&::name) name = nullptr;
     VELUMO_LAME_CALLS(VELUMO_LAME_MEMBER)
 #undef VELUMO_LAME_MEMBER
@@ -107,6 +110,7 @@ struct EncoderLibrary::Api {
     }
         VELUMO_LAME_CALLS(VELUMO_LAME_LOOKUP)
 #undef VELUMO_LAME_LOOKUP
+        // NOLINTEND(bugprone-macro-parentheses)
         return true;
     }
 #undef VELUMO_LAME_CALLS

@@ -63,7 +63,8 @@ if ((quick == 0)); then
     run-clang-tidy -j "$jobs" -p build/plain -quiet \
         "$PWD/(base|platform|engine|spectrum|cd|mixer|encode|record|playlist|resources|controls|app|tools|tests|bench)/" \
         >build/plain/clang-tidy.log 2>&1 || {
-        grep -E "(warning|error):" build/plain/clang-tidy.log | sort -u | head -n 200
+        sed 's/\x1b\[[0-9;]*m//g' build/plain/clang-tidy.log | grep -E "(warning|error):" |
+            sort -u | head -n 200
         echo "clang-tidy found problems; the whole report is in build/plain/clang-tidy.log" >&2
         exit 1
     }
