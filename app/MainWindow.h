@@ -136,7 +136,9 @@ class MainWindow : public QDialog, public CommandTarget {
     bool loadStoredList();
     // Writes the rows to the stored list through a temporary file in the same
     // directory that then replaces the old one, so that a failed write leaves
-    // the old list as it was. False when it could not be written.
+    // the old list as it was. While CD tracks or the recording are shown,
+    // the saved copy of the file rows is written instead of the rows shown.
+    // False when it could not be written.
     bool storeList();
     // Adds the files at paths as Add Audio Files does with a dialog's choice;
     // returns the number of rows added.
@@ -260,6 +262,10 @@ class MainWindow : public QDialog, public CommandTarget {
     double durationSeconds = 0.0;
     // The conversion's rate: bitrateValueOf(bitrateText).
     double bitrateValue = kDefaultBitrateRate;
+
+    // The rows shown are the user's file rows (the file mode, or recording
+    // begun from it) rather than CD tracks.
+    bool fileRowsShown = true;
 
     ProgramFiles files;
     std::map<int, std::function<void(MainWindow&)>> commandHandlers;

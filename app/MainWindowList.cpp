@@ -10,6 +10,7 @@
 #include "platform/FileDialog.h"
 #include "playlist/AudioItem.h"
 
+#include <QByteArrayView>
 #include <QString>
 
 #include <cerrno>
@@ -29,10 +30,19 @@ constexpr const char* kAudioFilter =
 // there, as at any other damage.
 constexpr off_t kStoredListLimit = 64 * 1024 * 1024;
 
+// Equal without regard to case. Texts that are not valid UTF-8 (file names
+// are bytes) are equal only byte for byte: decoded, two different names
+// would both read as replacement characters.
 bool sameText(const std::string& a, const std::string& b) {
-    return QString::fromUtf8(a.data(), static_cast<qsizetype>(a.size()))
-               .compare(QString::fromUtf8(b.data(), static_cast<qsizetype>(b.size())),
-                        Qt::CaseInsensitive) == 0;
+    if (a == b) {
+        return true;
+    }
+    const QByteArrayView bytesA(a.data(), static_cast<qsizetype>(a.size()));
+    const QByteArrayView bytesB(b.data(), static_cast<qsizetype>(b.size()));
+    if (!bytesA.isValidUtf8() || !bytesB.isValidUtf8()) {
+        return false;
+    }
+    return QString::fromUtf8(bytesA).compare(QString::fromUtf8(bytesB), Qt::CaseInsensitive) == 0;
 }
 
 // The length of a regular file that can be opened for reading, or -1.
@@ -219,12 +229,16 @@ void MainWindow::setListMode(int mode) {
         if (listView) {
             listView->RestoreRows();
         }
+        fileRowsShown = true;
     } else if (mode == kListCdTracks && listMode != kListCdTracks) {
         resetPlayer();
         currentIndex = -1;
-        if (listView) {
+        // Only file rows are saved: recording that began in the CD mode
+        // shows CD rows, and saving those would lose the file rows for good.
+        if (listView && fileRowsShown) {
             listView->SaveRows();
         }
+        fileRowsShown = false;
     } else if (mode == kListRecording) {
         if (listMode == kListFiles) {
             currentIndex = -1;
@@ -289,7 +303,13 @@ bool MainWindow::storeList() {
     if (!listView) {
         return false;
     }
-    const std::vector<uint8_t> bytes = listView->Serialize();
+    // While CD tracks or the recording are shown, the user's list is the
+    // saved copy of the file rows: that is what the next start must find.
+    std::optional<std::vector<uint8_t>> saved;
+    if (listMode != kListFiles) {
+        saved = listView->SerializeSavedRows();
+    }
+    const std::vector<uint8_t> bytes = saved ? std::move(*saved) : listView->Serialize();
     const std::string path = files.storedListPath();
     if (!files.ensureDataDirectory()) {
         std::fprintf(stderr, "velumo: cannot create %s\n", files.dataDirectory().c_str());

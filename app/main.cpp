@@ -2,6 +2,7 @@
 
 #include "app/MainWindow.h"
 #include "app/QtDialogs.h"
+#include "app/StopRequests.h"
 #include "app/cd/CdRefreshCommand.h"
 #include "app/convert/ConvertCommand.h"
 #include "app/record/RecordCommand.h"
@@ -65,6 +66,7 @@ int main(int argc, char* argv[]) {
         window.setCommandHandler(kIdConvert, convertCommand);
         window.setCommandHandler(kIdCdRefresh, cdRefreshCommand);
         window.setCommandHandler(kIdRecord, runRecordCommand);
+        closeOnStopRequest(&window);
         result = window.exec();
         removeQtDialogs();
     }

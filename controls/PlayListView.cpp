@@ -2,6 +2,7 @@
 
 #include "base/CommandTarget.h"
 
+#include <QByteArrayView>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMouseEvent>
@@ -10,12 +11,27 @@
 
 namespace {
 
-QString fromText(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+// A text that is not valid UTF-8 (a Linux file name is any string of bytes)
+// is shown with replacement characters, and its exact bytes are kept in this
+// role of the same column, which the string interface returns.
+constexpr int kBytesRole = Qt::UserRole + 1;
+
+void setItemText(QTreeWidgetItem* item, int column, const std::string& text) {
+    const QByteArrayView bytes(text.data(), static_cast<qsizetype>(text.size()));
+    item->setText(column, QString::fromUtf8(bytes));
+    if (bytes.isValidUtf8()) {
+        item->setData(column, kBytesRole, QVariant());
+    } else {
+        item->setData(column, kBytesRole, bytes.toByteArray());
+    }
 }
 
-std::string toText(const QString& text) {
-    return text.toUtf8().toStdString();
+std::string itemText(const QTreeWidgetItem* item, int column) {
+    const QVariant bytes = item->data(column, kBytesRole);
+    if (bytes.isValid()) {
+        return bytes.toByteArray().toStdString();
+    }
+    return item->text(column).toUtf8().toStdString();
 }
 
 // New unselected items holding the first `columns` texts of each row; the
@@ -26,7 +42,7 @@ QList<QTreeWidgetItem*> makeItems(const std::vector<StoredRow>& rows, int column
     for (const StoredRow& texts : rows) {
         auto* item = new QTreeWidgetItem;
         for (int c = 0; c < columns; ++c) {
-            item->setText(c, fromText(texts[static_cast<size_t>(c)]));
+            setItemText(item, c, texts[static_cast<size_t>(c)]);
         }
         items.append(item);
     }
@@ -79,20 +95,20 @@ std::string PlayListView::GetItemText(int row, int column) const {
     if (item == nullptr || column < 0) {
         return {};
     }
-    return toText(item->text(column));
+    return itemText(item, column);
 }
 
 void PlayListView::SetItemText(int row, int column, const std::string& text) {
     QTreeWidgetItem* item = topLevelItem(row);
     if (item != nullptr && column >= 0) {
-        item->setText(column, fromText(text));
+        setItemText(item, column, text);
     }
 }
 
 int PlayListView::InsertItem(int index, const std::string& column0) {
     index = std::clamp(index, 0, topLevelItemCount());
     auto* item = new QTreeWidgetItem;
-    item->setText(0, fromText(column0));
+    setItemText(item, 0, column0);
     insertTopLevelItem(index, item);
     return index;
 }
@@ -142,9 +158,9 @@ int PlayListView::SwapRows(int a, int b) {
     const int columns = std::max(GetColumnCount(), columnCount());
 
     for (int c = 0; c < columns; ++c) {
-        const QString text = itemA->text(c);
-        itemA->setText(c, itemB->text(c));
-        itemB->setText(c, text);
+        const std::string text = itemText(itemA, c);
+        setItemText(itemA, c, itemText(itemB, c));
+        setItemText(itemB, c, text);
     }
     // The item parameter and image live in column 0.
     const QVariant parameterA = itemA->data(0, Qt::UserRole);
@@ -207,6 +223,13 @@ std::vector<uint8_t> PlayListView::Serialize() const {
         rows.push_back(std::move(texts));
     }
     return encodeStoredList(rows);
+}
+
+std::optional<std::vector<uint8_t>> PlayListView::SerializeSavedRows() const {
+    if (!hasSavedRows) {
+        return std::nullopt;
+    }
+    return encodeStoredList(savedRows);
 }
 
 bool PlayListView::Serialize(const uint8_t* bytes, size_t size) {

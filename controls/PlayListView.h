@@ -6,10 +6,13 @@
 //    NewItem command);
 //  - keeps one saved copy of its rows (SaveRows / RestoreRows);
 //  - swaps two rows with their state (SwapRows) and deselects all rows;
-//  - stores and loads its rows in the stored-list layout (controls/StoredList.h).
+//  - stores and loads its rows in the stored-list layout (playlist/StoredList.h).
 //
 // Single selection, whole rows selected, and the selection is drawn the same
-// with or without the focus. Texts are UTF-8 in the std::string interface.
+// with or without the focus. Texts are byte strings in the std::string
+// interface: UTF-8 is shown as such, and a text that is not valid UTF-8 (a
+// file name on Linux may be any bytes) is shown with replacement characters
+// but read back, saved and stored byte for byte.
 //
 // User-interface thread only.
 
@@ -18,6 +21,7 @@
 #include <QTreeWidget>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,6 +62,9 @@ class PlayListView : public QTreeWidget {
     bool Serialize(const std::vector<uint8_t>& bytes) {
         return Serialize(bytes.data(), bytes.size());
     }
+    // The saved copy in the stored-list layout; nothing when no copy was
+    // ever saved.
+    std::optional<std::vector<uint8_t>> SerializeSavedRows() const;
 
     // Row access in the 8-bit string form the rest of the program uses.
     int GetItemCount() const;

@@ -108,6 +108,11 @@ OutputFile* ConversionJob::writer() {
     }
 }
 
+int ConversionJob::TargetSystemError() {
+    const OutputFile* out = writer();
+    return out ? out->SystemError() : 0;
+}
+
 ConversionJob::Result ConversionJob::RunHere() {
     OutputFile* out = writer();
     Result outcome = Result::Failed;

@@ -87,6 +87,10 @@ class ConversionJob {
     bool IsFinished() const { return finished.load(std::memory_order_acquire); }
     Result GetResult() const { return result.load(std::memory_order_acquire); }
     WriterKind ActiveWriter() const { return activeWriter; }
+    // The operating system's reason (an errno value) why the target could
+    // not be opened or written; 0 when the target raised no such error.
+    // Read it once the job has finished.
+    int TargetSystemError();
 
     // Progress of the loaded stream in seconds; -1.0 when unknown.
     double Position();

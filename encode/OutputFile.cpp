@@ -2,6 +2,7 @@
 
 #include "platform/MessageBox.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -50,8 +51,10 @@ bool OutputFile::Open(bool noPrompt) {
         std::fclose(file);
         file = nullptr;
     }
+    systemError = 0;
     file = std::fopen(fileName.c_str(), "wb");
     if (!file) {
+        noteSystemError();
         showMessage(kOpenFailedMessage);
         return false;
     }
@@ -65,7 +68,17 @@ bool OutputFile::writeToFile(const void* bytes, size_t count) {
     if (!file) {
         return false;
     }
-    return count == 0 || std::fwrite(bytes, 1, count, file) == count;
+    if (count == 0 || std::fwrite(bytes, 1, count, file) == count) {
+        return true;
+    }
+    noteSystemError();
+    return false;
+}
+
+void OutputFile::noteSystemError() {
+    if (systemError == 0) {
+        systemError = errno != 0 ? errno : EIO;
+    }
 }
 
 bool OutputFile::Write(AudioBuffer buffer) {
@@ -113,6 +126,7 @@ bool OutputFile::Run() {
         ok = false;
     }
     if (file && std::fflush(file) != 0) {
+        noteSystemError();
         ok = false; // the disk refused the tail of the file
     }
     Close();

@@ -63,6 +63,10 @@ class OutputFile {
     void Stop();
 
     bool isRunning() const { return running.load(std::memory_order_acquire); }
+    // The operating system's error number of the first open, write or
+    // close of the file that failed since the last Open; 0 when none did.
+    // Read it on the writing thread, or after that thread has ended.
+    int SystemError() const { return systemError; }
     const WaveFormat& GetFormat() const { return format; }
     const std::string& GetFileName() const { return fileName; }
 
@@ -75,10 +79,13 @@ class OutputFile {
     // Writes bytes at the current file position; false without a file or
     // on a short write.
     bool writeToFile(const void* bytes, size_t count);
+    // Keeps errno as the system error unless an earlier failure set one.
+    void noteSystemError();
 
     FILE* file = nullptr;
     AudioStream* source = nullptr;
     std::string fileName;
+    int systemError = 0;
     // Set by Open on the writing thread, cleared by Stop from any thread.
     std::atomic<bool> running{false};
     WaveFormat format{};

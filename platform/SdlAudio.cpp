@@ -55,6 +55,10 @@ bool sdlAudioReadyLocked() {
     if (ready) {
         return true;
     }
+    // The audio subsystem brings up SDL's events, which would take SIGINT
+    // and SIGTERM for a quit event no Velumo program reads: the signals
+    // stay the program's own.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         std::fprintf(stderr, "Velumo: cannot initialise audio: %s\n", SDL_GetError());
         return false;

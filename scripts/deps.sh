@@ -11,7 +11,7 @@ packages=(cmake ninja-build g++ pkg-config
     fonts-dejavu-core)
 if [[ "${1:-}" == "--test" ]]; then
     packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev clang-format clang-tidy
-        xvfb xauth imagemagick sox ffmpeg lame cd-paranoia
+        xvfb xauth xdotool imagemagick sox ffmpeg lame cd-paranoia
         bc time)
 fi
 

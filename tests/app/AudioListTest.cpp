@@ -4,6 +4,7 @@
 #include "app/WindowFixture.h"
 
 #include "controls/BitmapButton.h"
+#include "playlist/StoredList.h"
 
 #include <QTest>
 
@@ -239,6 +240,89 @@ TEST_F(WindowTest, RecordingAfterCdModeRestoresTheFileRowsOfBeforeTheCd) {
     w.setListMode(kListFiles);
     ASSERT_EQ(rowCount(), 1);
     EXPECT_EQ(row(0, 1), "file");
+}
+
+TEST_F(WindowTest, ClosingWhileCdTracksOrTheRecordingAreShownStoresTheFileRows) {
+    const auto storedNames = [this] {
+        const StoredListDecoding stored = decodeStoredList(readFileBytes(dir.file("velumo.ini")));
+        EXPECT_TRUE(stored.complete);
+        std::vector<std::string> names;
+        for (const StoredRow& texts : stored.rows) {
+            names.push_back(texts[1]);
+        }
+        return names;
+    };
+    const std::vector<std::string> files = {"a", "b"};
+    MainWindow& w = window();
+    w.addRow("a", 1, 1, "/a");
+    w.addRow("b", 1, 1, "/b");
+
+    // CD tracks shown, then a refresh that found no disc: an empty CD list.
+    w.setListMode(kListCdTracks);
+    w.removeAllRows();
+    w.addRow("Track-00", 1, 1, "CDROM");
+    ASSERT_TRUE(w.storeList());
+    EXPECT_EQ(storedNames(), files);
+    w.removeAllRows();
+    ASSERT_TRUE(w.storeList());
+    EXPECT_EQ(storedNames(), files);
+
+    // Recording begun in the CD mode, then CD Refresh again: the CD rows
+    // shown while recording must not become the saved copy.
+    w.addRow("Track-00", 1, 1, "CDROM");
+    w.setListMode(kListRecording);
+    ASSERT_TRUE(w.storeList());
+    EXPECT_EQ(storedNames(), files);
+    w.setListMode(kListCdTracks);
+    ASSERT_TRUE(w.storeList());
+    EXPECT_EQ(storedNames(), files);
+    w.setListMode(kListFiles);
+    ASSERT_EQ(rowCount(), 2);
+    EXPECT_EQ(row(1, 1), "b");
+
+    // Back in the file mode the rows shown are stored, as always.
+    w.removeAllRows();
+    w.addRow("c", 1, 1, "/c");
+    ASSERT_TRUE(w.storeList());
+    EXPECT_EQ(storedNames(), std::vector<std::string>{"c"});
+}
+
+TEST_F(WindowTest, FileNamesThatAreNotUtf8KeepTheirBytes) {
+    // Latin-1 names, as an old disk or archive brings them.
+    const std::string latin = dir.file("caf\xe9.wav");
+    const std::string other = dir.file("caf\xe8.wav");
+    writeWave(latin, 1, 8000, 1.2);
+    writeWave(other, 1, 8000, 0.4);
+    chooseFiles({latin, other});
+    MainWindow& w = window();
+    w.onCommand(kIdAddFiles);
+    // Two different names, not duplicates of each other.
+    ASSERT_EQ(rowCount(), 2);
+    EXPECT_EQ(row(0, 4), latin);
+    EXPECT_EQ(row(0, 1), "caf\xe9.wav");
+    EXPECT_EQ(row(1, 4), other);
+    EXPECT_FALSE(w.addRow("caf\xe9.wav", 1, 1, latin));
+
+    // Moving rows and the saved copy keep the bytes.
+    w.listView->SwapRows(0, 1);
+    w.setListMode(kListCdTracks);
+    w.setListMode(kListFiles);
+    ASSERT_EQ(rowCount(), 2);
+    EXPECT_EQ(row(1, 4), latin);
+
+    // The item plays and is what Convert is given.
+    w.selectRow(1);
+    EXPECT_EQ(w.selectedItem(), latin);
+    EXPECT_EQ(w.loadFile(row(1, 4), row(1, 1)), 0);
+
+    // And it survives a restart byte for byte.
+    ASSERT_TRUE(w.storeList());
+    resetWindow();
+    window();
+    ASSERT_EQ(rowCount(), 2);
+    EXPECT_EQ(row(1, 4), latin);
+    EXPECT_EQ(row(1, 1), "caf\xe9.wav");
+    EXPECT_EQ(row(0, 4), other);
 }
 
 TEST_F(WindowTest, StoredListRoundTripsThroughTheFileNextToTheProgram) {

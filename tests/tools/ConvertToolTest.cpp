@@ -204,6 +204,7 @@ TEST_F(ConvertTool, DirectoryModeConvertsEveryInputInParallel) {
 TEST_F(ConvertTool, OneFailedItemMakesTheRunFailButOthersComplete) {
     std::filesystem::create_directory(dir.path() / "out");
     std::string good = writeWave(dir.file("good.wav"), 1, 22050, 0.3);
+    writeFileBytes(dir.file("notes.txt"), {'h', 'i', '\n'});
     Outcome o = convert(
         "--format wav " + shellQuoted(good) + " " + shellQuoted(dir.file("missing.wav")) + " " +
             shellQuoted(dir.file("notes.txt")) + " " + shellQuoted((dir.path() / "out").string()),
@@ -213,6 +214,10 @@ TEST_F(ConvertTool, OneFailedItemMakesTheRunFailButOthersComplete) {
     EXPECT_NE(std::string::npos, o.err.find("missing.wav: can not open source file!")) << o.err;
     EXPECT_NE(std::string::npos, o.err.find("notes.txt: Unknow audio file! Mixer has emptyed"))
         << o.err;
+    // The system's reason follows where the system refused something: a
+    // readable file that is not audio has none.
+    EXPECT_NE(std::string::npos, o.err.find("missing.wav: No such file or directory\n")) << o.err;
+    EXPECT_EQ(o.err.find("No such file"), o.err.rfind("No such file")) << o.err;
 }
 
 TEST_F(ConvertTool, ExistingOutputNeedsYes) {
@@ -230,12 +235,25 @@ TEST_F(ConvertTool, ExistingOutputNeedsYes) {
     EXPECT_GT(readFileBytes(out).size(), 44u);
 }
 
-TEST_F(ConvertTool, UnwritableTargetGivesTheWritersMessage) {
+TEST_F(ConvertTool, UnwritableTargetGivesTheWritersMessageAndTheSystemsReason) {
     std::string in = writeWave(dir.file("in.wav"), 1, 22050, 0.3);
-    Outcome o = convert(shellQuoted(in) + " " + shellQuoted(dir.file("no/such/dir/out.wav")), dir);
+    const std::string missing = dir.file("no/such/dir/out.wav");
+    Outcome o = convert(shellQuoted(in) + " " + shellQuoted(missing), dir);
     EXPECT_EQ(1, o.status);
     EXPECT_NE(std::string::npos, o.err.find("open out file failed, please check directory exists!"))
         << o.err;
+    EXPECT_NE(std::string::npos, o.err.find(missing + ": No such file or directory")) << o.err;
+
+    // A disk that fills while the file is written.
+    const std::string full = dir.file("full.wav");
+    std::filesystem::create_symlink("/dev/full", full);
+    Outcome filled = convert("--yes " + shellQuoted(in) + " " + shellQuoted(full), dir);
+    EXPECT_EQ(1, filled.status);
+    EXPECT_NE(std::string::npos, filled.err.find(full + ": No space left on device")) << filled.err;
+
+    Outcome directory = convert(shellQuoted(dir.path().string()) + " " + shellQuoted(missing), dir);
+    EXPECT_NE(std::string::npos, directory.err.find(dir.path().string() + ": Is a directory"))
+        << directory.err;
 }
 
 TEST_F(ConvertTool, CdImageTrackRipsToTheDownMixOfItsBytes) {

@@ -17,16 +17,20 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <iostream>
 #include <map>
 #include <mutex>
 #include <set>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -234,6 +238,60 @@ int parseOptions(int argc, char** argv, Options& options) {
     return -1;
 }
 
+// The operating system's reason why path cannot be read as an input, or "".
+std::string inputProblem(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::strerror(errno);
+    }
+    struct stat info {};
+    const bool directory = ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
+    ::close(fd);
+    return directory ? std::strerror(EISDIR) : std::string();
+}
+
+// The operating system's reason why path cannot be created or replaced as an
+// output, or "".
+std::string outputProblem(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) {
+        if (S_ISDIR(info.st_mode)) {
+            return std::strerror(EISDIR);
+        }
+        return ::access(path.c_str(), W_OK) == 0 ? std::string() : std::strerror(errno);
+    }
+    if (errno != ENOENT) {
+        return std::strerror(errno);
+    }
+    std::string directory = std::filesystem::path(path).parent_path().string();
+    if (directory.empty()) {
+        directory = ".";
+    }
+    return ::access(directory.c_str(), W_OK | X_OK) == 0 ? std::string() : std::strerror(errno);
+}
+
+// After a failed item, one line that names the input or the output and
+// says what the operating system refused, as other command-line converters
+// do; nothing when the system refused nothing (a file that is not audio).
+void printSystemReason(const Item& item, int targetError) {
+    std::string name;
+    std::string reason;
+    if (!isTrackName(item.input)) {
+        reason = inputProblem(item.input);
+        name = item.input;
+    }
+    if (reason.empty()) {
+        name = item.output;
+        reason = targetError != 0 ? std::strerror(targetError) : outputProblem(item.output);
+    }
+    if (reason.empty()) {
+        return;
+    }
+    std::lock_guard lock(terminalMutex);
+    clearProgressLine();
+    std::fprintf(stderr, "%s: %s: %s\n", kProgram, name.c_str(), reason.c_str());
+}
+
 // Active jobs, for the progress line and for stopping on an interrupt.
 std::mutex activeMutex;
 std::map<const Item*, ConversionJob*> active; // Guarded by activeMutex
@@ -243,6 +301,7 @@ bool convertItem(Item& item, double rate) {
     ConversionJob job(rate);
     job.SetIdlePriority(false);
     if (!job.LoadSource(item.input) || !job.SetTarget(item.output)) {
+        printSystemReason(item, 0);
         return false;
     }
     {
@@ -261,7 +320,11 @@ bool convertItem(Item& item, double rate) {
         printError("stopped; the output holds what was converted so far");
         return false;
     }
-    return result == ConversionJob::Result::Completed;
+    if (result != ConversionJob::Result::Completed) {
+        printSystemReason(item, job.TargetSystemError());
+        return false;
+    }
+    return true;
 }
 
 void showProgress() {

@@ -1,0 +1,237 @@
+// The running program asked to stop: SIGTERM, SIGINT and SIGHUP close the
+// window as its close box does, so the stored list survives a logout, `kill`
+// and Ctrl+C. Each case runs a copy of the velumo executable in a temporary
+// directory, where it keeps its stored list; the changes are made on a
+// private X server with xdotool, as a user's clicks.
+
+#include "app/WindowFixture.h"
+
+#include "controls/BitmapButton.h"
+#include "encode/ExternalTools.h"
+#include "playlist/StoredList.h"
+#include "support/DiscImage.h"
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace window_test;
+using testing_support::DiscImage;
+using testing_support::haveTool;
+using testing_support::readFileBytes;
+using testing_support::runCommand;
+using testing_support::writeFileBytes;
+
+namespace {
+
+const std::string kProgram = VELUMO_BINARY_DIR "/velumo";
+
+// A child process with the given environment additions; killed if the test
+// leaves it running.
+class Child {
+  public:
+    Child(const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
+        std::vector<std::string> env = environment;
+        for (char** e = environ; *e != nullptr; ++e) {
+            env.emplace_back(*e); // the first occurrence of a name wins
+        }
+        std::vector<char*> argv;
+        for (const std::string& a : arguments) {
+            argv.push_back(const_cast<char*>(a.c_str()));
+        }
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (std::string& e : env) {
+            envp.push_back(e.data());
+        }
+        envp.push_back(nullptr);
+        if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) {
+            pid = -1;
+        }
+    }
+    ~Child() {
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    // The wait status, or -1 when the child has not ended within timeoutMs.
+    int waitForExit(int timeoutMs) {
+        for (int waited = 0; waited <= timeoutMs; waited += 20) {
+            int status = 0;
+            if (::waitpid(pid, &status, WNOHANG) == pid) {
+                pid = -1;
+                return status;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return -1;
+    }
+
+    pid_t pid = -1;
+};
+
+// A private Xvfb; display() is empty when it did not start.
+class XServer {
+  public:
+    XServer() {
+        int fds[2];
+        if (::pipe(fds) != 0) {
+            return;
+        }
+        const std::string fd = std::to_string(fds[1]);
+        server = std::make_unique<Child>(std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", fd,
+                                                                  "-screen", "0", "1024x768x24",
+                                                                  "-nolisten", "tcp"},
+                                         std::vector<std::string>{});
+        ::close(fds[1]);
+        char text[16] = {};
+        const ssize_t n = ::read(fds[0], text, sizeof text - 1);
+        ::close(fds[0]);
+        if (n > 0) {
+            name = ":" + std::string(text, static_cast<size_t>(n - 1)); // without the newline
+        }
+    }
+    const std::string& display() const { return name; }
+
+  private:
+    std::unique_ptr<Child> server;
+    std::string name;
+};
+
+// Whether process pid has a handler for signal (its SigCgt mask in /proc),
+// waiting up to timeoutMs for the program to install it.
+bool catchesSignal(pid_t pid, int signal, int timeoutMs) {
+    const std::string path = "/proc/" + std::to_string(pid) + "/status";
+    for (int waited = 0; waited <= timeoutMs; waited += 20) {
+        const std::vector<uint8_t> bytes = readFileBytes(path);
+        const std::string status(bytes.begin(), bytes.end());
+        const size_t at = status.find("SigCgt:");
+        if (at != std::string::npos) {
+            const unsigned long long mask = std::stoull(status.substr(at + 7), nullptr, 16);
+            if ((mask >> (signal - 1)) & 1U) {
+                return true;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+std::vector<std::string> storedNames(const std::string& path) {
+    const StoredListDecoding stored = decodeStoredList(readFileBytes(path));
+    std::vector<std::string> names;
+    for (const StoredRow& texts : stored.rows) {
+        names.push_back(texts[1]);
+    }
+    return names;
+}
+
+class StopRequestTest : public WindowTest {
+  protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        if (!std::filesystem::exists(kProgram)) {
+            GTEST_SKIP() << "velumo is not built";
+        }
+        program = dir.file("velumo");
+        std::filesystem::copy_file(kProgram, program);
+        list = dir.file("velumo.ini");
+        std::vector<StoredRow> rows = {{"", "a.wav", "00:01", "1 KB", "/m/a.wav"},
+                                       {"", "b.wav", "00:02", "2 KB", "/m/b.wav"}};
+        writeFileBytes(list, encodeStoredList(rows));
+    }
+
+    // The centre of a button of the window, in the window's coordinates:
+    // the same template gives the same layout on any X server at scale 1.
+    QPoint buttonCentre(BitmapButton* MainWindow::*button) {
+        return (window().*button)->geometry().center();
+    }
+
+    // Starts velumo on display, waits for its window and clicks the
+    // button's centre; the window id, or "" when it never showed.
+    std::string clickAfterStart(Child& velumo, const std::string& display, QPoint at) {
+        std::string id;
+        for (int i = 0; i < 300 && id.empty(); ++i) {
+            id = runCommand("DISPLAY=" + display + " xdotool search --onlyvisible --pid " +
+                            std::to_string(velumo.pid) + " 2>/dev/null | head -n 1");
+            while (!id.empty() && id.back() == '\n') {
+                id.pop_back();
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        if (!id.empty()) {
+            runCommand("DISPLAY=" + display + " xdotool mousemove --window " + id + " " +
+                       std::to_string(at.x()) + " " + std::to_string(at.y()) +
+                       " click 1 >/dev/null 2>&1");
+            // The click is handled by the time the window answers again.
+            runCommand("DISPLAY=" + display + " xdotool sleep 0.5 getwindowname " + id +
+                       " >/dev/null 2>&1");
+        }
+        return id;
+    }
+
+    std::string program;
+    std::string list;
+};
+
+} // namespace
+
+TEST_F(StopRequestTest, EachStopSignalStoresTheListAndEndsTheProcessNormally) {
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        std::filesystem::remove(list);
+        Child velumo({program}, {"QT_QPA_PLATFORM=offscreen", "SDL_AUDIODRIVER=dummy"});
+        ASSERT_GT(velumo.pid, 0);
+        ASSERT_TRUE(catchesSignal(velumo.pid, signal, 30000));
+        ASSERT_EQ(::kill(velumo.pid, signal), 0);
+        const int status = velumo.waitForExit(20000);
+        ASSERT_NE(status, -1) << "still running after signal " << signal;
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        // The list that was missing at the start is there, empty.
+        EXPECT_EQ(readFileBytes(list), (std::vector<uint8_t>{0, 0, 0, 0})) << signal;
+    }
+}
+
+TEST_F(StopRequestTest, SignalAfterAChangeStoresTheChangedListAndInCdModeTheFileRows) {
+    if (!haveTool("xdotool") || !std::filesystem::exists("/usr/bin/Xvfb")) {
+        GTEST_SKIP() << "needs Xvfb and xdotool";
+    }
+    XServer x;
+    ASSERT_FALSE(x.display().empty());
+    const std::vector<std::string> env = {"DISPLAY=" + x.display(), "QT_QPA_PLATFORM=xcb",
+                                          "SDL_AUDIODRIVER=dummy", "QT_SCALE_FACTOR=1"};
+    const QPoint clearAll = buttonCentre(&MainWindow::clearAllButton);
+    const QPoint cdRefresh = buttonCentre(&MainWindow::cdRefreshButton);
+    {
+        Child velumo({program}, env);
+        ASSERT_FALSE(clickAfterStart(velumo, x.display(), clearAll).empty());
+        ::kill(velumo.pid, SIGTERM);
+        const int status = velumo.waitForExit(20000);
+        ASSERT_TRUE(status != -1 && WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_TRUE(storedNames(list).empty());
+    }
+    std::vector<StoredRow> rows = {{"", "a.wav", "00:01", "1 KB", "/m/a.wav"}};
+    writeFileBytes(list, encodeStoredList(rows));
+    DiscImage image;
+    image.audio(150, 3).audio(150, 5);
+    const std::string cue = image.write(dir.path().string(), "disc");
+    {
+        Child velumo({program, "--cd", cue}, env);
+        ASSERT_FALSE(clickAfterStart(velumo, x.display(), cdRefresh).empty());
+        ::kill(velumo.pid, SIGTERM);
+        const int status = velumo.waitForExit(20000);
+        ASSERT_TRUE(status != -1 && WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        // The CD tracks were shown; the user's file rows are what is kept.
+        EXPECT_EQ(storedNames(list), std::vector<std::string>{"a.wav"});
+    }
+}
