@@ -21,7 +21,9 @@ constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
 constexpr int kRetryMs = 50;
 
 // The self-pipe: the handler writes a byte, the event loop reads it.
-int signalPipe[2] = {-1, -1}; // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+int signalPipe[2] = {-1, -1};
+// The window to close; user-interface thread only.
+QPointer<QWidget> stopTarget;
 
 void onStopSignal(int) {
     const int saved = errno;
@@ -31,24 +33,25 @@ void onStopSignal(int) {
     errno = saved;
 }
 
-// Ends the modal widgets above window one at a time, then closes window.
-// A dialog that does not end at once (a conversion finishing its file) is
-// looked at again shortly.
-void closeFromTop(const QPointer<QWidget>& window) {
-    if (window.isNull()) {
+// Ends the modal widgets above the window one at a time, then closes the
+// window. A dialog that does not end at once (a conversion finishing its
+// file) is looked at again shortly.
+void closeFromTop() {
+    QWidget* window = stopTarget.data();
+    if (window == nullptr) {
         return;
     }
     if (QWidget* popup = QApplication::activePopupWidget()) {
         popup->close();
     }
     QWidget* top = QApplication::activeModalWidget();
-    if (top != nullptr && top != window.data() && top->isVisible()) {
+    if (top != nullptr && top != window && top->isVisible()) {
         if (auto* dialog = qobject_cast<QDialog*>(top)) {
             dialog->reject();
         } else {
             top->close();
         }
-        QTimer::singleShot(kRetryMs, window.data(), [window] { closeFromTop(window); });
+        QTimer::singleShot(kRetryMs, window, &closeFromTop);
         return;
     }
     window->close();
@@ -64,17 +67,16 @@ bool closeOnStopRequest(QWidget* window) {
         std::fprintf(stderr, "velumo: cannot watch for stop signals: %s\n", std::strerror(errno));
         return false;
     }
-    QPointer<QWidget> target(window);
+    stopTarget = window;
     auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, window);
-    QObject::connect(notifier, &QSocketNotifier::activated, window, [target] {
+    QObject::connect(notifier, &QSocketNotifier::activated, window, [] {
         char bytes[16];
         while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
         }
-        closeFromTop(target);
+        closeFromTop();
     });
 #ifndef QT_NO_SESSIONMANAGER
-    QObject::connect(qApp, &QGuiApplication::commitDataRequest, window,
-                     [target] { closeFromTop(target); });
+    QObject::connect(qApp, &QGuiApplication::commitDataRequest, window, [] { closeFromTop(); });
 #endif
 
     struct sigaction action {};

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -34,24 +35,36 @@ const std::string kProgram = VELUMO_BINARY_DIR "/velumo";
 // leaves it running.
 class Child {
   public:
-    Child(const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
+    // Standard output and error go to log when it is given.
+    Child(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
+          const std::string& log = {}) {
         std::vector<std::string> env = environment;
         for (char** e = environ; *e != nullptr; ++e) {
             env.emplace_back(*e); // the first occurrence of a name wins
         }
         std::vector<char*> argv;
+        argv.reserve(arguments.size() + 1);
         for (const std::string& a : arguments) {
             argv.push_back(const_cast<char*>(a.c_str()));
         }
         argv.push_back(nullptr);
         std::vector<char*> envp;
+        envp.reserve(env.size() + 1);
         for (std::string& e : env) {
             envp.push_back(e.data());
         }
         envp.push_back(nullptr);
-        if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        if (!log.empty()) {
+            posix_spawn_file_actions_addopen(&actions, 1, log.c_str(),
+                                             O_WRONLY | O_CREAT | O_APPEND, 0644);
+            posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        }
+        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
             pid = -1;
         }
+        posix_spawn_file_actions_destroy(&actions);
     }
     ~Child() {
         if (pid > 0) {
@@ -92,11 +105,15 @@ class XServer {
                                                                   "-nolisten", "tcp"},
                                          std::vector<std::string>{});
         ::close(fds[1]);
-        char text[16] = {};
-        const ssize_t n = ::read(fds[0], text, sizeof text - 1);
+        // The server writes its display number and a newline once it is ready.
+        std::string number;
+        char c = 0;
+        while (::read(fds[0], &c, 1) == 1 && c != '\n') {
+            number += c;
+        }
         ::close(fds[0]);
-        if (n > 0) {
-            name = ":" + std::string(text, static_cast<size_t>(n - 1)); // without the newline
+        if (!number.empty()) {
+            name = ":" + number;
         }
     }
     const std::string& display() const { return name; }
@@ -178,6 +195,11 @@ class StopRequestTest : public WindowTest {
         return id;
     }
 
+    std::string log() {
+        const std::vector<uint8_t> bytes = readFileBytes(dir.file("velumo.log"));
+        return std::string(bytes.begin(), bytes.end());
+    }
+
     std::string program;
     std::string list;
 };
@@ -211,8 +233,8 @@ TEST_F(StopRequestTest, SignalAfterAChangeStoresTheChangedListAndInCdModeTheFile
     const QPoint clearAll = buttonCentre(&MainWindow::clearAllButton);
     const QPoint cdRefresh = buttonCentre(&MainWindow::cdRefreshButton);
     {
-        Child velumo({program}, env);
-        ASSERT_FALSE(clickAfterStart(velumo, x.display(), clearAll).empty());
+        Child velumo({program}, env, dir.file("velumo.log"));
+        ASSERT_FALSE(clickAfterStart(velumo, x.display(), clearAll).empty()) << log();
         ::kill(velumo.pid, SIGTERM);
         const int status = velumo.waitForExit(20000);
         ASSERT_TRUE(status != -1 && WIFEXITED(status));
@@ -225,8 +247,8 @@ TEST_F(StopRequestTest, SignalAfterAChangeStoresTheChangedListAndInCdModeTheFile
     image.audio(150, 3).audio(150, 5);
     const std::string cue = image.write(dir.path().string(), "disc");
     {
-        Child velumo({program, "--cd", cue}, env);
-        ASSERT_FALSE(clickAfterStart(velumo, x.display(), cdRefresh).empty());
+        Child velumo({program, "--cd", cue}, env, dir.file("velumo.log"));
+        ASSERT_FALSE(clickAfterStart(velumo, x.display(), cdRefresh).empty()) << log();
         ::kill(velumo.pid, SIGTERM);
         const int status = velumo.waitForExit(20000);
         ASSERT_TRUE(status != -1 && WIFEXITED(status));
