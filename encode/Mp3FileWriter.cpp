@@ -76,9 +76,13 @@ bool Mp3FileWriter::Begin() {
     // A library left from a file whose flush failed is dropped (and its
     // stream ended) before the new one loads.
     encoderLibrary.reset();
-    encoderLibrary = EncoderLibrary::load();
+    std::string reason;
+    encoderLibrary = EncoderLibrary::load(&reason);
     if (!encoderLibrary) {
-        showMessage(kLoadFailedMessage);
+        // The user needs the cause to mend it: a missing package, a library
+        // of another version.
+        showMessage(reason.empty() ? std::string(kLoadFailedMessage)
+                                   : std::string(kLoadFailedMessage) + "\n" + reason);
         return false;
     }
     config = makeConfig(format);

@@ -1,15 +1,29 @@
 #include "engine/WmaStream.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <strings.h>
 
 namespace {
 
 constexpr uint64_t kUnitsPerSecond = 10000000;
 // The result of a failed allocation, as a Win32-facility HRESULT.
 constexpr int32_t kInsufficientMemory = static_cast<int32_t>(0x80070008);
+
+// True for a URL with a scheme ("http://", "rtsp://", "ftp://"): the media
+// library would fetch it from the network. Any other name is a local file,
+// even one that begins with "http" (a file named http_x.mp3).
+bool namesAStream(const char* path) {
+    const char* p = path;
+    if (!std::isalpha(static_cast<unsigned char>(*p))) {
+        return false;
+    }
+    while (std::isalnum(static_cast<unsigned char>(*p)) || *p == '+' || *p == '-' || *p == '.') {
+        ++p;
+    }
+    return std::strncmp(p, "://", 3) == 0;
+}
 
 } // namespace
 
@@ -30,7 +44,7 @@ int32_t WmaStream::Open(const char* path) {
     if (!path || !*path) {
         return kMediaInvalidArg;
     }
-    if (strncasecmp(path, "http", 4) == 0) {
+    if (namesAStream(path)) {
         std::printf("Wrong input file - streams are not supported : (hr=0x%08x).\n", 0u);
         return kMediaInvalidArg;
     }

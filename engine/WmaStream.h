@@ -26,7 +26,7 @@ class WmaStream : public AudioStream {
     ~WmaStream() override;
 
     // HRESULT-like: negative on failure (kMediaInvalidArg for a null or empty
-    // path and for a path starting with "http" in any case, the reader's
+    // path and for a URL with a scheme, "http://" and the like, the reader's
     // result when the file cannot be opened or has no audio). Called once
     // per object; a second call starts over with the new file.
     int32_t Open(const char* path);

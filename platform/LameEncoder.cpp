@@ -104,7 +104,7 @@ struct EncoderLibrary::Api {
     name = reinterpret_cast<decltype(name)>(dlsym(module, #name));                                 \
     if (!name) {                                                                                   \
         if (error) {                                                                               \
-            *error = "missing entry point " #name;                                                 \
+            *error = "missing entry point " #name " in " + encoderLibraryName();                   \
         }                                                                                          \
         return false;                                                                              \
     }
@@ -148,6 +148,9 @@ std::unique_ptr<EncoderLibrary> EncoderLibrary::load(std::string* error) {
     std::unique_ptr<EncoderLibrary> library(new (std::nothrow) EncoderLibrary);
     if (!library) {
         dlclose(module);
+        if (error) {
+            *error = "out of memory";
+        }
         return nullptr;
     }
     library->module = module;

@@ -69,7 +69,9 @@ std::string trackName(int index) {
 }
 
 bool isTrackName(const std::string& name) {
-    return name.size() >= 5 && sameText(name.substr(0, 5), "track", CaseRule::AnyCase);
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    return name.size() == 8 && sameText(name.substr(0, 6), "track-", CaseRule::AnyCase) &&
+           digit(name[6]) && digit(name[7]);
 }
 
 int trackIndexOfName(const std::string& name) {

@@ -17,8 +17,10 @@
 //  - ExtensionRule::OfFileName, any case: velumo-convert's output name.
 // Only ASCII letters differ by case.
 //
-// Track names: trackName formats one; a name is a track name when it begins
-// with "Track" (any case). Two readings of the index exist:
+// Track names: trackName formats one; a name is a track name when it is
+// "Track-" (the word in any case) and exactly two digits, so that a file
+// such as "Tracklist.txt" is never taken for a track. Two readings of the
+// index exist:
 //  - trackIndexOfName: the digits after "Track-", at most two (the job);
 //  - trackIndexOfTitle: the last two characters as a number (the player).
 //
@@ -62,7 +64,7 @@ std::string rowItem(const std::string& name, const std::string& path);
 
 // "Track-%02d" of index: "Track-00", "Track-07", "Track-12".
 std::string trackName(int index);
-// True when name begins with "Track" (any case).
+// True when name is "Track-" (any case) followed by exactly two digits.
 bool isTrackName(const std::string& name);
 // The index of a "Track-NN" name: up to two digits right after "Track-";
 // 0 when no digit follows or the sixth character is not '-'.

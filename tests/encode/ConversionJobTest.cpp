@@ -295,13 +295,20 @@ TEST_F(ConversionJobCd, TrackNameRipsThatTrackAsTheDownMixOfItsBytes) {
     EXPECT_LE(worstDownmixError(stereo, mono), 1);
 }
 
-TEST_F(ConversionJobCd, TrackNameWithoutNumberIsTheFirstTrack) {
+TEST_F(ConversionJobCd, OnlyTrackAndTwoDigitsNameATrack) {
     DiscImage image;
     image.tone(75, 440).audio(150, 2);
     registerDiscImage(image.write(dir.path().string(), "disc"));
     ConversionJob job(22050);
-    ASSERT_TRUE(job.LoadSource("Track"));
-    EXPECT_DOUBLE_EQ(1.0, job.Duration());
+    ASSERT_TRUE(job.LoadSource("track-01"));
+    EXPECT_DOUBLE_EQ(2.0, job.Duration());
+    // Names that merely begin like one are files of no known kind.
+    for (const char* name : {"Track", "Tracks.flac", "Tracklist.txt", "Track--1", "Track-123"}) {
+        MessageRecorder messages;
+        EXPECT_FALSE(job.LoadSource(name)) << name;
+        EXPECT_EQ((std::vector<std::string>{ConversionJob::kUnknownSourceMessage}),
+                  messages.texts());
+    }
 }
 
 TEST_F(ConversionJobCd, NoDiscCannotOpenTheTrack) {

@@ -152,6 +152,20 @@ TEST(Mp3FileWriter, TagHasFixedTextsAndTheStartOfThePathAsTitle) {
     EXPECT_EQ('U', tag[33]); // the artist follows at once
 }
 
+TEST(Mp3FileWriter, LibraryWithoutTheEntryPointsNamesTheFirstMissing) {
+    TempDir dir;
+    MessageRecorder messages;
+    LibraryNameOverride broken(VELUMO_BROKEN_LAME);
+    ScriptedStream source(pcmFormat(1, 22050, 16), toBytes(sineSamples(22050, 1, 2205)), 2205);
+    Mp3FileWriter writer;
+    writer.SetSource(&source);
+    writer.SetFileName(dir.file("x.mp3"));
+    EXPECT_FALSE(writer.Run());
+    EXPECT_EQ((std::vector<std::string>{"Error loading LAME encoder dll!\nmissing entry point "
+                                        "lame_close in " VELUMO_BROKEN_LAME}),
+              messages.texts());
+}
+
 TEST(Mp3FileWriter, MissingLibraryShowsMessageAndNeverEncodes) {
     TempDir dir;
     MessageRecorder messages;
@@ -161,7 +175,12 @@ TEST(Mp3FileWriter, MissingLibraryShowsMessageAndNeverEncodes) {
     writer.SetSource(&source);
     writer.SetFileName(dir.file("x.mp3"));
     EXPECT_FALSE(writer.Run());
-    EXPECT_EQ((std::vector<std::string>{"Error loading LAME encoder dll!"}), messages.texts());
+    // The text, then the loader's reason.
+    ASSERT_EQ(messages.texts().size(), 1U);
+    EXPECT_EQ(messages.texts()[0].rfind("Error loading LAME encoder dll!\n", 0), 0U);
+    EXPECT_NE(messages.texts()[0].find("libvelumo-no-such-encoder.so.0: cannot open shared object"),
+              std::string::npos)
+        << messages.texts()[0];
 
     // The pushed calls after the failed Begin fail cleanly as well.
     ASSERT_TRUE(writer.Open(true));

@@ -201,9 +201,9 @@ TEST_F(WmaStreamFiles, PositionCountsWholeSecondsOfSamplesHandedOut) {
     EXPECT_FALSE(stream.GetBuffer().isEmpty());
 }
 
-TEST(WmaStreamTest, StreamsAreRefusedByTheirPrefixInAnyCase) {
+TEST(WmaStreamTest, UrlsWithASchemeAreRefusedAsStreams) {
     for (const char* path : {"http://example.com/a.mp3", "HTTP://example.com/a.wma",
-                             "hTtPs://x/y.mp3", "httpfile.mp3"}) {
+                             "hTtPs://x/y.mp3", "rtsp://host/a.wma", "svn+ssh://h/a.mp3"}) {
         SCOPED_TRACE(path);
         WmaStream stream;
         int32_t result = 0;
@@ -215,6 +215,16 @@ TEST(WmaStreamTest, StreamsAreRefusedByTheirPrefixInAnyCase) {
     WmaStream stream;
     EXPECT_EQ(stream.Open(nullptr), static_cast<int32_t>(0x80070057));
     EXPECT_EQ(stream.Open(""), static_cast<int32_t>(0x80070057));
+
+    // Local names that only begin like a URL are files, opened as such.
+    for (const char* path : {"httpfile.mp3", "http_x.mp3", "/tmp/http://x.mp3"}) {
+        SCOPED_TRACE(path);
+        WmaStream file;
+        int32_t result = 0;
+        const std::string out = captureOpen(file, path, &result);
+        EXPECT_EQ(out.find("streams are not supported"), std::string::npos);
+        EXPECT_NE(out.find("Could not open file"), std::string::npos);
+    }
 }
 
 TEST(WmaStreamTest, UnreadableFilesFailWithANegativeResult) {

@@ -95,12 +95,14 @@ TEST(AudioItem, PlayerReadsTheTitlesLastTwoCharacters) {
 
 TEST(AudioItem, LoadableItemsAreKnownFilesOrTrackNames) {
     EXPECT_TRUE(isTrackName("Track-01"));
-    EXPECT_TRUE(isTrackName("TRACK"));
-    EXPECT_FALSE(isTrackName("Trac"));
-    EXPECT_FALSE(isTrackName("MyTrack-01"));
+    EXPECT_TRUE(isTrackName("TRACK-99"));
+    for (const char* name : {"TRACK", "Trac", "MyTrack-01", "Track-1", "Track-1x", "Track--1",
+                             "Track-123", "Tracks.flac", "Tracklist.txt"}) {
+        EXPECT_FALSE(isTrackName(name)) << name;
+    }
 
     EXPECT_TRUE(isLoadableItem("/music/a.WMA"));
-    EXPECT_TRUE(isLoadableItem("trackless"));
+    EXPECT_FALSE(isLoadableItem("trackless"));
     EXPECT_TRUE(isLoadableItem("Track-02"));
     EXPECT_FALSE(isLoadableItem("/music/a.ogg"));
     EXPECT_FALSE(isLoadableItem(""));
