@@ -25,7 +25,8 @@ class OutputFile {
     OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
-    // Does not close the file: Close (or Run) does that.
+    // A file still open (never closed) is removed: the target stays as it
+    // was.
     virtual ~OutputFile();
 
     // Starts a new file after Open (writes a provisional header, starts an
@@ -34,24 +35,33 @@ class OutputFile {
     // Opens the file with the overwrite question, Begin, pulls every buffer
     // of the source through Write (the empty buffer that ends the stream
     // too), Finish and Close. False when there is no source, the file could
-    // not be opened or begun, or any write or the finish failed; the file
-    // is complete and closed in every case but the first two.
+    // not be opened or begun, or a write, the finish or the close failed.
+    // Reading stops at the first failed write; then a message names the
+    // file and the system's reason, and the target is left as it was
+    // before (nothing new is left behind). A Stop is not a failure: the
+    // shorter file is completed under the target's name.
     virtual bool Run();
     // Consumes what it can of pending and hands the bytes to write through
     // out (left without a block when there is nothing to write this time).
     virtual bool Encode(AudioBuffer& pending, AudioBuffer& out) = 0;
     // Completes the file (final header, encoder flush, tag).
     virtual bool Finish() = 0;
-    // Opens fileName for writing, truncating it. Unless noPrompt, an existing
-    // file is only replaced when the user answers Yes to the overwrite
-    // question. False (with a message when the file cannot be created) on
-    // failure; an empty fileName fails silently.
+    // Opens a new file for writing in fileName's directory (a hidden name
+    // beginning with "." and the target's name), which Close renames over
+    // fileName once complete. Unless noPrompt, an existing file is only
+    // replaced when the user answers Yes to the overwrite question. False
+    // (with a message when the file cannot be created) on failure; an empty
+    // fileName fails silently.
     virtual bool Open(bool noPrompt);
     // Appends the buffer to pending and, while running, encodes and writes.
     // False when encoding or writing failed; the caller decides what next.
     virtual bool Write(AudioBuffer buffer);
-    // Stops and closes the file (flushing it). Always true.
+    // Stops, flushes and closes the file and puts it in place under
+    // fileName. True with no file open; false (the new file removed, the
+    // target as it was) when the flush, the close or the rename failed.
     virtual bool Close();
+    // Stops and closes the file and removes it: the target stays as it was.
+    void Discard();
 
     // The stream Run reads; the writer's format becomes the stream's.
     void SetSource(AudioStream* stream);
@@ -85,7 +95,11 @@ class OutputFile {
     FILE* file = nullptr;
     AudioStream* source = nullptr;
     std::string fileName;
+    std::string temporaryName; // the file being written, until Close
     int systemError = 0;
+    // Set by a writer that refused a buffer because its format can hold no
+    // more: Run then completes the file as it stands instead of removing it.
+    bool endedAtLimit = false;
     // Set by Open on the writing thread, cleared by Stop from any thread.
     std::atomic<bool> running{false};
     WaveFormat format{};

@@ -68,6 +68,7 @@ bool WaveFileWriter::Encode(AudioBuffer& input, AudioBuffer& out) {
         // The header cannot describe more: refuse this buffer and end the
         // file here rather than write sizes that have wrapped.
         Stop();
+        endedAtLimit = true;
         showMessage(kTooLargeMessage);
         input.clear();
         return false;

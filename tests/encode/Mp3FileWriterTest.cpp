@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 
 using namespace testing_support;
 
@@ -168,19 +169,25 @@ TEST(Mp3FileWriter, LibraryWithoutTheEntryPointsNamesTheFirstMissing) {
 
 TEST(Mp3FileWriter, MissingLibraryShowsMessageAndNeverEncodes) {
     TempDir dir;
-    MessageRecorder messages;
+    MessageRecorder messages(MessageAnswer::Yes);
     LibraryNameOverride missing("libvelumo-no-such-encoder.so.0");
     ScriptedStream source(pcmFormat(1, 22050, 16), toBytes(sineSamples(22050, 1, 22050)), 4410);
     Mp3FileWriter writer;
     writer.SetSource(&source);
     writer.SetFileName(dir.file("x.mp3"));
+    // A good file of an earlier run stays as it was, and nothing new is left.
+    writeFileBytes(dir.file("x.mp3"), {'I', 'D', '3'});
     EXPECT_FALSE(writer.Run());
-    // The text, then the loader's reason.
-    ASSERT_EQ(messages.texts().size(), 1U);
-    EXPECT_EQ(messages.texts()[0].rfind("Error loading LAME encoder dll!\n", 0), 0U);
-    EXPECT_NE(messages.texts()[0].find("libvelumo-no-such-encoder.so.0: cannot open shared object"),
+    EXPECT_EQ(readFileBytes(dir.file("x.mp3")), (std::vector<uint8_t>{'I', 'D', '3'}));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                            std::filesystem::directory_iterator()),
+              1);
+    // The overwrite question, the text, then the loader's reason.
+    ASSERT_EQ(messages.texts().size(), 2U);
+    EXPECT_EQ(messages.texts()[1].rfind("Error loading LAME encoder dll!\n", 0), 0U);
+    EXPECT_NE(messages.texts()[1].find("libvelumo-no-such-encoder.so.0: cannot open shared object"),
               std::string::npos)
-        << messages.texts()[0];
+        << messages.texts()[1];
 
     // The pushed calls after the failed Begin fail cleanly as well.
     ASSERT_TRUE(writer.Open(true));

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <spawn.h>
 #include <thread>
@@ -26,11 +27,13 @@ struct Outcome {
     std::string err;
 };
 
-// Runs the tool with stdin from /dev/null (never a terminal).
-Outcome convert(const std::string& arguments, const TempDir& dir) {
+// Runs the tool with stdin from /dev/null (never a terminal), after the
+// shell commands in setUp.
+Outcome convert(const std::string& arguments, const TempDir& dir, const std::string& setUp = {}) {
     Outcome o;
     std::string errFile = dir.file("stderr.txt");
-    runCommand(shellQuoted(kTool) + " " + arguments + " </dev/null 2>" + shellQuoted(errFile),
+    runCommand("bash -c " + shellQuoted(setUp + shellQuoted(kTool) + " " + arguments +
+                                        " </dev/null 2>" + shellQuoted(errFile)),
                &o.status);
     auto bytes = readFileBytes(errFile);
     o.err.assign(bytes.begin(), bytes.end());
@@ -244,12 +247,21 @@ TEST_F(ConvertTool, UnwritableTargetGivesTheWritersMessageAndTheSystemsReason) {
         << o.err;
     EXPECT_NE(std::string::npos, o.err.find(missing + ": No such file or directory")) << o.err;
 
-    // A disk that fills while the file is written.
+    // A file that cannot grow past 4 KiB, as on a full disk: the old
+    // target stays, nothing is left beside it, and the reason is told once.
     const std::string full = dir.file("full.wav");
-    std::filesystem::create_symlink("/dev/full", full);
-    Outcome filled = convert("--yes " + shellQuoted(in) + " " + shellQuoted(full), dir);
+    writeFileBytes(full, {'o', 'l', 'd'});
+    const std::string longer = writeWave(dir.file("longer.wav"), 1, 22050, 10);
+    Outcome filled = convert("--yes " + shellQuoted(longer) + " " + shellQuoted(full), dir,
+                             "trap '' XFSZ; ulimit -f 4; ");
     EXPECT_EQ(1, filled.status);
-    EXPECT_NE(std::string::npos, filled.err.find(full + ": No space left on device")) << filled.err;
+    const std::string reason = full + ": File too large";
+    EXPECT_NE(std::string::npos, filled.err.find(reason)) << filled.err;
+    EXPECT_EQ(filled.err.find(reason), filled.err.rfind(reason)) << filled.err;
+    EXPECT_EQ(readFileBytes(full), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        EXPECT_NE(entry.path().filename().string().front(), '.') << entry.path();
+    }
 
     Outcome directory = convert(shellQuoted(dir.path().string()) + " " + shellQuoted(missing), dir);
     EXPECT_NE(std::string::npos, directory.err.find(dir.path().string() + ": Is a directory"))
@@ -270,37 +282,59 @@ TEST_F(ConvertTool, CdImageTrackRipsToTheDownMixOfItsBytes) {
     EXPECT_LE(worstDownmixError(stereo, mono), 1);
 }
 
-TEST_F(ConvertTool, InterruptLeavesAValidShorterWave) {
-    // Three hours of silence in a sparse file: the interrupt always comes
-    // long before the end.
+TEST_F(ConvertTool, SignalsLeaveAValidShorterWaveAndTheShellsStatus) {
+    // Three hours of silence in a sparse file: the signal always comes long
+    // before the end.
     std::string in = dir.file("long.wav");
     writeFileBytes(in, waveFile(pcmFormat(2, 44100, 16), {}));
     std::filesystem::resize_file(in, 44 + uint64_t(3 * 3600) * 176400);
-    std::string out = dir.file("out.wav");
-    pid_t pid = 0;
-    std::string inArg = in, outArg = out;
-    std::vector<char*> argv = {const_cast<char*>(kTool.c_str()), inArg.data(), outArg.data(),
-                               nullptr};
-    ASSERT_EQ(0, posix_spawn(&pid, kTool.c_str(), nullptr, nullptr, argv.data(), environ));
-    // Interrupt once the output has grown past its header.
-    for (int i = 0; i < 30000; ++i) {
-        std::error_code ec;
-        auto size = std::filesystem::file_size(out, ec);
-        if (!ec && size > 200000) {
-            break;
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        std::string out = dir.file("out.wav");
+        std::filesystem::remove(out);
+        pid_t pid = 0;
+        std::string inArg = in, outArg = out;
+        std::vector<char*> argv = {const_cast<char*>(kTool.c_str()), inArg.data(), outArg.data(),
+                                   nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 2, dir.file("stderr.txt").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_EQ(0, posix_spawn(&pid, kTool.c_str(), &actions, nullptr, argv.data(), environ));
+        posix_spawn_file_actions_destroy(&actions);
+        // Signal once the file being written (beside the target, under a
+        // hidden name) has grown past its header.
+        for (int i = 0; i < 30000; ++i) {
+            bool grown = false;
+            for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+                std::error_code ec;
+                const std::string name = entry.path().filename().string();
+                grown = grown || (name.rfind(".out.wav.", 0) == 0 &&
+                                  std::filesystem::file_size(entry.path(), ec) > 200000);
+            }
+            if (grown) {
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        kill(pid, signal);
+        int status = 0;
+        ASSERT_EQ(pid, waitpid(pid, &status, 0));
+        ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
+        EXPECT_EQ(128 + signal, WEXITSTATUS(status));
+        auto file = readFileBytes(out);
+        ASSERT_GE(file.size(), 44u);
+        uint32_t n = uint32_t(file[40]) | uint32_t(file[41]) << 8 | uint32_t(file[42]) << 16 |
+                     uint32_t(file[43]) << 24;
+        EXPECT_EQ(file.size(), size_t(n) + 44);
+        EXPECT_GT(n, 0u);
+        EXPECT_LT(n, 3u * 3600 * 44100);
+        const auto err = readFileBytes(dir.file("stderr.txt"));
+        const std::string text(err.begin(), err.end());
+        EXPECT_NE(text.find("stopped; the output holds what was converted so far"),
+                  std::string::npos)
+            << text;
+        EXPECT_NE(text.find("1 of 1 items not converted (1 stopped part-way"), std::string::npos)
+            << text;
     }
-    kill(pid, SIGINT);
-    int status = 0;
-    ASSERT_EQ(pid, waitpid(pid, &status, 0));
-    ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
-    auto file = readFileBytes(out);
-    ASSERT_GE(file.size(), 44u);
-    uint32_t n = uint32_t(file[40]) | uint32_t(file[41]) << 8 | uint32_t(file[42]) << 16 |
-                 uint32_t(file[43]) << 24;
-    EXPECT_EQ(file.size(), size_t(n) + 44);
-    EXPECT_EQ(1, WEXITSTATUS(status));
-    EXPECT_GT(n, 0u);
-    EXPECT_LT(n, 3u * 3600 * 44100);
 }

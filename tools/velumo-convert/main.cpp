@@ -4,9 +4,10 @@
 //   velumo-convert [OPTIONS] INPUT OUTPUT
 //   velumo-convert [OPTIONS] --format wav|mp3 INPUT... DIRECTORY
 //
-// Exit status: 0 when every item was converted, 1 when any item failed or
-// the run was interrupted, 2 for a usage error (including an unsupported
-// output format).
+// Exit status: 0 when every item was converted, 1 when any item failed, 2
+// for a usage error (including an unsupported output format), and 128 plus
+// the signal's number when SIGINT, SIGTERM or SIGHUP stopped the run (130,
+// 143, 129), as shells report it.
 
 #include "base/Version.h"
 #include "encode/Bitrates.h"
@@ -77,6 +78,7 @@ struct Item {
     std::string input;
     std::string output;
     bool ok = false;
+    bool unfinished = false; // a signal stopped it
 };
 
 // Terminal output: error lines, questions and the progress line share it.
@@ -87,11 +89,26 @@ bool stdinIsTerminal = false;
 bool assumeYes = false;
 thread_local std::string currentItem; // the item this thread converts
 
-std::atomic<bool> interrupted{false};
+// The signal that stopped the run; 0 while none has come.
+std::atomic<int> interruptSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
-void onInterrupt(int) {
-    interrupted.store(true);
+void onInterrupt(int signal) {
+    int none = 0;
+    interruptSignal.compare_exchange_strong(none, signal);
+    // A second signal of the same kind ends the program at once.
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigaction(signal, &action, nullptr);
 }
+
+bool interrupted() {
+    return interruptSignal.load() != 0;
+}
+
+// What the messages of the item this thread converts have said, so that a
+// reason already given is not repeated.
+thread_local std::string itemMessages;
 
 // Called with terminalMutex held.
 void clearProgressLine() {
@@ -127,6 +144,7 @@ MessageAnswer handleMessage(const MessageRequest& request) {
     std::lock_guard lock(terminalMutex);
     clearProgressLine();
     std::string text = oneLine(request.text);
+    itemMessages += text + "\n";
     if (request.buttons != MessageButtons::YesNo) {
         std::fprintf(stderr, "%s%s\n", prefix().c_str(), text.c_str());
         return MessageAnswer::Ok;
@@ -284,7 +302,7 @@ void printSystemReason(const Item& item, int targetError) {
         name = item.output;
         reason = targetError != 0 ? std::strerror(targetError) : outputProblem(item.output);
     }
-    if (reason.empty()) {
+    if (reason.empty() || itemMessages.find(reason) != std::string::npos) {
         return;
     }
     std::lock_guard lock(terminalMutex);
@@ -292,31 +310,58 @@ void printSystemReason(const Item& item, int targetError) {
     std::fprintf(stderr, "%s: %s: %s\n", kProgram, name.c_str(), reason.c_str());
 }
 
-// Active jobs, for the progress line and for stopping on an interrupt.
+// Active jobs, for stopping on an interrupt, and those past opening their
+// source (converting), for the progress line.
+struct ActiveEntry {
+    ConversionJob* job = nullptr;
+    bool converting = false;
+};
 std::mutex activeMutex;
-std::map<const Item*, ConversionJob*> active; // Guarded by activeMutex
+std::map<const Item*, ActiveEntry> active; // Guarded by activeMutex
 
-bool convertItem(Item& item, double rate) {
-    currentItem = item.input;
-    ConversionJob job(rate);
-    job.SetIdlePriority(false);
-    if (!job.LoadSource(item.input) || !job.SetTarget(item.output)) {
-        printSystemReason(item, 0);
-        return false;
-    }
-    {
+// Marks a job active (for the progress line and for a stop) while it lives.
+class ActiveJob {
+  public:
+    ActiveJob(const Item& entry, ConversionJob& running) : item(entry) {
         std::lock_guard lock(activeMutex);
-        if (interrupted.load()) {
-            return false;
-        }
-        active[&item] = &job;
+        active[&item] = ActiveEntry{&running, false};
     }
-    ConversionJob::Result result = job.RunHere();
-    {
+    // The job's source is open: the progress line may read its position.
+    void converting() {
+        std::lock_guard lock(activeMutex);
+        active[&item].converting = true;
+    }
+    ~ActiveJob() {
         std::lock_guard lock(activeMutex);
         active.erase(&item);
     }
+    ActiveJob(const ActiveJob&) = delete;
+    ActiveJob& operator=(const ActiveJob&) = delete;
+
+  private:
+    const Item& item;
+};
+
+bool convertItem(Item& item, double rate) {
+    currentItem = item.input;
+    itemMessages.clear();
+    ConversionJob job(rate);
+    job.SetIdlePriority(false);
+    // Active from the start: a signal stops the job while its source is
+    // still being opened, too.
+    ActiveJob activeJob(item, job);
+    const bool ready = job.LoadSource(item.input) && job.SetTarget(item.output);
+    if (interrupted()) {
+        return false; // nothing written
+    }
+    if (!ready) {
+        printSystemReason(item, 0);
+        return false;
+    }
+    activeJob.converting();
+    ConversionJob::Result result = job.RunHere();
     if (result == ConversionJob::Result::Stopped) {
+        item.unfinished = true;
         printError("stopped; the output holds what was converted so far");
         return false;
     }
@@ -331,11 +376,14 @@ void showProgress() {
     std::string line;
     {
         std::lock_guard lock(activeMutex);
-        for (const auto& [item, job] : active) {
+        for (const auto& [item, entry] : active) {
+            if (!entry.converting) {
+                continue;
+            }
             if (!line.empty()) {
                 line += "  ";
             }
-            line += std::to_string(job->Percent()) + "% " +
+            line += std::to_string(entry.job->Percent()) + "% " +
                     std::filesystem::path(item->input).filename().string();
         }
     }
@@ -396,8 +444,14 @@ int main(int argc, char** argv) {
     if (!options.cdPath.empty()) {
         registerDiscImage(options.cdPath);
     }
-    std::signal(SIGINT, onInterrupt);
-    std::signal(SIGTERM, onInterrupt);
+    // The signals are caught before any item starts; the threads started
+    // below inherit the mask.
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(signal, &action, nullptr);
+    }
 
     // Two inputs with the same name would write one output twice at once.
     std::set<std::string> taken;
@@ -420,7 +474,7 @@ int main(int argc, char** argv) {
     std::vector<std::thread> slots;
     for (unsigned s = 0; s < jobs; ++s) {
         slots.emplace_back([&] {
-            for (size_t i; !interrupted.load() && (i = next.fetch_add(1)) < work.size();) {
+            for (size_t i; !interrupted() && (i = next.fetch_add(1)) < work.size();) {
                 work[i]->ok = convertItem(*work[i], options.rate);
             }
             running.fetch_sub(1);
@@ -429,11 +483,11 @@ int main(int argc, char** argv) {
     bool stopping = false;
     while (running.load() > 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(stderrIsTerminal ? 200 : 50));
-        if (interrupted.load() && !stopping) {
+        if (interrupted() && !stopping) {
             stopping = true;
             std::lock_guard lock(activeMutex);
-            for (auto& [item, job] : active) {
-                job->Stop();
+            for (auto& [item, entry] : active) {
+                entry.job->Stop();
             }
         }
         if (stderrIsTerminal) {
@@ -447,6 +501,18 @@ int main(int argc, char** argv) {
         std::lock_guard lock(terminalMutex);
         clearProgressLine();
     }
+    if (const int signal = interruptSignal.load(); signal != 0) {
+        const auto notDone =
+            std::count_if(items.begin(), items.end(), [](const Item& item) { return !item.ok; });
+        const auto stopped = std::count_if(items.begin(), items.end(),
+                                           [](const Item& item) { return item.unfinished; });
+        std::fprintf(stderr,
+                     "%s: %s: %ld of %zu items not converted (%ld stopped part-way, their "
+                     "outputs incomplete)\n",
+                     kProgram, strsignal(signal), static_cast<long>(notDone), items.size(),
+                     static_cast<long>(stopped));
+        return 128 + signal;
+    }
     bool allOk = std::all_of(items.begin(), items.end(), [](const Item& item) { return item.ok; });
-    return allOk && !interrupted.load() ? 0 : kExitFailed;
+    return allOk ? 0 : kExitFailed;
 }
