@@ -6,7 +6,7 @@
 //
 // Built from dialog template 104. Capture starts when the dialog is first
 // shown, together with the one-second timer. A recorder that cannot start
-// has already said why; the dialog then shows "Not recording", does not
+// has already said why; the dialog then shows "No recording", does not
 // count, and the earlier take is left as it was.
 //
 // The Record command (RecordCommand.h) runs it on the take file.
@@ -55,7 +55,7 @@ class RecordDialog : public QDialog {
 
     static constexpr int kTimerPeriodMs = 1000;
     // The label's text when capture did not start.
-    static constexpr const char* kNotRecordingText = "Not recording";
+    static constexpr const char* kNotRecordingText = "No recording";
     // How far the dialog opens from where it would be placed, in pixels.
     static constexpr int kOffsetRight = 30;
     static constexpr int kOffsetDown = 50;
