@@ -149,14 +149,16 @@ class MainWindow : public QDialog, public CommandTarget {
     int loadItem(const std::string& path, const std::string& title);
     // 0 loaded, 1 load error, 2 unsupported type.
     int loadFile(const std::string& path, const std::string& title);
-    // 0 loaded (or nothing to do), 1 track cannot be opened, 2 no disc.
-    // The track is the number in the title's last two characters.
+    // 0 loaded, 1 track cannot be opened, 2 no disc. The track is the
+    // number in the title's last two characters. On the CD already, the
+    // drive moves to that track and the device goes on playing; otherwise
+    // the Mixer loads that track of the first CD drive (opening a drive of
+    // its own), the status is Stopped and the device opens on the Mixer.
+    // Without a disc the CD rows of the CD list are deleted.
     int loadCdTrack(const std::string& title);
-    // Loads the first audio track of the first CD drive into the Mixer
-    // (which opens a drive of its own), makes row 0 current and selected,
-    // shows the track as loadCdTrack does with the status Stopped, and opens
-    // the device on the Mixer when the track loaded. True when the track
-    // loaded and opened.
+    // Loads the first audio track of the first CD drive as loadCdTrack does,
+    // makes row 0 current and selected, with the status Stopped. True when
+    // the track loaded and opened.
     bool startFirstCdTrack();
     // Stops the device if it plays, empties the Mixer and closes the
     // device: nothing is loaded afterwards.
@@ -210,6 +212,9 @@ class MainWindow : public QDialog, public CommandTarget {
 
     // The sample rate of the playback mixer's output.
     static constexpr double kPlaybackSampleRate = 44100.0;
+    // Shown, followed by the system's reason, when Play finds no sound
+    // output or the output goes away while playing.
+    static constexpr const char* kNoOutputMessage = "Could not open the sound output: ";
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -235,6 +240,14 @@ class MainWindow : public QDialog, public CommandTarget {
     // The item in the Mixer has just loaded: its title and length, the
     // clock at zero.
     void showLoadedItem(const std::string& title);
+    // loadCdTrack while the Mixer is not on the CD.
+    int loadCdTrackFromDrive(int track, const std::string& title);
+    // Play's check that the device is open and alive, opening it again when
+    // it is not (a device may be back). False after outputFailed.
+    bool outputReady();
+    // The device could not be opened or went away: it is closed, the status
+    // is Stopped and one message gives the reason.
+    void outputFailed(const std::string& reason);
     std::string rowText(int row, int column) const;
     void setListEnabled(bool enabled);
 

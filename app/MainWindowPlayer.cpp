@@ -28,6 +28,9 @@ constexpr RepeatLook kRepeatLooks[] = {
     {kBitmapRepeatAll, "Repeat All"},
 };
 
+// The reason given for an output that went away: SDL has no text for it.
+constexpr const char* kOutputLostReason = "the sound device was disconnected";
+
 } // namespace
 
 void MainWindow::setStatus(int s) {
@@ -100,12 +103,11 @@ int MainWindow::loadFile(const std::string& path, const std::string& title) {
 int MainWindow::loadCdTrack(const std::string& title) {
     const int track = trackIndexOfTitle(title);
 
-    if (!mixer.IsCdTrack() || !mixer.hasEntries()) {
-        return 0;
-    }
-    auto* drive = dynamic_cast<CdDrive*>(mixer.GetStream(0));
+    auto* drive = mixer.IsCdTrack() && mixer.hasEntries()
+                      ? dynamic_cast<CdDrive*>(mixer.GetStream(0))
+                      : nullptr;
     if (!drive) {
-        return 0;
+        return loadCdTrackFromDrive(track, title);
     }
     int result = 0;
     if (!drive->discReady) {
@@ -126,16 +128,71 @@ int MainWindow::loadCdTrack(const std::string& title) {
     return result;
 }
 
+int MainWindow::loadCdTrackFromDrive(int track, const std::string& title) {
+    // A CD row from the stored list, or one shown after a file was played:
+    // the track comes from the first drive, as CD Refresh loads its first.
+    emptyPlayer();
+    int result = 0;
+    if (mixer.LoadCdTrack(track)) {
+        showLoadedItem(title);
+    } else {
+        timeText = "00:00";
+        // The Mixer does not say why; a drive of our own tells a missing
+        // disc from a track it does not have.
+        CdDrive disc;
+        if (disc.ReadDisc()) {
+            titleText = "Error in openng CD track!";
+            result = 1;
+        } else {
+            titleText = "No Audio";
+            // The rows of the CD list stand for the disc that went away; the
+            // rows of a file list are the user's and stay.
+            if (listMode == kListCdTracks) {
+                removeAllRows();
+            }
+            result = 2;
+        }
+    }
+    setPosition(0);
+    setStatus(0);
+    // A device opened on an empty Mixer would have no format to play.
+    if (result == 0) {
+        outputDevice.SetSource(&mixer);
+    }
+    return result;
+}
+
 bool MainWindow::startFirstCdTrack() {
-    const bool loaded = mixer.LoadCdTrack(0) != nullptr;
+    emptyPlayer();
     selectRow(0);
     const int result = loadCdTrack(trackName(0));
     setStatus(0);
-    // A device opened on an empty Mixer would have no format to play.
-    if (loaded) {
-        outputDevice.SetSource(&mixer);
+    return result == 0;
+}
+
+bool MainWindow::outputReady() {
+    if (outputDevice.isOpen() && !outputDevice.deviceLost()) {
+        return true;
     }
-    return loaded && result == 0;
+    // Closed by a failed open or a lost device: a device may be back.
+    outputDevice.SetSource(&mixer);
+    if (!outputDevice.isOpen()) {
+        outputFailed(outputDevice.openError());
+        return false;
+    }
+    if (outputDevice.deviceLost()) {
+        outputFailed(kOutputLostReason);
+        return false;
+    }
+    return true;
+}
+
+void MainWindow::outputFailed(const std::string& reason) {
+    // Closed before the message: the timer, which runs on while the box is
+    // shown, finds nothing playing and no device to report again.
+    outputDevice.Close();
+    setStatus(0);
+    showMessage(kNoOutputMessage + reason);
 }
 
 void MainWindow::onPlay() {
@@ -152,6 +209,15 @@ void MainWindow::onPlay() {
             currentIndex = selected;
             loadItem(rowText(selected, 4), rowText(selected, 1));
         }
+        // A row that did not load has shown its message; with nothing
+        // loaded there is nothing to play.
+        if (!mixer.hasEntries()) {
+            setStatus(0);
+            return;
+        }
+    }
+    if (!outputReady()) {
+        return;
     }
     if (outputDevice.GetState() == WaveOutDevice::kPaused) {
         outputDevice.Resume();
@@ -325,6 +391,17 @@ void MainWindow::onEject() {
 }
 
 void MainWindow::onTimer() {
+    if (outputDevice.deviceLost()) {
+        // Unplugged or its server gone: no buffer comes back any more, or
+        // they come back unheard. While idle it is only closed; the next
+        // Play opens one again.
+        const int32_t state = outputDevice.GetState();
+        if (state == WaveOutDevice::kPlaying || state == WaveOutDevice::kPaused) {
+            outputFailed(kOutputLostReason);
+        } else {
+            outputDevice.Close();
+        }
+    }
     if (outputDevice.playing && outputDevice.GetState() == WaveOutDevice::kPlaying) {
         elapsedSeconds += 0.2;
         if (elapsedSeconds > durationSeconds) {

@@ -3,6 +3,7 @@
 #include "platform/WaveOut.h"
 
 #include <cstring>
+#include <string>
 
 namespace {
 constexpr uint32_t kHeaderSize = 32;
@@ -42,6 +43,10 @@ bool WaveOutDevice::isOpen() const {
     return waveHandle.load() != nullptr;
 }
 
+bool WaveOutDevice::deviceLost() const {
+    return waveOutDeviceLost(waveHandle.load());
+}
+
 void WaveOutDevice::SetSource(AudioStream* stream) {
     if (isOpen()) {
         Close();
@@ -62,6 +67,7 @@ bool WaveOutDevice::Open() {
     }
     const WaveFormat* format = source ? source->GetFormat() : nullptr;
     if (!format) {
+        openFailure = "nothing to play";
         return false;
     }
     WaveOutHandle handle = nullptr;
@@ -71,8 +77,13 @@ bool WaveOutDevice::Open() {
     state = kStopped;
     outputPaused = false;
     if (result != kWaveOk) {
+        openFailure = result == kWaveBadDevice ? waveOutErrorText() : std::string();
+        if (openFailure.empty()) {
+            openFailure = "wave-out error " + std::to_string(result);
+        }
         return false;
     }
+    openFailure.clear();
     if (volume != 0xFFFFFFFF) {
         waveOutSetVolume(handle, volume);
     }

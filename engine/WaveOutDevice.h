@@ -37,6 +37,7 @@
 #include <cstdint>
 #include <list>
 #include <mutex>
+#include <string>
 
 class WaveOutDevice {
   public:
@@ -78,6 +79,12 @@ class WaveOutDevice {
     int SetVolume(uint32_t value);
     void SetNotifyWindow(CommandTarget* target);
     bool isOpen() const;
+    // Open, but the wave-out layer reports the device gone: nothing more
+    // will be heard, and PlayOver may never come. Close it.
+    bool deviceLost() const;
+    // Why the last Open failed, in the system's words; "" after an Open that
+    // succeeded. User-interface thread.
+    const std::string& openError() const { return openFailure; }
 
     // Read by the player. playing: more data is to be pulled from the source.
     std::atomic<bool> playing{false};
@@ -104,6 +111,7 @@ class WaveOutDevice {
     // User-interface thread only
     uint32_t volume = 0xFFFFFFFF;
     bool outputPaused = false; // the layer's device is paused
+    std::string openFailure;
 
     // User-interface thread, read by the notifier thread while open
     // (changed only while the device is closed).

@@ -3,16 +3,28 @@
 #include <SDL.h>
 
 #include <cstdio>
+#include <string>
 #include <utility>
 
 namespace {
 
-bool ready = false; // Guarded by sdlAudioMutex
+// Guarded by sdlAudioMutex
+bool ready = false;
+int openDevices = 0;     // SDL devices opened by a port and not yet closed
+std::string lastFailure; // why audio or a device last failed to start
 
 void closeDevice(SDL_AudioDeviceID device) {
     // Waits for SDL's audio thread to finish its last period.
     std::lock_guard lock(sdlAudioMutex());
     SDL_CloseAudioDevice(device);
+    --openDevices;
+}
+
+// Caller holds sdlAudioMutex. Keeps SDL's text for sdlLastFailure; a failure
+// without one still says what went wrong.
+void noteFailure(const char* fallback) {
+    const char* reason = SDL_GetError();
+    lastFailure = reason && *reason ? reason : fallback;
 }
 
 // The SDL sample format and bytes per sample of 8-bit unsigned, 16 and
@@ -59,8 +71,10 @@ bool sdlAudioReadyLocked() {
     // and SIGTERM for a quit event no Velumo program reads: the signals
     // stay the program's own.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    SDL_ClearError();
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        std::fprintf(stderr, "Velumo: cannot initialise audio: %s\n", SDL_GetError());
+        noteFailure("audio could not be initialised");
+        std::fprintf(stderr, "Velumo: cannot initialise audio: %s\n", lastFailure.c_str());
         return false;
     }
     ready = true;
@@ -70,6 +84,32 @@ bool sdlAudioReadyLocked() {
 int sdlDeviceCountLocked(bool capture) {
     int n = SDL_GetNumAudioDevices(capture ? 1 : 0);
     return n < 0 ? 1 : n;
+}
+
+std::string sdlLastFailure() {
+    std::lock_guard lock(sdlAudioMutex());
+    return lastFailure;
+}
+
+bool sdlAudioShutdown() {
+    std::lock_guard lock(sdlAudioMutex());
+    if (openDevices != 0) {
+        return false;
+    }
+    if (ready) {
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        ready = false;
+    }
+    return true;
+}
+
+bool sdlPortLost(const SdlWavePort& port) {
+    // SDL marks a device that was unplugged, or whose driver failed,
+    // disabled for good: it reports it stopped although it was never
+    // paused. Under the lock, so that no open or close changes SDL's device
+    // table meanwhile.
+    std::lock_guard lock(sdlAudioMutex());
+    return port.device != 0 && SDL_GetAudioDeviceStatus(port.device) == SDL_AUDIO_STOPPED;
 }
 
 const char* sdlAudioDriverName() {
@@ -113,6 +153,7 @@ int sdlStartPort(SdlWavePort& port, const SdlWaveDevice& device, const WaveForma
         const char* name = nullptr;
         if (device.index != kSdlDefaultDevice) {
             if (device.index >= unsigned(sdlDeviceCountLocked(device.capture))) {
+                lastFailure = "no such audio device";
                 return kWaveBadDevice;
             }
             name = SDL_GetAudioDeviceName(int(device.index), capture);
@@ -120,12 +161,15 @@ int sdlStartPort(SdlWavePort& port, const SdlWaveDevice& device, const WaveForma
         SDL_AudioSpec have{};
         // No allowed changes: SDL converts between the device's format and
         // ours.
+        SDL_ClearError();
         port.device = SDL_OpenAudioDevice(name, capture, &want, &have, 0);
         if (port.device == 0) {
+            noteFailure("the audio device could not be opened");
             std::fprintf(stderr, "Velumo: cannot open the audio %s device: %s\n",
-                         device.capture ? "input" : "output", SDL_GetError());
+                         device.capture ? "input" : "output", lastFailure.c_str());
             return kWaveBadDevice;
         }
+        ++openDevices;
     }
     if (!port.headers.startNotifier(device.messages, std::move(deliver))) {
         closeDevice(port.device);

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 std::mutex& sdlAudioMutex();
 
@@ -28,6 +29,21 @@ int sdlDeviceCountLocked(bool capture);
 
 // The SDL audio driver in use, or "" before audio was initialised.
 const char* sdlAudioDriverName();
+
+// SDL's reason for the last time audio could not start or a device could
+// not be opened, in either direction; "" when that never happened.
+std::string sdlLastFailure();
+
+// Quits SDL's audio when no device is open, so that the next open starts it
+// again with the driver SDL_AUDIODRIVER names then. False (nothing done)
+// while a device is open.
+bool sdlAudioShutdown();
+
+struct SdlWavePort;
+// Whether the SDL device of an open port has gone away (unplugged, or its
+// driver failed): it takes or gives no more sound, and stays so. Any thread
+// but SDL's audio thread.
+bool sdlPortLost(const SdlWavePort& port);
 
 // The SDL sample format of a wave format that a device takes: format tag 1
 // with 8-bit unsigned or 16 or 32-bit signed samples, or tag 3 with 32-bit

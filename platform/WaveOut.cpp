@@ -193,6 +193,18 @@ int waveOutGetVolume(WaveOutHandle handle, uint32_t* volume) {
     return kWaveOk;
 }
 
+std::string waveOutErrorText() {
+    return sdlLastFailure();
+}
+
+bool waveOutDeviceLost(WaveOutHandle handle) {
+    return handle && sdlPortLost(*handle);
+}
+
+bool waveAudioShutdown() {
+    return sdlAudioShutdown();
+}
+
 const char* waveOutDriverName() {
     return sdlAudioDriverName();
 }

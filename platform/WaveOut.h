@@ -17,6 +17,7 @@
 #include "platform/WaveHeader.h"
 
 #include <cstdint>
+#include <string>
 
 struct WaveFormat; // the 18-byte format record (base/WaveFormat.h)
 
@@ -67,6 +68,20 @@ int waveOutClose(WaveOutHandle handle);
 // takes the left volume, the second the right, and the others the left.
 int waveOutSetVolume(WaveOutHandle handle, uint32_t volume);
 int waveOutGetVolume(WaveOutHandle handle, uint32_t* volume);
+
+// SDL's reason why the last device could not be opened (or audio could not
+// start), for the user; "" when that never happened.
+std::string waveOutErrorText();
+
+// Whether the device of an open handle has gone away (a headset unplugged,
+// the sound server gone): it plays nothing more, and headers may never come
+// back. Only closing it is left. False for a null handle.
+bool waveOutDeviceLost(WaveOutHandle handle);
+
+// Quits the audio layer (both directions) when no wave device is open, so
+// that the next open starts it again on the driver SDL_AUDIODRIVER names
+// then. False, and nothing done, while a device is open.
+bool waveAudioShutdown();
 
 // The SDL audio driver in use ("disk", "pulseaudio", ...), or an empty text
 // before audio was initialised. For diagnostics and tests.

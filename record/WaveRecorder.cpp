@@ -64,28 +64,27 @@ uint32_t WaveRecorder::Start() {
         }
     }
 
-    // The file is opened before capture starts, so the first buffer can never
-    // arrive before it. Nothing completes yet (the device is not started), so
-    // the writer is used without the lock; a message it shows about the file
-    // must not hold up the notifier thread either.
-    writer->SetFormat(format);
-    writer->Open(true);
-    writer->Begin();
-
     if (!allQueued) {
-        // The device stays open and silent until Stop.
+        // The device stays open and silent until Stop; no file is touched.
         return 0;
     }
     std::unique_lock lock(mutex);
     // Under the lock: a buffer that completes at once waits here until the
-    // flag says it is to be written. waveInStart does not wait for the
-    // notifier thread.
+    // file is open and the flag says it is to be written. waveInStart does
+    // not wait for the notifier thread.
     const int startResult = waveInStart(opened);
     if (startResult != kWaveOk) {
         lock.unlock();
+        // The file of an earlier take is left as it was.
         showMessage(kStartFailedMessage);
         return uint32_t(startResult);
     }
+    // Only now that capture runs is the file replaced. A message about it
+    // holds the notifier thread until it is answered; a file that cannot be
+    // written loses nothing by that.
+    writer->SetFormat(format);
+    writer->Open(true);
+    writer->Begin();
     recording = true;
     return 0;
 }

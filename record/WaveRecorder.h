@@ -59,12 +59,12 @@ class WaveRecorder {
     // The file to write; called once, before Start.
     void SetOutputFile(const std::string& path);
 
-    // Opens the default input device, opens the file (an existing one is
-    // replaced without asking) and starts capture. 0 on success and when
-    // there is no input device ("No Sound Device" is shown, no file is
-    // touched); otherwise the device's error code, after its message. A
-    // device that opens but cannot take its buffers stays open, silent,
-    // until Stop.
+    // Opens the default input device, starts capture and then opens the
+    // file (an existing one is replaced without asking). 0 on success and
+    // when there is no input device ("No Sound Device" is shown); otherwise
+    // the device's error code, after its message. A device that opens but
+    // cannot take its buffers stays open, silent, until Stop. Unless
+    // capture started (isRecording), the file is not touched.
     uint32_t Start();
     // Ends capture, then completes and closes the file. Does nothing when no
     // device is open.

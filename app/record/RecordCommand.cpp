@@ -16,9 +16,18 @@ void runRecordCommand(MainWindow& window) {
     auto dialog = std::make_unique<RecordDialog>(&window);
     dialog->SetOutputFile(take);
     dialog->exec();
+    const bool recorded = dialog->recordedTake();
     // The recorder stops with the dialog: only then is the file complete.
     dialog.reset();
 
+    if (!recorded) {
+        // Capture never started: the file is an earlier take, or none. The
+        // window stays in the recording mode with nothing loaded.
+        window.resetPlayer();
+        window.setListMode(kListRecording);
+        window.setStatus(0);
+        return;
+    }
     // A take that cannot be loaded shows the player's error in the title.
     window.loadFile(take, "Record Audio");
 }

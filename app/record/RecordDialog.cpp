@@ -75,9 +75,17 @@ void RecordDialog::OnInitDialog() {
         }
     }
 
-    // A recorder that cannot start has shown its message; the dialog runs
-    // and counts all the same.
+    // A recorder that cannot start has shown its message (or, when it could
+    // not queue its buffers, none). The dialog then says so in place of
+    // "Recording..." and does not count: there is nothing to stop.
     recorder.Start();
+    captureStarted = recorder.isRecording();
+    if (!captureStarted) {
+        if (auto* label = qobject_cast<QLabel*>(control(kIdRecordLabel))) {
+            label->setText(QString::fromUtf8(kNotRecordingText));
+        }
+        return;
+    }
     timerId = startTimer(kTimerPeriodMs);
 }
 

@@ -5,8 +5,9 @@
 // completes the file.
 //
 // Built from dialog template 104. Capture starts when the dialog is first
-// shown, together with the one-second timer; a recorder that cannot start
-// has already said why, and the dialog still runs and counts.
+// shown, together with the one-second timer. A recorder that cannot start
+// has already said why; the dialog then shows "No recording", does not
+// count, and the earlier take is left as it was.
 //
 // The Record command (RecordCommand.h) runs it on the take file.
 //
@@ -46,10 +47,15 @@ class RecordDialog : public QDialog {
     void reject() override;
 
     int32_t seconds() const { return elapsedSeconds; }
+    // Whether capture started when the dialog was shown, so that the file
+    // holds a new take.
+    bool recordedTake() const { return captureStarted; }
     QWidget* control(int id) const;
     const WaveRecorder& waveRecorder() const { return recorder; }
 
     static constexpr int kTimerPeriodMs = 1000;
+    // The label's text when capture did not start.
+    static constexpr const char* kNotRecordingText = "No recording";
     // How far the dialog opens from where it would be placed, in pixels.
     static constexpr int kOffsetRight = 30;
     static constexpr int kOffsetDown = 50;
@@ -72,4 +78,5 @@ class RecordDialog : public QDialog {
     QLabel* timeLabel = nullptr;
     int timerId = 0;
     bool initialised = false;
+    bool captureStarted = false;
 };

@@ -115,3 +115,38 @@ TEST_F(CdPlaybackTest, DiscThatGoesAwayEmptiesTheList) {
     EXPECT_FALSE(w.playbackMixer().hasEntries());
     EXPECT_EQ(messages->texts(), (std::vector<std::string>{"Fault to play CD!"}));
 }
+
+// CD rows kept in the file list (from a list stored in the CD mode) while
+// the Mixer holds no CD: the row's track of the first drive is loaded.
+TEST_F(CdPlaybackTest, StoredCdRowLoadsItsTrackFromTheFirstDrive) {
+    MainWindow& w = window();
+    ASSERT_EQ(w.listMode, kListFiles);
+    w.addRow("Track-00", 0, 0, "CDROM");
+    w.addRow("Track-01", 0, 0, "CDROM");
+    w.addRow("Track-05", 0, 0, "CDROM");
+    w.listView->clickedRow = 1;
+    w.onCommand(kNewItem);
+    EXPECT_TRUE(messages->texts().empty());
+    EXPECT_EQ(labelText(kIdStatus), "Playing");
+    EXPECT_EQ(labelText(kIdTitle), "Track-01");
+    EXPECT_TRUE(w.output().playing);
+    ASSERT_TRUE(w.playbackMixer().IsCdTrack());
+    auto* drive = dynamic_cast<CdDrive*>(w.playbackMixer().GetStream(0));
+    ASSERT_NE(drive, nullptr);
+    EXPECT_GE(drive->NextFrame(), drive->Tracks().at(1).startFrame);
+    // It plays to its end and the next row follows.
+    ASSERT_TRUE(waitFor([&] { return w.currentIndex == 2; }, 5000));
+
+    // A track the disc does not have: its fault, and the player stops.
+    EXPECT_EQ(messages->texts(), (std::vector<std::string>{"Fault to play CD!"}));
+    EXPECT_EQ(labelText(kIdTitle), "Error in openng CD track!");
+    ASSERT_TRUE(waitFor([&] { return labelText(kIdStatus) == "Stopped"; }, 2000));
+    EXPECT_EQ(rowCount(), 3);
+
+    // After a file, the Mixer is off the CD again: a CD row still loads.
+    const std::string wave = testing_support::writeWave(dir.file("a.wav"), 1, 44100, 0.7);
+    ASSERT_EQ(w.loadFile(wave, "a.wav"), 0);
+    EXPECT_EQ(w.loadItem("CDROM", "Track-02"), 0);
+    EXPECT_EQ(labelText(kIdTitle), "Track-02");
+    EXPECT_TRUE(w.playbackMixer().IsCdTrack());
+}

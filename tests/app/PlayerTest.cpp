@@ -280,8 +280,9 @@ TEST_F(PlayerTest, FailedLoadsShowTheirTitleAndMessage) {
     EXPECT_EQ(messages->texts().back(), "Fault to open audio file!");
     EXPECT_EQ(labelText(kIdTitle), "Unsupport audio type!");
     EXPECT_EQ(labelText(kIdTime), "00:00");
-    // The device is open on an empty mixer: Playing is shown, nothing sounds.
-    EXPECT_EQ(status(), "Playing");
+    // Nothing loaded, nothing to play: never "Playing" in silence.
+    EXPECT_EQ(status(), "Stopped");
+    EXPECT_FALSE(w.output().playing);
 
     const size_t before = messages->texts().size();
     w.listView->clickedRow = 1;
@@ -295,15 +296,76 @@ TEST_F(PlayerTest, FailedLoadsShowTheirTitleAndMessage) {
     EXPECT_EQ(labelText(kIdTitle), "Unsupport audio type!");
 }
 
-TEST_F(PlayerTest, CdRowWithoutADiscStreamPlaysNothing) {
+TEST_F(PlayerTest, CdRowWithoutADiscShowsNoAudioAndStaysStopped) {
+    // A CD row of a stored list, and no drive at all.
     MainWindow& w = window();
     w.addRow("Track-00", 250, 1000, "CDROM");
+    w.addRow("song.wav", 1, 1, "/music/song.wav");
     w.listView->SelectRow(0);
     w.onCommand(kIdPlay);
+    EXPECT_EQ(status(), "Stopped");
+    EXPECT_FALSE(w.output().playing);
+    EXPECT_FALSE(w.playbackMixer().hasEntries());
+    EXPECT_EQ(labelText(kIdTitle), "No Audio");
+    EXPECT_EQ(labelText(kIdTime), "00:00");
+    EXPECT_EQ(messages->texts(), (std::vector<std::string>{"Fault to play CD!"}));
+    // The rows of the file list are the user's: they stay.
+    EXPECT_EQ(rowCount(), 2);
+
+    w.listView->clickedRow = 0;
+    w.currentIndex = -1;
+    w.onCommand(kNewItem);
+    EXPECT_EQ(status(), "Stopped");
+    EXPECT_EQ(messages->texts().size(), 2u);
+    EXPECT_EQ(w.loadCdTrack("Track-07"), 2);
+}
+
+// No driver can start: Play says why once and stays stopped; once a driver
+// is back, the next Play opens it.
+TEST_F(PlayerTest, NoSoundOutputIsReportedOnceAndPlayWorksWhenOneIsBack) {
+    useAudioDriver("velumo-no-such-driver");
+    addWaves(1, 0.8);
+    MainWindow& w = window();
+    w.onCommand(kIdPlay);
+    EXPECT_EQ(status(), "Stopped");
+    EXPECT_FALSE(w.output().playing);
+    ASSERT_EQ(messages->texts().size(), 1u);
+    const std::string text = messages->texts()[0];
+    const std::string prefix = MainWindow::kNoOutputMessage;
+    EXPECT_EQ(text.substr(0, prefix.size()), prefix);
+    EXPECT_GT(text.size(), prefix.size() + 3) << text; // with the system's reason
+    // The time does not run and no second message follows.
+    QTest::qWait(600);
+    EXPECT_EQ(w.elapsedSeconds, 0.0);
+    EXPECT_EQ(labelText(kIdTime), "00:00");
+    EXPECT_EQ(messages->texts().size(), 1u);
+
+    useAudioDriver("dummy");
+    w.onCommand(kIdPlay);
     EXPECT_EQ(status(), "Playing");
-    EXPECT_TRUE(messages->texts().empty());
-    EXPECT_EQ(w.loadCdTrack("Track-07"), 0);
-    EXPECT_EQ(w.loadCdTrack(""), 0);
+    EXPECT_TRUE(w.output().playing);
+    EXPECT_EQ(messages->texts().size(), 1u);
+}
+
+// SDL's disk driver gives up the device when a write fails, as when a
+// headset is unplugged: the player stops with one message and the time
+// stands still.
+TEST_F(PlayerTest, LostSoundOutputStopsThePlayerWithOneMessage) {
+    useAudioDriver("disk", "/dev/full");
+    addWaves(1, 10.0);
+    MainWindow& w = window();
+    w.onCommand(kIdPlay);
+    ASSERT_TRUE(waitFor([&] { return !messages->texts().empty(); }, 3000));
+    EXPECT_EQ(messages->texts(),
+              (std::vector<std::string>{std::string(MainWindow::kNoOutputMessage) +
+                                        "the sound device was disconnected"}));
+    EXPECT_EQ(status(), "Stopped");
+    EXPECT_FALSE(w.output().playing);
+    const std::string time = labelText(kIdTime);
+    QTest::qWait(600);
+    EXPECT_EQ(labelText(kIdTime), time);
+    EXPECT_EQ(status(), "Stopped");
+    EXPECT_EQ(messages->texts().size(), 1u);
 }
 
 TEST_F(PlayerTest, VolumeSliderSetsBothChannels) {

@@ -18,6 +18,7 @@ void WindowTest::SetUp() {
 void WindowTest::TearDown() {
     ownedWindow.reset();
     QCoreApplication::processEvents();
+    audioDriver.reset();
     setOpenFilesHandler(previousHandler);
     messages.reset();
 }
@@ -27,6 +28,15 @@ MainWindow& WindowTest::window() {
         ownedWindow = std::make_unique<MainWindow>(ProgramFiles::inDirectory(dir.path().string()));
     }
     return *ownedWindow;
+}
+
+void WindowTest::useAudioDriver(const char* driver, const char* diskFile) {
+    if (audioDriver) {
+        audioDriver->use(driver, diskFile);
+    } else {
+        audioDriver = std::make_unique<testing_support::SdlDriverScope>(driver, diskFile);
+    }
+    ASSERT_TRUE(audioDriver->ok()) << "an audio device was still open";
 }
 
 void WindowTest::chooseFiles(std::vector<std::string> paths) {

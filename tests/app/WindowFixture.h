@@ -38,6 +38,10 @@ class WindowTest : public ::testing::Test {
     // The last open-file request seen.
     const OpenFilesRequest& lastOpenRequest() const { return lastRequest; }
 
+    // SDL's audio runs on driver (and disk file) from now until the test
+    // ends, after the window has gone; see SdlDriverScope.
+    void useAudioDriver(const char* driver, const char* diskFile = nullptr);
+
     std::string labelText(int id);
     std::string row(int index, int column);
     int rowCount();
@@ -46,6 +50,7 @@ class WindowTest : public ::testing::Test {
     std::unique_ptr<testing_support::MessageRecorder> messages;
 
   private:
+    std::unique_ptr<testing_support::SdlDriverScope> audioDriver;
     std::unique_ptr<MainWindow> ownedWindow;
     std::vector<std::string> nextChoice;
     OpenFilesRequest lastRequest;

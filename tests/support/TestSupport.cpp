@@ -1,5 +1,7 @@
 #include "support/TestSupport.h"
 
+#include "platform/WaveOut.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -7,6 +9,7 @@
 #include <random>
 #include <stdexcept>
 #include <unistd.h>
+#include <utility>
 
 namespace testing_support {
 
@@ -168,6 +171,41 @@ bool chooseSdlDiskDriver() {
     setenv("SDL_AUDIODRIVER", "disk", 1);
     setenv("SDL_DISKAUDIODELAY", "1", 1);
     return true;
+}
+
+namespace {
+
+void setOrClear(const char* name, const char* value) {
+    if (value) {
+        setenv(name, value, 1);
+    } else {
+        unsetenv(name);
+    }
+}
+
+} // namespace
+
+SdlDriverScope::SdlDriverScope(const char* driver, const char* diskFile) {
+    for (auto [name, saved] : {std::pair{"SDL_AUDIODRIVER", &driverBefore},
+                               std::pair{"SDL_DISKAUDIOFILE", &diskFileBefore}}) {
+        if (const char* value = std::getenv(name)) {
+            saved->set = true;
+            saved->value = value;
+        }
+    }
+    use(driver, diskFile);
+}
+
+SdlDriverScope::~SdlDriverScope() {
+    setOrClear("SDL_AUDIODRIVER", driverBefore.set ? driverBefore.value.c_str() : nullptr);
+    setOrClear("SDL_DISKAUDIOFILE", diskFileBefore.set ? diskFileBefore.value.c_str() : nullptr);
+    waveAudioShutdown();
+}
+
+void SdlDriverScope::use(const char* driver, const char* diskFile) {
+    setOrClear("SDL_AUDIODRIVER", driver);
+    setOrClear("SDL_DISKAUDIOFILE", diskFile);
+    restarted = waveAudioShutdown() && restarted;
 }
 
 HeaderBuffer::HeaderBuffer(size_t bytes, uint8_t fill, size_t spare) : data(bytes + spare, fill) {

@@ -82,6 +82,30 @@ std::vector<uint8_t> waveFile(const WaveFormat& format, const std::vector<uint8_
 // namespace-scope initialiser. Returns true.
 bool chooseSdlDiskDriver();
 
+// Runs SDL's audio on another driver (SDL_AUDIODRIVER, with an optional
+// SDL_DISKAUDIOFILE for the disk driver) until use() changes it again or the
+// object goes, when both variables get their old values back. Each change
+// quits SDL's audio, so that the next open starts it on the new driver; no
+// device may be open then (ok() says whether that held).
+class SdlDriverScope {
+  public:
+    explicit SdlDriverScope(const char* driver, const char* diskFile = nullptr);
+    ~SdlDriverScope();
+    SdlDriverScope(const SdlDriverScope&) = delete;
+    SdlDriverScope& operator=(const SdlDriverScope&) = delete;
+    void use(const char* driver, const char* diskFile = nullptr);
+    bool ok() const { return restarted; }
+
+  private:
+    struct Saved {
+        bool set = false;
+        std::string value;
+    };
+    Saved driverBefore;
+    Saved diskFileBefore;
+    bool restarted = true;
+};
+
 // Bytes with a wave header over them: bufferLength is `bytes`, every byte
 // starts as fill, and `spare` more bytes follow, so that even an empty
 // buffer has a data pointer to prepare. Not copyable: the header points

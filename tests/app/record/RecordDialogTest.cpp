@@ -121,6 +121,36 @@ TEST_F(RecordDialogTest, AnUnwritableTakeIsReportedAndTheLoadFails) {
     EXPECT_EQ(win.listMode, kListRecording);
 }
 
+TEST_F(RecordDialogTest, WithoutADeviceTheEarlierTakeStaysAndNothingIsLoaded) {
+    useAudioDriver("velumo-no-such-driver");
+    MainWindow& win = window();
+    const std::string song = testing_support::writeWave(dir.file("song.wav"), 1, 44100, 0.7);
+    ASSERT_EQ(win.loadFile(song, "song.wav"), 0);
+    const std::string take = win.programFiles().recordedTakePath();
+    std::vector<uint8_t> earlier(5000);
+    for (size_t i = 0; i < earlier.size(); ++i) {
+        earlier[i] = uint8_t(i * 7 + 3);
+    }
+    testing_support::writeFileBytes(take, earlier);
+
+    std::string label;
+    record(win, 1300, [&](RecordDialog& dialog) {
+        label = qobject_cast<QLabel*>(dialog.control(kIdRecordLabel))->text().toStdString();
+        clickStop(dialog);
+    });
+
+    EXPECT_EQ(messages->texts(), std::vector<std::string>{WaveRecorder::kNoDeviceMessage});
+    EXPECT_FALSE(wasRecording);
+    EXPECT_EQ(label, RecordDialog::kNotRecordingText);
+    EXPECT_EQ(seenTime, "00:00"); // nothing counted
+    EXPECT_EQ(testing_support::readFileBytes(take), earlier);
+    // Neither the earlier take nor the song is loaded.
+    EXPECT_FALSE(win.playbackMixer().hasEntries());
+    EXPECT_EQ(win.titleText, "");
+    EXPECT_EQ(labelText(kIdStatus), "Stopped");
+    EXPECT_EQ(win.listMode, kListRecording);
+}
+
 TEST_F(RecordDialogTest, TheDialogOpensBelowAndRightOfItsPlaceWithoutACloseBox) {
     MainWindow& win = window();
     win.show();
