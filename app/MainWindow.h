@@ -132,7 +132,10 @@ class MainWindow : public QDialog, public CommandTarget {
     void setListMode(int mode);
     // Reads the stored list into the rows (after the existing ones). False
     // when the file is missing or unreadable, or ended early or was
-    // malformed; the rows read in full are kept either way.
+    // malformed; the rows read in full are kept either way, and the next
+    // storeList first keeps the damaged file as "<list>.damaged". Temporary
+    // files of a store that never finished are removed first. With no list
+    // in the data directory, a list next to the program is read instead.
     bool loadStoredList();
     // Writes the rows to the stored list through a temporary file in the same
     // directory that then replaces the old one, so that a failed write leaves
@@ -275,6 +278,11 @@ class MainWindow : public QDialog, public CommandTarget {
     double durationSeconds = 0.0;
     // The conversion's rate: bitrateValueOf(bitrateText).
     double bitrateValue = kDefaultBitrateRate;
+
+    void removeLeftoverListFiles() const;
+    void keepDamagedList();
+    // The stored list read at start when it was damaged, until kept.
+    std::string damagedListPath;
 
     // The rows shown are the user's file rows (the file mode, or recording
     // begun from it) rather than CD tracks.

@@ -13,10 +13,13 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -255,12 +258,36 @@ void MainWindow::setListMode(int mode) {
     updateDisplay();
 }
 
+void MainWindow::removeLeftoverListFiles() const {
+    // A store that was killed leaves its temporary file: the list's name, a
+    // dot and six characters that mkstemp chose.
+    const std::string path = files.storedListPath();
+    const std::string prefix = path.substr(path.rfind('/') + 1) + ".";
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(files.dataDirectory(), error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
+            std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                        [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }) &&
+            entry.is_regular_file(error)) {
+            std::filesystem::remove(entry.path(), error);
+        }
+    }
+}
+
 bool MainWindow::loadStoredList() {
     if (!listView) {
         return false;
     }
-    const std::string path = files.storedListPath();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    removeLeftoverListFiles();
+    std::string path = files.storedListPath();
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT && !files.programDirectoryListPath().empty()) {
+        // The list of a run from before the program's directory became
+        // read-only; the next store writes it to the data directory.
+        path = files.programDirectoryListPath();
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    }
     if (fd < 0) {
         return false;
     }
@@ -291,12 +318,31 @@ bool MainWindow::loadStoredList() {
     }
     const int before = listView->GetItemCount();
     const bool complete = listView->Serialize(bytes);
+    // The rows past the damage are not lost without a trace: the next store
+    // keeps the file it read.
+    damagedListPath = complete ? std::string() : path;
     if (!complete) {
         std::fprintf(stderr,
                      "velumo: the stored list %s is damaged; kept the %d rows before the damage\n",
                      path.c_str(), listView->GetItemCount() - before);
     }
     return complete;
+}
+
+void MainWindow::keepDamagedList() {
+    // One copy, beside the list being stored; an older copy is replaced.
+    const std::string copy = files.storedListPath() + ".damaged";
+    std::error_code error;
+    std::filesystem::copy_file(damagedListPath, copy,
+                               std::filesystem::copy_options::overwrite_existing, error);
+    if (error) {
+        std::fprintf(stderr, "velumo: cannot keep the damaged list %s as %s: %s\n",
+                     damagedListPath.c_str(), copy.c_str(), error.message().c_str());
+        return; // tried once; the store goes on
+    }
+    std::fprintf(stderr, "velumo: the damaged list %s was kept as %s\n", damagedListPath.c_str(),
+                 copy.c_str());
+    damagedListPath.clear();
 }
 
 bool MainWindow::storeList() {
@@ -331,6 +377,9 @@ bool MainWindow::storeList() {
     }
     bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
+    if (ok && !damagedListPath.empty()) {
+        keepDamagedList();
+    }
     if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) {
         ok = false;
     }

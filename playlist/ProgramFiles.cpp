@@ -69,6 +69,14 @@ ProgramFiles ProgramFiles::locate(const std::string& programPath, const std::str
     return files;
 }
 
+ProgramFiles ProgramFiles::elsewhere(const std::string& programPath,
+                                     const std::string& dataDirectory) {
+    ProgramFiles files;
+    files.program = programPath;
+    files.dataDir = dataDirectory;
+    return files;
+}
+
 ProgramFiles ProgramFiles::inDirectory(const std::string& directory,
                                        const std::string& programName) {
     ProgramFiles files;
@@ -79,6 +87,15 @@ ProgramFiles ProgramFiles::inDirectory(const std::string& directory,
 
 std::string ProgramFiles::storedListPath() const {
     return joinPath(dataDir, fileNameOf(program) + ".ini");
+}
+
+std::string ProgramFiles::programDirectoryListPath() const {
+    const std::string programDir = directoryOf(program);
+    std::error_code error;
+    if (programDir == dataDir || std::filesystem::equivalent(programDir, dataDir, error)) {
+        return {};
+    }
+    return joinPath(programDir, fileNameOf(program) + ".ini");
 }
 
 std::string ProgramFiles::recordedTakePath() const {

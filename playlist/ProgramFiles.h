@@ -24,6 +24,9 @@ class ProgramFiles {
     // Every file in dataDirectory (no fallback); for tests and tools.
     static ProgramFiles inDirectory(const std::string& directory,
                                     const std::string& programName = "velumo");
+    // The program at programPath with its files in dataDirectory, as locate
+    // decides for a program whose directory cannot be written.
+    static ProgramFiles elsewhere(const std::string& programPath, const std::string& dataDirectory);
 
     const std::string& programPath() const { return program; }
     // The directory that holds the stored list and the take.
@@ -32,6 +35,11 @@ class ProgramFiles {
     std::string storedListPath() const;
     // dataDirectory + "/_temp.wav".
     std::string recordedTakePath() const;
+    // The list an older run kept next to the program, when the data
+    // directory is elsewhere (the program's directory became read-only):
+    // read when the data directory holds no list yet. Empty when the data
+    // directory is the program's own.
+    std::string programDirectoryListPath() const;
 
     // Creates dataDirectory (and its parents) when missing; true when it
     // exists afterwards. Called before a file is written there.

@@ -377,6 +377,44 @@ TEST_F(WindowTest, DamagedStoredListKeepsTheRowsBeforeTheDamage) {
     w.listView->DeleteAllItems();
     EXPECT_FALSE(w.loadStoredList());
     EXPECT_EQ(rowCount(), 1);
+
+    // Storing keeps the damaged file beside the list, once.
+    ASSERT_TRUE(w.storeList());
+    EXPECT_EQ(readFileBytes(dir.file("velumo.ini.damaged")), bytes);
+    w.addRow("b", 1, 1, "/b");
+    ASSERT_TRUE(w.storeList());
+    EXPECT_EQ(readFileBytes(dir.file("velumo.ini.damaged")), bytes);
+    EXPECT_EQ(decodeStoredList(readFileBytes(dir.file("velumo.ini"))).rows.size(), 2U);
+}
+
+TEST_F(WindowTest, StartRemovesWhatAKilledStoreLeftAndReadsAListLeftNextToTheProgram) {
+    writeFileBytes(dir.file("velumo.ini.Ab3xY9"), {1, 2, 3});
+    writeFileBytes(dir.file("velumo.ini.damaged"), {4});
+    writeFileBytes(dir.file("velumo.ini.keep"), {5});
+    std::vector<StoredRow> rows = {{"", "old.wav", "00:01", "1 KB", "/m/old.wav"}};
+    writeFileBytes(dir.file("velumo.ini"), encodeStoredList(rows));
+    window();
+    EXPECT_FALSE(std::filesystem::exists(dir.file("velumo.ini.Ab3xY9")));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("velumo.ini.damaged")));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("velumo.ini.keep")));
+    resetWindow();
+
+    // The program's directory became read-only: its files now live in the
+    // data directory, which holds no list yet.
+    const std::string data = dir.file("data");
+    std::filesystem::create_directory(data);
+    {
+        MainWindow moved(ProgramFiles::elsewhere(dir.file("velumo"), data));
+        ASSERT_EQ(moved.listView->GetItemCount(), 1);
+        EXPECT_EQ(moved.listView->GetItemText(0, 1), "old.wav");
+        moved.addRow("new.wav", 1, 1, "/m/new.wav");
+        ASSERT_TRUE(moved.storeList());
+    }
+    EXPECT_EQ(decodeStoredList(readFileBytes(data + "/velumo.ini")).rows.size(), 2U);
+    EXPECT_EQ(readFileBytes(dir.file("velumo.ini")), encodeStoredList(rows));
+    // From now on the data directory's list is the one read.
+    MainWindow again(ProgramFiles::elsewhere(dir.file("velumo"), data));
+    EXPECT_EQ(again.listView->GetItemCount(), 2);
 }
 
 TEST_F(WindowTest, GarbageAndEmptyStoredListsStartAnEmptyWindow) {
