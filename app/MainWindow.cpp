@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QTimerEvent>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -68,9 +69,22 @@ void putComboText(QComboBox* combo, const std::string& text) {
 // The label font is larger than the template's font, so a label's box may be
 // too small for its text: grow it around its place (to the left for
 // right-aligned text, evenly up and down) so that the text is never clipped.
-void fitLabel(QLabel* label, const QString& widestText) {
+// The font is italic, so glyphs reach past their advance (the last digit of
+// the time to the right): content margins keep that overhang inside the box.
+void fitLabel(QLabel* label, const QStringList& texts) {
     const QFontMetrics metrics(label->font());
-    const int width = metrics.horizontalAdvance(widestText) + 2 * label->margin() + 4;
+    int advance = 0;
+    int overhangLeft = 0;
+    int overhangRight = 0;
+    for (const QString& text : texts) {
+        const int textAdvance = metrics.horizontalAdvance(text);
+        const QRect ink = metrics.boundingRect(text);
+        advance = std::max(advance, textAdvance);
+        overhangLeft = std::max(overhangLeft, -ink.left());
+        overhangRight = std::max(overhangRight, ink.right() + 1 - textAdvance);
+    }
+    label->setContentsMargins(overhangLeft, 0, overhangRight, 0);
+    const int width = advance + overhangLeft + overhangRight + 2 * label->margin() + 4;
     const int height = metrics.height();
     QRect box = label->geometry();
     if (width > box.width()) {
@@ -87,6 +101,22 @@ void fitLabel(QLabel* label, const QString& widestText) {
         box.adjust(0, -grow / 2, 0, grow - grow / 2);
     }
     label->setGeometry(box);
+}
+
+// Every text a display label shows, for fitLabel: the status texts, the
+// widest times with each last digit, or the label's own text.
+QStringList shownTexts(int id, const QLabel* label) {
+    if (id == kIdStatus) {
+        return {QStringLiteral("Stopped"), QStringLiteral("Playing"), QStringLiteral("Paused")};
+    }
+    if (id == kIdTime) {
+        QStringList times;
+        for (char digit = '0'; digit <= '9'; ++digit) {
+            times << QStringLiteral("000:0") + QLatin1Char(digit);
+        }
+        return times;
+    }
+    return {label->text()};
 }
 
 } // namespace
@@ -234,10 +264,7 @@ void MainWindow::initialise() {
             child->setFont(displayFont);
             child->setAutoFillBackground(false);
             if (auto* label = qobject_cast<QLabel*>(child); label && label->pixmap().isNull()) {
-                const char* widest = id == kIdStatus ? "Playing"
-                                     : id == kIdTime ? "000:00"
-                                                     : nullptr;
-                fitLabel(label, widest ? QString::fromLatin1(widest) : label->text());
+                fitLabel(label, shownTexts(id, label));
             }
         }
     }

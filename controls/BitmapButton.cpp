@@ -158,24 +158,45 @@ void BitmapButton::drawBorder(QPainter& painter, const QRect& rect) {
     }
 }
 
+QSize BitmapButton::drawnImageSize(const QRect& content) const {
+    const QSize own(imageW, imageH);
+    // An image that fits the button is drawn at its own size; a larger one
+    // would be cut by the button's edges, so it is shrunk into the content
+    // rectangle, keeping its proportions.
+    if ((imageW <= width() && imageH <= height()) || content.isEmpty()) {
+        return own;
+    }
+    return own.scaled(content.size(), Qt::KeepAspectRatio);
+}
+
+QPixmap BitmapButton::scaledImage(const QPixmap& source, const QSize& size) const {
+    // Scaled for the screen's pixels, smoothly; the transparent parts stay
+    // transparent.
+    const qreal ratio = devicePixelRatioF();
+    QPixmap scaled = source.scaled(size * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    scaled.setDevicePixelRatio(ratio);
+    return scaled;
+}
+
 QRect BitmapButton::imageRect(const QRect& content) const {
+    const QSize size = drawnImageSize(content);
     int x = content.left();
     if ((align & kAlignHCenter) != 0) {
-        x = content.left() + (content.width() - imageW) / 2;
+        x = content.left() + (content.width() - size.width()) / 2;
     } else if ((align & kAlignRight) != 0) {
-        x = content.left() + content.width() - imageW;
+        x = content.left() + content.width() - size.width();
     }
     int y = content.top();
     if ((align & kAlignVCenter) != 0) {
-        y = content.top() + (content.height() - imageH) / 2;
+        y = content.top() + (content.height() - size.height()) / 2;
     } else if ((align & kAlignBottom) != 0) {
-        y = content.top() + content.height() - imageH;
+        y = content.top() + content.height() - size.height();
     }
     if (pressed != 0) {
         ++x;
         ++y;
     }
-    return {x, y, imageW, imageH};
+    return {QPoint(x, y), size};
 }
 
 QPixmap BitmapButton::disabledImage() const {
@@ -228,7 +249,10 @@ void BitmapButton::paintEvent(QPaintEvent*) {
         }
     }
 
-    if ((hasFocus() || pressed != 0) && !flat && !isCheckType() && menuOpen == 0) {
+    // The focused push button shows the focus rectangle even when flat: it
+    // is the one that Enter presses.
+    const bool focusShown = hasFocus() && (!flat || isPushType());
+    if ((focusShown || (pressed != 0 && !flat)) && !isCheckType() && menuOpen == 0) {
         QStyleOptionFocusRect focus;
         focus.initFrom(this);
         focus.rect = content;
@@ -236,8 +260,13 @@ void BitmapButton::paintEvent(QPaintEvent*) {
     }
 
     if (imageLoaded) {
+        const QPixmap source = drawState == kDisabled ? disabledImage() : bitmap;
         const QRect target = imageRect(content);
-        painter.drawPixmap(target.topLeft(), drawState == kDisabled ? disabledImage() : bitmap);
+        if (target.size() == source.size()) {
+            painter.drawPixmap(target.topLeft(), source);
+        } else {
+            painter.drawPixmap(target.topLeft(), scaledImage(source, target.size()));
+        }
     }
 
     if (!text().isEmpty()) {

@@ -2,6 +2,8 @@
 // The flat image button of the main window. It paints one image, raises a
 // border while the pointer is over it, sinks while pressed (the image moves 1
 // pixel right and down), greys its image when disabled and carries a tooltip.
+// An image larger than the button is shrunk into it. The focused button
+// shows a focus rectangle, and Return or Enter presses it.
 // The control also supports a drop-down arrow with a popup menu, check-box and
 // radio behaviour (by its buttonType), a link opened on click, per-state
 // colours and a custom cursor, although the program's windows use none of
@@ -103,7 +105,10 @@ class BitmapButton : public OwnerDrawButton {
   private:
     void updateHover(const QPoint& pos, Qt::MouseButtons buttons);
     void sizeToContent();
+    // Where the image is drawn in the content rectangle, and at what size.
     QRect imageRect(const QRect& content) const;
+    QSize drawnImageSize(const QRect& content) const;
+    QPixmap scaledImage(const QPixmap& source, const QSize& size) const;
     QPixmap disabledImage() const;
 
     QPointer<QMenu> menu;

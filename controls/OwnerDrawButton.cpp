@@ -1,5 +1,7 @@
 #include "controls/OwnerDrawButton.h"
 
+#include <QKeyEvent>
+
 namespace {
 constexpr uint32_t kTypeMask = 0x1F;
 }
@@ -39,4 +41,15 @@ bool OwnerDrawButton::isCheckType() const {
 
 bool OwnerDrawButton::isRadioType() const {
     return buttonType == kRadioButton || buttonType == kAutoRadioButton;
+}
+
+void OwnerDrawButton::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (enter && modifiers == Qt::NoModifier && isPushType() && isEnabled()) {
+        event->accept();
+        click();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
 }

@@ -56,6 +56,11 @@ class OwnerDrawButton : public QPushButton {
     void command(int controlId);
 
   protected:
+    // Return and Enter press a push-kind button that has the focus, as they
+    // do the default button of a dialog: the focused push button is the
+    // default. Other keys, and Enter on the other kinds, go to the base.
+    void keyPressEvent(QKeyEvent* event) override;
+
     // The button's own click logic, run before command() is emitted.
     virtual void onClick() {}
 

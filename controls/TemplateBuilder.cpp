@@ -1,6 +1,7 @@
 #include "controls/TemplateBuilder.h"
 
 #include "controls/BitmapButton.h"
+#include "controls/GroupFrame.h"
 #include "controls/PlayListView.h"
 #include "controls/TransparentSlider.h"
 #include "resources/Images.h"
@@ -90,7 +91,7 @@ void TemplateBuilder::adopt(int id, QWidget* widget) {
 QWidget* TemplateBuilder::createControl(const ControlTemplate& control, QWidget* dialog) const {
     switch (control.kind) {
     case ControlKind::GroupBox:
-        return new QGroupBox(dialog);
+        return new GroupFrame(dialog);
     case ControlKind::Label:
     case ControlKind::Picture:
     case ControlKind::Icon:
@@ -156,7 +157,9 @@ void TemplateBuilder::setUpControl(const ControlTemplate& control, QWidget* widg
         button->setText(text);
     } else if (auto* push = qobject_cast<QPushButton*>(widget)) {
         push->setText(text);
-        push->setAutoDefault(false);
+        // The push button with the focus is the default one, so Enter presses
+        // it; with the focus elsewhere Enter presses the template's default.
+        push->setAutoDefault(true);
         push->setDefault(control.kind == ControlKind::DefaultButton);
     } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
         combo->setEditable((control.style & kEditable) != 0);
@@ -184,6 +187,9 @@ void TemplateBuilder::setUpControl(const ControlTemplate& control, QWidget* widg
 void TemplateBuilder::build(QWidget* dialog) {
     dialog->setWindowTitle(QString::fromStdString(source.caption));
     dialog->setFont(templateFont);
+    // The tile and the images are drawn for a light palette; the controls,
+    // created below, inherit it.
+    dialog->setPalette(imagePalette());
     dialog->setFixedSize(dialogSize());
     for (const ControlTemplate& control : source.controls) {
         QWidget* widget = nullptr;

@@ -6,7 +6,7 @@
 //
 // Each control carries its id (the property "controlId", objectName
 // "control<id>"), so findControl(dialog, id) finds it. Kinds map to widgets:
-// group box QGroupBox, label QLabel, picture and icon QLabel with the image,
+// group box GroupFrame, label QLabel, picture and icon QLabel with the image,
 // slider TransparentSlider, image button BitmapButton, push buttons
 // QPushButton, combo box QComboBox, list view PlayListView, progress bar
 // QProgressBar. A caller that keeps its own control objects hands them over
@@ -48,8 +48,9 @@ class TemplateBuilder {
     // the dialog does (members of the dialog's own class do).
     void adopt(int id, QWidget* widget);
 
-    // Sets the dialog's caption, font and fixed client size, and creates (or
-    // takes from adopt) every control as a child of dialog, in template order.
+    // Sets the dialog's caption, font, light palette (imagePalette) and fixed
+    // client size, and creates (or takes from adopt) every control as a child
+    // of dialog, in template order.
     void build(QWidget* dialog);
 
     // The control with that id among dialog's descendants, or null.

@@ -78,3 +78,36 @@ bool paintTiled(QWidget& widget, const QPixmap& tile) {
     painter.drawTiledPixmap(widget.rect(), tile);
     return true;
 }
+
+QPalette imagePalette() {
+    const QColor window(239, 239, 239);
+    const QColor light = window.lighter(150);
+    const QColor mid = window.darker(130);
+    const QColor dark = window.darker(150);
+    const QColor shadow = dark.darker(135);
+    const QColor disabledText(190, 190, 190);
+    QColor placeholder(Qt::black);
+    placeholder.setAlpha(128);
+
+    QPalette palette(Qt::black, window, light, dark, mid, Qt::black, Qt::white);
+    palette.setColor(QPalette::Midlight, mid.lighter(110));
+    palette.setColor(QPalette::Button, window);
+    palette.setColor(QPalette::Shadow, shadow);
+    palette.setColor(QPalette::HighlightedText, Qt::white);
+    palette.setColor(QPalette::PlaceholderText, placeholder);
+    palette.setColor(QPalette::ToolTipBase, QColor(255, 255, 220));
+    palette.setColor(QPalette::ToolTipText, Qt::black);
+    palette.setColor(QPalette::Link, QColor(0, 0, 255));
+    palette.setColor(QPalette::LinkVisited, QColor(255, 0, 255));
+    palette.setColor(QPalette::AlternateBase, QColor(247, 247, 247));
+    palette.setColor(QPalette::Active, QPalette::Highlight, QColor(48, 140, 198));
+    palette.setColor(QPalette::Inactive, QPalette::Highlight, QColor(48, 140, 198));
+    palette.setColor(QPalette::Disabled, QPalette::Highlight, QColor(145, 145, 145));
+    palette.setColor(QPalette::Disabled, QPalette::Text, disabledText);
+    palette.setColor(QPalette::Disabled, QPalette::WindowText, disabledText);
+    palette.setColor(QPalette::Disabled, QPalette::ButtonText, disabledText);
+    palette.setColor(QPalette::Disabled, QPalette::Base, window);
+    palette.setColor(QPalette::Disabled, QPalette::Dark, QColor(209, 209, 209).darker(110));
+    palette.setColor(QPalette::Disabled, QPalette::Shadow, shadow.lighter(150));
+    return palette;
+}

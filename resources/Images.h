@@ -7,6 +7,7 @@
 #include <QColor>
 #include <QIcon>
 #include <QImage>
+#include <QPalette>
 #include <QPixmap>
 
 // Magenta: the transparent colour of every button image.
@@ -54,3 +55,9 @@ class QWidget;
 // Fills widget with copies of tile from its top-left corner, from its paint
 // event. False, with nothing painted, when tile is null.
 bool paintTiled(QWidget& widget, const QPixmap& tile);
+
+// The light palette that the tile and the button images are drawn for (the
+// standard light palette of Qt's Fusion style): black text on light grey,
+// white fields. Windows that paint the tile use it whatever the desktop's
+// palette is, so that their texts stay readable on a dark desktop theme.
+QPalette imagePalette();

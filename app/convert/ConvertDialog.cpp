@@ -6,6 +6,7 @@
 #include "resources/DialogTemplate.h"
 #include "resources/Images.h"
 
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMetaObject>
 #include <QProgressBar>
@@ -26,6 +27,15 @@ template <typename T> T* findAs(QWidget* dialog, int id) {
 std::string afterLastSlash(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A name wider than its label ends in "…" where the label's room ends,
+// rather than being cut through a letter; the whole name is the tooltip.
+void showName(QLabel* label, const std::string& name) {
+    const QString whole = QString::fromStdString(name);
+    const QFontMetrics metrics(label->font());
+    label->setText(metrics.elidedText(whole, Qt::ElideRight, label->contentsRect().width()));
+    label->setToolTip(whole);
 }
 
 // A whole number of seconds that fits the progress bar's int range.
@@ -97,10 +107,10 @@ void ConvertDialog::paintEvent(QPaintEvent* event) {
 
 void ConvertDialog::pushStrings() {
     if (sourceLabel) {
-        sourceLabel->setText(QString::fromStdString(sourceName));
+        showName(sourceLabel, sourceName);
     }
     if (targetLabel) {
-        targetLabel->setText(QString::fromStdString(targetName));
+        showName(targetLabel, targetName);
     }
     if (percentLabel) {
         percentLabel->setText(QString::fromStdString(percentText));

@@ -2,16 +2,22 @@
 
 #include "app/WindowFixture.h"
 
+#include "app/convert/ConvertDialog.h"
 #include "controls/BitmapButton.h"
 #include "controls/TransparentSlider.h"
+#include "resources/Images.h"
 
 #include <QComboBox>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPainter>
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 
 using namespace window_test;
@@ -233,4 +239,163 @@ TEST_F(WindowTest, AboutBoxOpensFromTheWindowAndClosesWithOk) {
     w.showAbout();
     EXPECT_TRUE(seen);
     w.hide();
+}
+
+TEST_F(WindowTest, EnterPressesTheFocusedImageButtonAndTheWindowStays) {
+    const std::string listPath = dir.file("velumo.ini");
+    MainWindow& w = window();
+    w.show();
+    w.repeatButton->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(w.repeatButton, Qt::Key_Return);
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(w.repeatMode, kRepeatOne);
+    QTest::keyClick(w.repeatButton, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(w.repeatMode, kRepeatAll);
+    EXPECT_FALSE(std::filesystem::exists(listPath));
+    // Escape on the button still ends the window.
+    QTest::keyClick(w.repeatButton, Qt::Key_Escape);
+    EXPECT_FALSE(w.isVisible());
+}
+
+namespace {
+
+// Relative luminance of an sRGB colour, and the contrast ratio of two.
+double luminance(QRgb colour) {
+    const auto channel = [](int value) {
+        const double c = value / 255.0;
+        return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(qRed(colour)) + 0.7152 * channel(qGreen(colour)) +
+           0.0722 * channel(qBlue(colour));
+}
+
+double contrast(QRgb a, QRgb b) {
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The pixel of the window's tile at a window position.
+QRgb tileAt(const QImage& tile, int x, int y) {
+    return tile.pixel(x % tile.width(), y % tile.height());
+}
+
+// The rows of area that hold a pixel darker than a luminance of 0.1 (text).
+std::pair<int, int> darkRows(const QImage& image, const QRect& area) {
+    int top = -1;
+    int bottom = -1;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            if (luminance(image.pixel(x, y)) < 0.1) {
+                top = top < 0 ? y : top;
+                bottom = y;
+                break;
+            }
+        }
+    }
+    return {top, bottom};
+}
+
+// Where a label draws text, by its alignment: does the ink fit inside?
+bool inkFits(const QLabel* label, const QString& text) {
+    const QFontMetrics metrics(label->font());
+    const QRect room = label->contentsRect();
+    const int advance = metrics.horizontalAdvance(text);
+    int x = room.left();
+    if (label->alignment() & Qt::AlignRight) {
+        x = room.right() + 1 - advance;
+    } else if (label->alignment() & Qt::AlignHCenter) {
+        x = room.left() + (room.width() - advance) / 2;
+    }
+    const QRect ink = metrics.boundingRect(text);
+    return advance <= room.width() && x + ink.left() >= 0 && x + ink.right() < label->width();
+}
+
+} // namespace
+
+// A dark desktop palette must not reach the window: its texts are drawn over
+// the light tile and would turn white on light grey.
+TEST_F(WindowTest, DisplayTextsStayReadableOnADarkDesktopPalette) {
+    struct RestorePalette {
+        QPalette saved = QApplication::palette();
+        ~RestorePalette() { QApplication::setPalette(saved); }
+    } restore;
+    QPalette dark(QColor(230, 230, 230), QColor(45, 45, 45));
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    dark.setColor(QPalette::Text, QColor(230, 230, 230));
+    QApplication::setPalette(dark);
+
+    MainWindow& w = window();
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    ASSERT_TRUE(waitFor([&] { return labelText(kIdTime) == "00:00"; }));
+    const QImage shot = w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage tile = loadBitmapImage(kBitmapBackground).convertToFormat(QImage::Format_RGB32);
+    for (const int id : {kIdStatus, kIdTime}) {
+        const QRect area = w.control(id)->geometry();
+        QRgb darkest = qRgb(255, 255, 255);
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            for (int x = area.left(); x <= area.right(); ++x) {
+                if (luminance(shot.pixel(x, y)) < luminance(darkest)) {
+                    darkest = shot.pixel(x, y);
+                }
+            }
+        }
+        const QRgb behind = tileAt(tile, area.center().x(), area.center().y());
+        EXPECT_GE(contrast(darkest, behind), 4.5) << "control " << id;
+    }
+    ConvertDialog convert(&w, 22050);
+    EXPECT_LT(convert.palette().color(QPalette::WindowText).lightness(), 64);
+}
+
+// Nothing the window shows is cut off: the display labels hold every text
+// they show with the italic overhang, and the group title sits on its frame
+// with its descenders.
+TEST_F(WindowTest, NoDisplayTextIsCutOff) {
+    MainWindow& w = window();
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    const auto* status = qobject_cast<QLabel*>(w.control(kIdStatus));
+    const auto* time = qobject_cast<QLabel*>(w.control(kIdTime));
+    ASSERT_TRUE(status && time);
+    for (const char* text : {"Stopped", "Playing", "Paused"}) {
+        EXPECT_TRUE(inkFits(status, text)) << text;
+    }
+    for (const char* text : {"00:00", "59:59", "100:00", "12:34", "08:47"}) {
+        EXPECT_TRUE(inkFits(time, text)) << text;
+    }
+
+    QGroupBox* quality = nullptr;
+    for (QGroupBox* box : w.findChildren<QGroupBox*>()) {
+        quality = box->title() == "Conversion Quality" ? box : quality;
+    }
+    ASSERT_NE(quality, nullptr);
+    const QImage shot = w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage tile = loadBitmapImage(kBitmapBackground).convertToFormat(QImage::Format_RGB32);
+    const QRect box = quality->geometry();
+    // The frame's top line: the first pixel off the tile down a column just
+    // inside the frame's left edge, before the title.
+    const int column = box.left() + 3;
+    int frameTop = -1;
+    for (int y = box.top(); y <= box.bottom() && frameTop < 0; ++y) {
+        frameTop = shot.pixel(column, y) != tileAt(tile, column, y) ? y : -1;
+    }
+    const int lineHeight = QFontMetrics(quality->font()).height();
+    const auto [titleTop, titleBottom] =
+        darkRows(shot, QRect(box.left(), box.top(), box.width(), lineHeight + 2));
+    EXPECT_GE(titleTop, box.top());
+    EXPECT_LE(titleTop, frameTop) << "the title stands above its frame";
+    EXPECT_GE(titleBottom, frameTop) << "the title stands above its frame";
+    // The title's ink is as tall as the text drawn without a clip.
+    QImage reference(box.width() * 2, 80, QImage::Format_RGB32);
+    reference.fill(Qt::white);
+    {
+        QPainter painter(&reference);
+        painter.setFont(quality->font());
+        painter.setPen(Qt::black);
+        painter.drawText(QPoint(20, 50), quality->title());
+    }
+    const auto [referenceTop, referenceBottom] = darkRows(reference, reference.rect());
+    EXPECT_EQ(titleBottom - titleTop, referenceBottom - referenceTop);
 }

@@ -251,6 +251,52 @@ TEST_F(BitmapButtonTest, SizeToContentFitsTheImage) {
     EXPECT_EQ(button->size(), QSize(20 + 6 + 19, 20 + 6));
 }
 
+// The repeat, Remove and Clear All images (32 x 32) are larger than their
+// 24-pixel buttons: the whole image is shown, shrunk into the content
+// rectangle, rather than cut by the button's edges.
+TEST_F(BitmapButtonTest, ImageLargerThanTheButtonIsShrunkIntoIt) {
+    ASSERT_TRUE(button->setBitmap(kBitmapRepeatAll, kMagenta));
+    QTest::mouseMove(parent.get(), QPoint(150, 100)); // no hover border
+    const QRect content = button->rect().adjusted(3, 3, -3, -3);
+    const QRect ink = inkBox(grab(), face, 1);
+    EXPECT_TRUE(content.contains(ink))
+        << ink.x() << "," << ink.y() << " " << ink.width() << "x" << ink.height();
+    // Shrunk as a whole (32 -> 18 pixels), not cropped.
+    const QRect own = opaqueBox(button->image().toImage());
+    EXPECT_NEAR(ink.width(), own.width() * 18.0 / 32, 1.5);
+    EXPECT_NEAR(ink.height(), own.height() * 18.0 / 32, 1.5);
+    // Pressed, it still moves 1 pixel right and down.
+    QTest::mousePress(button, Qt::LeftButton, {}, centre());
+    EXPECT_EQ(inkBox(grab(), face, 1).topLeft(), ink.topLeft() + QPoint(1, 1));
+    QTest::mouseRelease(button, Qt::LeftButton, {}, centre());
+}
+
+// The focused image button is the default: it shows a focus rectangle and
+// Return or the keypad's Enter presses it.
+TEST_F(BitmapButtonTest, FocusedButtonShowsAFocusRectangleAndEnterPressesIt) {
+    auto* before = new BitmapButton(parent.get());
+    before->subclassButton(OwnerDrawButton::kPushButton);
+    before->setGeometry(100, 20, 24, 26);
+    before->show();
+    QWidget::setTabOrder(before, button);
+    parent->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(parent.get()));
+    before->setFocus(Qt::OtherFocusReason);
+    const QImage unfocused = grab();
+    QTest::keyClick(before, Qt::Key_Tab); // the focus moves by keyboard
+    ASSERT_TRUE(button->hasFocus());
+    EXPECT_NE(grab(), unfocused);
+
+    QSignalSpy commands(button, &OwnerDrawButton::command);
+    QTest::keyClick(button, Qt::Key_Return);
+    QTest::keyClick(button, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(commands.count(), 2);
+    QTest::keyClick(button, Qt::Key_Return, Qt::ControlModifier);
+    button->setEnabled(false);
+    QTest::keyClick(button, Qt::Key_Return);
+    EXPECT_EQ(commands.count(), 2);
+}
+
 } // namespace
 
 namespace {

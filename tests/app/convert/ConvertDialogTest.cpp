@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QProgressBar>
+#include <QTest>
 #include <QTimer>
 
 #include <cstdlib>
@@ -399,4 +400,37 @@ TEST_F(ConvertTest, DialogOpensBelowAndRightOfWhereItWouldBePlaced) {
     dialog.show();
     EXPECT_EQ(dialog.pos() - plain.pos(),
               QPoint(ConvertDialog::kMoveRight, ConvertDialog::kMoveDown));
+}
+
+// Enter presses the push button that has the focus; with the focus
+// elsewhere it presses Start, the dialog's default.
+TEST_F(ConvertTest, EnterPressesTheFocusedButton) {
+    auto dialog = openDialog(dir.file("song.xyz"), dir.file("out.wav"));
+    auto* stop = TemplateBuilder::findControl(dialog.get(), kIdConvertStop);
+    ASSERT_NE(stop, nullptr);
+    stop->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(stop, Qt::Key_Return);
+    EXPECT_TRUE(messages->texts().empty()) << "Start ran";
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_EQ(dialog->result(), QDialog::Rejected);
+
+    dialog = openDialog(dir.file("song.xyz"), dir.file("out.wav"));
+    QTest::keyClick(dialog.get(), Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(messages->texts(), std::vector<std::string>{ConversionJob::kUnknownSourceMessage});
+    EXPECT_TRUE(dialog->isVisible());
+}
+
+// A name too long for its label ends in an ellipsis instead of being cut
+// through a letter; the whole name is the tooltip.
+TEST_F(ConvertTest, LongNamesAreElidedWithTheWholeNameAsTooltip) {
+    const std::string name = "a song whose name is far too long for the dialog.wav";
+    auto dialog = openDialog(dir.file(name), dir.file("out.mp3"));
+    auto* source =
+        qobject_cast<QLabel*>(TemplateBuilder::findControl(dialog.get(), kIdConvertSourceName));
+    ASSERT_NE(source, nullptr);
+    EXPECT_TRUE(source->text().endsWith(QChar(0x2026))) << source->text().toStdString();
+    EXPECT_LE(QFontMetrics(source->font()).horizontalAdvance(source->text()),
+              source->contentsRect().width());
+    EXPECT_EQ(source->toolTip().toStdString(), name);
+    EXPECT_EQ(labelOf(dialog.get(), kIdConvertTargetName), "out.mp3");
 }

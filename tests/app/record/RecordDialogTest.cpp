@@ -108,6 +108,22 @@ TEST_F(RecordDialogTest, EscapeEndsTheDialogAfterItHasCounted) {
     EXPECT_EQ(win.titleText, "Record Audio");
 }
 
+TEST_F(RecordDialogTest, EnterOnTheFocusedStopEndsTheDialog) {
+    MainWindow& win = window();
+    bool stillOpen = false;
+    record(win, 300, [&](RecordDialog& dialog) {
+        QWidget* stop = dialog.control(kIdRecordStop);
+        stop->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(stop, Qt::Key_Return);
+        stillOpen = dialog.isVisible();
+        if (stillOpen) {
+            dialog.reject();
+        }
+    });
+    EXPECT_FALSE(stillOpen);
+    EXPECT_EQ(win.titleText, "Record Audio");
+}
+
 TEST_F(RecordDialogTest, AnUnwritableTakeIsReportedAndTheLoadFails) {
     // The data directory cannot be made: a file stands where its parent
     // should be.
