@@ -444,17 +444,21 @@ bool loadCueLayout(const std::string& path, CueLayout* layout, std::string* erro
             return fail("track " + std::to_string(t.track.number) + " has no INDEX 01");
         }
     }
+    // Reasons found past the parsing name the sheet, without a line.
     std::string why;
+    auto failWith = [&] {
+        *error = path;
+        error->append(": ").append(why);
+        return false;
+    };
     for (SheetFile& file : files) {
         if (!openFile(sheetDir, &file, &why)) {
-            *error = path + ": " + why;
-            return false;
+            return failWith();
         }
         layout->files.push_back(file.path);
     }
     if (!layOut(files, tracks, layout, &why)) {
-        *error = path + ": " + why;
-        return false;
+        return failWith();
     }
     return true;
 }

@@ -301,7 +301,7 @@ TEST_F(CueSheetImage, DataFilesThatAreNotRegularFilesAreRefused) {
     address.sun_family = AF_UNIX;
     const std::string socketPath = file("socket.bin");
     ASSERT_LT(socketPath.size(), sizeof address.sun_path);
-    std::strcpy(address.sun_path, socketPath.c_str());
+    socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
     ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     struct Case {
         const char* name;
