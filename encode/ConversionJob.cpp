@@ -4,6 +4,7 @@
 #include "cd/CdDrive.h"
 #include "engine/WaveStream.h"
 #include "engine/WmaStream.h"
+#include "platform/CdLibrary.h"
 #include "platform/MessageBox.h"
 #include "playlist/AudioItem.h"
 
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -19,6 +21,22 @@ void lowerToIdlePriority() {
     param.sched_priority = 0;
     // Best effort: a system that refuses keeps the normal priority.
     pthread_setschedparam(pthread_self(), SCHED_IDLE, &param);
+}
+
+// Whether two paths name one file: the same device and inode when both
+// exist (through symbolic and hard links), otherwise the same path once
+// resolved.
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat first {};
+    struct stat second {};
+    if (::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0) {
+        return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+    }
+    std::error_code errorA;
+    std::error_code errorB;
+    const auto resolvedA = std::filesystem::weakly_canonical(a, errorA);
+    const auto resolvedB = std::filesystem::weakly_canonical(b, errorB);
+    return !errorA && !errorB && resolvedA == resolvedB;
 }
 
 } // namespace
@@ -85,9 +103,16 @@ bool ConversionJob::SetTarget(const std::string& targetPath) {
         return false;
     }
     // Opening the target truncates it: were it the source, the item would
-    // be destroyed before it is read.
-    std::error_code error;
-    if (!sourcePath.empty() && std::filesystem::equivalent(sourcePath, targetPath, error)) {
+    // be destroyed before it is read. A CD track of a disc image is read
+    // from the image's sheet and the data files it names.
+    std::vector<std::string> sources;
+    if (dynamic_cast<CdDrive*>(loadedStream)) {
+        sources = firstDriveImageFiles();
+    } else if (!sourcePath.empty()) {
+        sources.push_back(sourcePath);
+    }
+    if (std::any_of(sources.begin(), sources.end(),
+                    [&](const std::string& source) { return sameFile(source, targetPath); })) {
         showMessage(kTargetIsSourceMessage);
         activeWriter = WriterKind::None;
         return false;

@@ -65,7 +65,9 @@ class ConversionJob {
     bool LoadSource(const std::string& sourcePath);
     // Picks the MP3 writer for ".mp3" and the WAV writer for ".wav" (any
     // case) and gives it the Mixer and the path. False, after a message, for
-    // any other extension or a target that is the loaded source file.
+    // any other extension or a target that is the loaded source file: the
+    // file itself, or for a CD track of a disc image the image's sheet or a
+    // data file it names, directly or through a symbolic or hard link.
     bool SetTarget(const std::string& targetPath);
 
     // Runs the pull loop on a new worker thread, at idle priority unless

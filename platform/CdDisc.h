@@ -9,6 +9,8 @@
 #include "platform/CdLibrary.h"
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 // How audio is to be read: plainly, or through the jitter-correcting reader
 // with the handle's parameters (discs that have no such reader read plainly).
@@ -39,6 +41,9 @@ class CdDisc {
     // out is then undefined.
     virtual bool readAudio(uint32_t first, uint32_t frames, const CdReadSettings& settings,
                            uint8_t* out) = 0;
+    // The files an image is read from, its sheet (or the image file) first
+    // and then every data file the sheet names; empty for a device.
+    virtual std::vector<std::string> sourceFiles() const { return {}; }
     // The handle's read parameters changed: what was set up for the old ones
     // is let go, and the next read sets up afresh. Takes cdLayerMutex.
     virtual void settingsChanged() {}

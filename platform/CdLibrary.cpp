@@ -45,6 +45,26 @@ bool useJitterCorrection(const CdHandleState& h) {
     return !h.isImage && (h.overlapFrames != 0 || h.compareFrames != 0);
 }
 
+// A parked handle of the drive at path, or a new one; null when its disc
+// cannot be opened. Expects cdLayerMutex held.
+CdHandleState* takeOrOpen(const std::string& path, bool isImage) {
+    if (CdHandleState* parked = pool().take(path, isImage)) {
+        return parked;
+    }
+    std::unique_ptr<CdDisc> disc = isImage ? openCdImage(path) : CdioDisc::openDevice(path);
+    if (!disc) {
+        return nullptr;
+    }
+    auto* handle = new (std::nothrow) CdHandleState;
+    if (!handle) {
+        return nullptr;
+    }
+    handle->path = path;
+    handle->isImage = isImage;
+    handle->disc = std::move(disc);
+    return handle;
+}
+
 } // namespace
 
 CdTrackBuffer* CdTrackBuffer::create(uint32_t frames) {
@@ -95,21 +115,7 @@ CdHandle GetCDHandle(const CdHandleRequest* request) {
     if (!registry().find(request->hostAdapter, request->target, &path, &isImage)) {
         return nullptr;
     }
-    if (CdHandleState* parked = pool().take(path, isImage)) {
-        return parked;
-    }
-    std::unique_ptr<CdDisc> disc = isImage ? openCdImage(path) : CdioDisc::openDevice(path);
-    if (!disc) {
-        return nullptr;
-    }
-    auto* handle = new (std::nothrow) CdHandleState;
-    if (!handle) {
-        return nullptr;
-    }
-    handle->path = path;
-    handle->isImage = isImage;
-    handle->disc = std::move(disc);
-    return handle;
+    return takeOrOpen(path, isImage);
 }
 
 uint32_t ModifyCDParms(CdHandle handle, uint32_t parameter, uint32_t value) {
@@ -174,6 +180,25 @@ void CloseCDHandle(CdHandle handle) {
     }
     std::lock_guard<std::mutex> lock(cdLayerMutex());
     pool().park(handle);
+}
+
+std::vector<std::string> firstDriveImageFiles() {
+    cdLayerInit();
+    std::lock_guard<std::mutex> lock(cdLayerMutex());
+    std::string path;
+    bool isImage = false;
+    // Images are listed before the devices: the first drive is the first
+    // image registered, when there is one.
+    if (!registry().find(CdDriveRegistry::kImageAdapter, 0, &path, &isImage)) {
+        return {};
+    }
+    std::vector<std::string> files{path};
+    // The handle is parked again for the reads that follow.
+    if (CdHandleState* handle = takeOrOpen(path, true)) {
+        files = handle->disc->sourceFiles();
+        pool().park(handle);
+    }
+    return files;
 }
 
 void registerDiscImage(const std::string& path) {

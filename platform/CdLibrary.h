@@ -33,8 +33,12 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 constexpr uint32_t kCdFrameBytes = 2352;
+// The most frames a disc holds: 99:59:74 of 75 frames a second. An image
+// whose tracks and gaps run past it describes no disc.
+constexpr uint32_t kCdMaxDiscFrames = (99 * 60 + 59) * 75 + 74;
 constexpr uint32_t kCdMaxDrives = 8;
 constexpr uint32_t kCdMaxTocTracks = 100; // 99 tracks and the lead-out
 constexpr uint8_t kCdLeadOutTrack = 0xAA;
@@ -137,6 +141,13 @@ uint32_t ReadTOC(CdHandle handle, CdToc* toc);
 uint32_t ReadCDAudioLBA(CdHandle handle, CdTrackBuffer* buffer);
 // Releases the handle; a null handle is ignored.
 void CloseCDHandle(CdHandle handle);
+
+// The files the disc in the first drive (the one a CD reader reads) is read
+// from, when that drive is a registered image: the image file (its sheet)
+// and every data file the sheet names, as opened. Only the image file when
+// the image cannot be opened; empty when the first drive is a device or
+// there is none.
+std::vector<std::string> firstDriveImageFiles();
 
 // Makes an image file a drive, ahead of the devices and of images registered
 // later.

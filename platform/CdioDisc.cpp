@@ -5,6 +5,7 @@
 
 #include <cdio/cdio.h>
 
+#include <algorithm>
 #include <mutex>
 #include <new>
 #include <utility>
@@ -53,13 +54,17 @@ std::unique_ptr<CdDisc> CdioDisc::openDevice(const std::string& path) {
     return disc;
 }
 
-std::unique_ptr<CdDisc> CdioDisc::adoptImage(CdIo_t* cdio, const std::string& path) {
+std::unique_ptr<CdDisc> CdioDisc::adoptImage(CdIo_t* cdio, const std::string& path,
+                                             const std::vector<std::string>& dataFiles) {
     if (!cdio) {
         return nullptr;
     }
     std::vector<std::string> names{path};
+    names.insert(names.end(), dataFiles.begin(), dataFiles.end());
     if (const char* source = cdio_get_arg(cdio, "source")) {
-        names.emplace_back(source);
+        if (std::find(names.begin(), names.end(), source) == names.end()) {
+            names.emplace_back(source);
+        }
     }
     std::unique_ptr<CdDisc> disc(new (std::nothrow)
                                      CdioDisc(cdio, true, CdImageFiles(std::move(names))));

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 // The library's handle on a device or an image, under the library's own tag.
 typedef struct _CdIo CdIo_t; // NOLINT(bugprone-reserved-identifier)
@@ -28,8 +29,11 @@ class CdioDisc : public CdDisc {
     // The disc in the device at path; null when the device cannot be opened.
     static std::unique_ptr<CdDisc> openDevice(const std::string& path);
     // The image at path that the library opened as cdio, which the disc takes
-    // over; null (cdio destroyed) when cdio is null or memory is short.
-    static std::unique_ptr<CdDisc> adoptImage(CdIo_t* cdio, const std::string& path);
+    // over, with the data files its sheet names (the library's own data
+    // file is added); null (cdio destroyed) when cdio is null or memory is
+    // short.
+    static std::unique_ptr<CdDisc> adoptImage(CdIo_t* cdio, const std::string& path,
+                                              const std::vector<std::string>& dataFiles = {});
     ~CdioDisc() override;
 
     bool unchanged() override;
@@ -38,6 +42,7 @@ class CdioDisc : public CdDisc {
     bool readAudio(uint32_t first, uint32_t frames, const CdReadSettings& settings,
                    uint8_t* out) override;
     void settingsChanged() override;
+    std::vector<std::string> sourceFiles() const override { return files.names(); }
 
   private:
     CdioDisc(CdIo_t* handle, bool image, CdImageFiles imageFiles);

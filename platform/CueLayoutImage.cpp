@@ -22,25 +22,23 @@ CueLayoutImage::~CueLayoutImage() {
     }
 }
 
-bool CueLayoutImage::needed(const std::string& path) {
-    return cueSheetNeedsLayout(CdImageFiles::readTextStart(path), path);
+bool CueLayoutImage::needed(const std::string& text, const std::string& path) {
+    const std::string tail = path.size() >= 4 ? path.substr(path.size() - 4) : std::string();
+    return (tail != ".cue" && tail != ".CUE") || cueSheetNeedsLayout(text, path);
 }
 
-std::unique_ptr<CdDisc> CueLayoutImage::open(const std::string& path) {
-    auto sheetLayout = std::make_unique<CueLayout>();
-    std::string error;
-    if (!loadCueLayout(path, sheetLayout.get(), &error)) {
-        std::fprintf(stderr, "velumo: cd: %s\n", error.c_str());
-        return nullptr;
-    }
+std::unique_ptr<CdDisc> CueLayoutImage::open(const std::string& path,
+                                             std::unique_ptr<CueLayout> sheetLayout) {
     std::unique_ptr<CueLayoutImage> image(new (std::nothrow)
                                               CueLayoutImage(std::move(sheetLayout)));
     if (!image) {
         return nullptr;
     }
     for (const std::string& file : image->layout->files) {
-        image->descriptors.push_back(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+        std::string error;
+        image->descriptors.push_back(CdImageFiles::openRegularFile(file, &error));
         if (image->descriptors.back() < 0) {
+            std::fprintf(stderr, "velumo: cd: %s: %s\n", path.c_str(), error.c_str());
             return nullptr;
         }
     }

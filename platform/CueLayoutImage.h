@@ -24,16 +24,18 @@ struct CueLayout;
 
 class CueLayoutImage : public CdDisc {
   public:
-    // Whether the CUE sheet at path needs this reader: cueSheetNeedsLayout
-    // on its first megabyte.
-    static bool needed(const std::string& path);
-    // Opens the sheet at path. Null when it cannot describe a readable disc
-    // (the reason goes to standard error) or a file it names cannot be
-    // opened.
-    static std::unique_ptr<CdDisc> open(const std::string& path);
+    // Whether the CUE sheet at path, whose text is given, needs this reader:
+    // cueSheetNeedsLayout, or a sheet name whose ".cue" the library does not
+    // take (only ".cue" and ".CUE").
+    static bool needed(const std::string& text, const std::string& path);
+    // Opens the sheet at path, laid out as given. Null when a file it names
+    // cannot be opened (the reason goes to standard error).
+    static std::unique_ptr<CdDisc> open(const std::string& path,
+                                        std::unique_ptr<CueLayout> sheetLayout);
     ~CueLayoutImage() override;
 
     bool unchanged() override { return files.unchanged(); }
+    std::vector<std::string> sourceFiles() const override { return files.names(); }
     int32_t leadOut() const override;
     uint32_t readToc(CdToc* toc) override;
     bool readAudio(uint32_t first, uint32_t frames, const CdReadSettings& settings,

@@ -1,16 +1,21 @@
 #include "platform/CueSheet.h"
 
+#include "platform/CdImageFiles.h"
+#include "platform/CdLibrary.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 namespace {
 
 constexpr uint32_t kAudioSectorBytes = 2352;
-constexpr size_t kSheetLimit = 1 << 20;                 // a sheet is a few kilobytes
-constexpr uint64_t kFrameLimit = 100ull * 60 * 60 * 75; // a hundred hours
 
 std::string upper(std::string text) {
     for (char& c : text) {
@@ -101,11 +106,29 @@ uint16_t le16(const unsigned char* p) {
     return static_cast<uint16_t>(p[0] | p[1] << 8);
 }
 
+// Reads exactly `size` bytes at `at`; false at the end of the file or on
+// an error.
+bool readAt(int fd, uint64_t at, void* out, size_t size) {
+    size_t got = 0;
+    while (got < size) {
+        const ssize_t n =
+            ::pread(fd, static_cast<char*>(out) + got, size - got, static_cast<off_t>(at + got));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        got += static_cast<size_t>(n);
+    }
+    return true;
+}
+
 // Finds the sound of a WAVE file holding CD audio (16-bit stereo PCM at
 // 44100 Hz): its "data" chunk, clamped to the file.
-bool locateWaveData(std::ifstream& in, uint64_t fileSize, SheetFile* file, std::string* error) {
+bool locateWaveData(int fd, uint64_t fileSize, SheetFile* file, std::string* error) {
     unsigned char head[12];
-    if (!in.read(reinterpret_cast<char*>(head), 12) || std::memcmp(head, "RIFF", 4) != 0 ||
+    if (!readAt(fd, 0, head, 12) || std::memcmp(head, "RIFF", 4) != 0 ||
         std::memcmp(head + 8, "WAVE", 4) != 0) {
         *error = "not a WAVE file: " + file->path;
         return false;
@@ -114,15 +137,16 @@ bool locateWaveData(std::ifstream& in, uint64_t fileSize, SheetFile* file, std::
     uint64_t at = 12;
     for (int chunks = 0; chunks < 1000 && at + 8 <= fileSize; ++chunks) {
         unsigned char chunk[8];
-        in.seekg(static_cast<std::streamoff>(at));
-        if (!in.read(reinterpret_cast<char*>(chunk), 8)) {
+        if (!readAt(fd, at, chunk, 8)) {
             break;
         }
         const uint64_t size = le32(chunk + 4);
         if (std::memcmp(chunk, "fmt ", 4) == 0 && size >= 16) {
             unsigned char fmt[40] = {};
-            in.read(reinterpret_cast<char*>(fmt),
-                    static_cast<std::streamsize>(std::min<uint64_t>(size, 40)));
+            const size_t want = static_cast<size_t>(std::min<uint64_t>(size, 40));
+            if (!readAt(fd, at + 8, fmt, want)) {
+                break;
+            }
             uint16_t tag = le16(fmt);
             if (tag == 0xFFFE && size >= 26) {
                 tag = le16(fmt + 24); // the sub-format's leading word
@@ -147,28 +171,32 @@ bool locateWaveData(std::ifstream& in, uint64_t fileSize, SheetFile* file, std::
     return false;
 }
 
+// A data file must be a regular file: a FIFO or a device named by a sheet
+// would block the open or the reads, or never end.
 bool openFile(const std::string& sheetDir, SheetFile* file, std::string* error) {
     if (!file->path.empty() && file->path[0] != '/') {
         file->path = sheetDir + file->path;
     }
-    std::ifstream in(file->path, std::ios::binary);
-    if (!in) {
-        *error = "cannot open " + file->path;
+    const int fd = CdImageFiles::openRegularFile(file->path, error);
+    if (fd < 0) {
         return false;
     }
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size < 0) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || st.st_size < 0) {
         *error = "cannot read " + file->path;
+        ::close(fd);
         return false;
     }
-    in.seekg(0);
+    const auto size = static_cast<uint64_t>(st.st_size);
+    bool ok = true;
     if (file->type == "WAVE") {
-        return locateWaveData(in, static_cast<uint64_t>(size), file, error);
+        ok = locateWaveData(fd, size, file, error);
+    } else {
+        file->begin = 0;
+        file->end = size;
     }
-    file->begin = 0;
-    file->end = static_cast<uint64_t>(size);
-    return true;
+    ::close(fd);
+    return ok;
 }
 
 bool trackMode(const std::string& mode, SheetTrack* t) {
@@ -235,6 +263,13 @@ bool layOut(const std::vector<SheetFile>& files, std::vector<SheetTrack>& tracks
             uint64_t frames;
             if (to != UINT64_MAX) {
                 frames = to - from;
+                // The next track's frames begin there: in the file, or no
+                // track of the file has data from here on.
+                if (offset + frames * t.sectorBytes >= file.end) {
+                    *error = "track " + std::to_string(tracks[i + 1].track.number) +
+                             " starts past the end of its data file";
+                    return false;
+                }
             } else {
                 // The file's last track runs to its end; a last partial frame
                 // is completed with silence.
@@ -242,7 +277,7 @@ bool layOut(const std::vector<SheetFile>& files, std::vector<SheetTrack>& tracks
                 frames = (left + t.sectorBytes - 1) / t.sectorBytes;
                 if (frames <= static_cast<uint64_t>(t.index1) - from) {
                     *error = "track " + std::to_string(t.track.number) +
-                             " starts past the end of its file";
+                             " starts past the end of its data file";
                     return false;
                 }
             }
@@ -264,8 +299,10 @@ bool layOut(const std::vector<SheetFile>& files, std::vector<SheetTrack>& tracks
             cursor += frames;
             offset += frames * t.sectorBytes;
             silence(t.postgap);
-            if (cursor > kFrameLimit) {
-                *error = "the disc is too long";
+            if (cursor > kCdMaxDiscFrames) {
+                *error = "its tracks and gaps add up to more than a disc holds (99:59:74), at "
+                         "track " +
+                         std::to_string(t.track.number);
                 return false;
             }
             layout->tracks.push_back(t.track);
@@ -312,16 +349,8 @@ bool cueSheetNeedsLayout(const std::string& text, const std::string& sheetPath) 
 
 bool loadCueLayout(const std::string& path, CueLayout* layout, std::string* error) {
     *layout = CueLayout();
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *error = "cannot open " + path;
-        return false;
-    }
-    std::string text(kSheetLimit + 1, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<size_t>(in.gcount()));
-    if (text.size() > kSheetLimit) {
-        *error = "not a CUE sheet (too large): " + path;
+    std::string text;
+    if (!CdImageFiles::readText(path, &text, error)) {
         return false;
     }
     const size_t slash = path.find_last_of('/');
@@ -415,11 +444,21 @@ bool loadCueLayout(const std::string& path, CueLayout* layout, std::string* erro
             return fail("track " + std::to_string(t.track.number) + " has no INDEX 01");
         }
     }
+    // Reasons found past the parsing name the sheet, without a line.
+    std::string why;
+    auto failWith = [&] {
+        *error = path;
+        error->append(": ").append(why);
+        return false;
+    };
     for (SheetFile& file : files) {
-        if (!openFile(sheetDir, &file, error)) {
-            return false;
+        if (!openFile(sheetDir, &file, &why)) {
+            return failWith();
         }
         layout->files.push_back(file.path);
     }
-    return layOut(files, tracks, layout, error);
+    if (!layOut(files, tracks, layout, &why)) {
+        return failWith();
+    }
+    return true;
 }

@@ -48,9 +48,11 @@ struct CueLayout {
 // sheet's own name with ".bin" (the only file the library opens).
 bool cueSheetNeedsLayout(const std::string& text, const std::string& sheetPath);
 
-// Reads the sheet at path and lays its disc out. False with a reason in
-// *error for a sheet that cannot describe a readable disc: no tracks, a
-// track without INDEX 01, indexes running backwards, a missing or unusable
-// file (a WAVE file must hold 16-bit stereo PCM at 44100 Hz), or an
-// unsupported file or track type.
+// Reads the sheet at path and lays its disc out. False with a reason naming
+// the sheet in *error for a sheet that cannot describe a readable disc: no
+// tracks, a track without INDEX 01, indexes running backwards, a track that
+// starts past the end of its file, tracks and gaps adding up to more than a
+// disc holds (kCdMaxDiscFrames), a missing or unusable file (the sheet and
+// its files must be regular files; a WAVE file must hold 16-bit stereo PCM
+// at 44100 Hz), or an unsupported file or track type.
 bool loadCueLayout(const std::string& path, CueLayout* layout, std::string* error);

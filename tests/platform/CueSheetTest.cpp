@@ -6,7 +6,11 @@
 #include "platform/CueSheet.h"
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -225,6 +229,153 @@ TEST_F(CueSheetImage, CdrdaoTocImageRipsBitExact) {
     EXPECT_EQ(tracks[0], one);
     EXPECT_EQ(tracks[1], two);
     EXPECT_EQ(tracks[2], three);
+}
+
+// Whether the image at path registers as a disc, and what the CD layer said
+// on standard error about it.
+bool opensAsDisc(const std::string& path, std::string* said) {
+    clearDiscImages();
+    registerDiscImage(path);
+    testing::internal::CaptureStderr();
+    CdDrive drive;
+    const bool ready = drive.ReadDisc();
+    *said = testing::internal::GetCapturedStderr();
+    return ready;
+}
+
+TEST_F(CueSheetImage, SheetsThatDescribeNoRealDiscAreRefusedWithTheirReason) {
+    testing_support::DiscImage image;
+    image.audio(75, 1).audio(75, 2);
+    for (const char* name : {"one", "two", "good"}) {
+        image.write(dir.path().string(), name);
+    }
+    testing_support::writeFileBytes(file("a.bin"), noise(10, 3));
+    testing_support::writeFileBytes(file("b.bin"), noise(10, 4));
+    const std::string two = "FILE \"a.bin\" BINARY\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n"
+                            "FILE \"b.bin\" BINARY\n TRACK 02 AUDIO\n";
+    struct Case {
+        std::string sheet;
+        std::string why;
+    };
+    const Case cases[] = {
+        // Read by the library: a track starting past the end of the one file.
+        {sheet("FILE \"one.bin\" BINARY\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n"
+               " TRACK 02 AUDIO\n INDEX 01 00:10:00\n",
+               "one.cue"),
+         "track 2 starts past the end"},
+        {sheet("FILE \"two.bin\" BINARY\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n"
+               " TRACK 02 AUDIO\n INDEX 01 999:00:00\n",
+               "two.cue"),
+         "track 2 starts past the end"},
+        // Read through the layout: gaps of more than a disc.
+        {sheet(two + " PREGAP 999:00:00\n INDEX 01 00:00:00\n", "gap.cue"),
+         "more than a disc holds (99:59:74)"},
+        {sheet(two + " PREGAP 99:59:55\n INDEX 01 00:00:00\n", "edge.cue"),
+         "more than a disc holds (99:59:74)"},
+        {sheet(two + " INDEX 01 00:00:00\n POSTGAP 100:00:00\n", "post.cue"),
+         "more than a disc holds (99:59:74)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sheet);
+        std::string said;
+        EXPECT_FALSE(opensAsDisc(c.sheet, &said));
+        EXPECT_NE(said.find(c.sheet), std::string::npos) << said;
+        EXPECT_NE(said.find(c.why), std::string::npos) << said;
+    }
+    // A disc of exactly 99:59:74 is a disc.
+    std::string said;
+    EXPECT_TRUE(
+        opensAsDisc(sheet(two + " PREGAP 99:59:54\n INDEX 01 00:00:00\n", "full.cue"), &said))
+        << said;
+    EXPECT_TRUE(opensAsDisc(file("good.cue"), &said)) << said;
+}
+
+TEST_F(CueSheetImage, DataFilesThatAreNotRegularFilesAreRefused) {
+    testing_support::writeFileBytes(file("a.bin"), noise(10, 1));
+    std::filesystem::create_directory(file("folder.bin"));
+    std::filesystem::create_symlink("/dev/zero", file("zero.bin"));
+    std::filesystem::create_symlink(file("folder.bin"), file("link.bin"));
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = file("socket.bin");
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    struct Case {
+        const char* name;
+        const char* why;
+    };
+    const Case cases[] = {{"folder.bin", "is a directory"},
+                          {"/dev/zero", "is a device"},
+                          {"zero.bin", "is a device"},
+                          {"link.bin", "is a directory"},
+                          {"socket.bin", "is a socket"}};
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string name = std::to_string(n++);
+        std::string said;
+        // As the second file of a sheet read through the layout, as the one
+        // file of a sheet the library reads, and in a TOC.
+        EXPECT_FALSE(opensAsDisc(sheet("FILE \"a.bin\" BINARY\n TRACK 01 AUDIO\n INDEX 01 "
+                                       "00:00:00\nFILE \"" +
+                                           std::string(c.name) +
+                                           "\" BINARY\n TRACK 02 AUDIO\n INDEX 01 00:00:00\n",
+                                       "two" + name + ".cue"),
+                                 &said));
+        EXPECT_NE(said.find(c.why), std::string::npos) << said;
+        EXPECT_FALSE(opensAsDisc(
+            sheet("CD_DA\nTRACK AUDIO\nFILE \"" + std::string(c.name) + "\" 0 00:00:05\n",
+                  "toc" + name + ".toc"),
+            &said));
+        EXPECT_NE(said.find(c.why), std::string::npos) << said;
+    }
+    // The one file of a sheet that the library reads is the sheet's own
+    // name with ".bin".
+    std::filesystem::create_symlink("/dev/zero", file("dev.bin"));
+    std::string said;
+    EXPECT_FALSE(opensAsDisc(
+        sheet("FILE \"dev.bin\" BINARY\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n", "dev.cue"), &said));
+    EXPECT_NE(said.find("is a device"), std::string::npos) << said;
+    // The image itself.
+    EXPECT_FALSE(opensAsDisc(file("folder.bin"), &said));
+    EXPECT_NE(said.find("is a directory"), std::string::npos) << said;
+    ::close(sock);
+}
+
+TEST_F(CueSheetImage, SheetWithAnExtensionInMixedCaseRipsBitExact) {
+    testing_support::DiscImage image;
+    image.audio(40, 31).audio(30, 32);
+    image.write(dir.path().string(), "Album");
+    std::filesystem::rename(file("Album.cue"), file("Album.Cue"));
+    registerDiscImage(file("Album.Cue"));
+    const auto tracks = ripAll();
+    ASSERT_EQ(tracks.size(), 2u);
+    EXPECT_EQ(tracks[0], image.trackBytes(0));
+    EXPECT_EQ(tracks[1], image.trackBytes(1));
+}
+
+TEST_F(CueSheetImage, CdrdaoTocLastTrackWithoutLengthEndsAtTheEndOfItsData) {
+    testing_support::DiscImage image;
+    image.audio(150, 41).audio(100, 42).tone(61, 440);
+    registerDiscImage(image.writeToc(dir.path().string(), "disc", false));
+    const auto tracks = ripAll();
+    ASSERT_EQ(tracks.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(tracks[i], image.trackBytes(i)) << i;
+    }
+    // A TOC whose track starts past the end of its file, and one longer
+    // than a TOC can be, are no disc.
+    std::string said;
+    EXPECT_FALSE(
+        opensAsDisc(sheet("CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" 00:10:00\n", "past.toc"), &said));
+    EXPECT_NE(said.find("starts past the end of its data file"), std::string::npos) << said;
+    std::string huge = "CD_DA\n// " + std::string(1 << 20, 'x') + "\n";
+    EXPECT_FALSE(
+        opensAsDisc(sheet(huge + "TRACK AUDIO\nFILE \"disc.bin\" 0\n", "huge.toc"), &said));
+    EXPECT_NE(said.find("huge.toc is larger than"), std::string::npos) << said;
 }
 
 TEST(CueSheet, OnlySheetsTheLibraryCannotReadNeedTheLayout) {

@@ -110,20 +110,12 @@ std::vector<uint8_t> DiscImage::trackBytes(size_t index) const {
     return out;
 }
 
-std::string DiscImage::write(const std::string& dir, const std::string& name) const {
-    std::string bin = dir + "/" + name + ".bin";
-    std::string cue = dir + "/" + name + ".cue";
+void DiscImage::writeBin(const std::string& bin) const {
     int fd = ::open(bin.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0) {
         throw std::runtime_error("cannot create " + bin);
     }
-    std::string sheet = "FILE \"" + name + ".bin\" BINARY\n";
     for (size_t i = 0; i < tracks.size(); ++i) {
-        char line[64];
-        std::snprintf(line, sizeof line, "  TRACK %02zu %s\n", i + 1,
-                      tracks[i].isData ? "MODE1/2352" : "AUDIO");
-        sheet += line;
-        sheet += "    INDEX 01 " + cueTime(trackStart(i)) + "\n";
         std::vector<uint8_t> bytes = trackBytes(i);
         off_t offset = static_cast<off_t>(trackStart(i)) * kCdFrameBytes;
         if (!bytes.empty() && ::pwrite(fd, bytes.data(), bytes.size(), offset) !=
@@ -138,13 +130,50 @@ std::string DiscImage::write(const std::string& dir, const std::string& name) co
         throw std::runtime_error("cannot size " + bin);
     }
     ::close(fd);
-    FILE* f = std::fopen(cue.c_str(), "w");
+}
+
+namespace {
+
+std::string writeText(const std::string& path, const std::string& text) {
+    FILE* f = std::fopen(path.c_str(), "w");
     if (!f) {
-        throw std::runtime_error("cannot create " + cue);
+        throw std::runtime_error("cannot create " + path);
     }
-    std::fputs(sheet.c_str(), f);
+    std::fputs(text.c_str(), f);
     std::fclose(f);
-    return cue;
+    return path;
+}
+
+} // namespace
+
+std::string DiscImage::write(const std::string& dir, const std::string& name) const {
+    writeBin(dir + "/" + name + ".bin");
+    std::string sheet = "FILE \"" + name + ".bin\" BINARY\n";
+    for (size_t i = 0; i < tracks.size(); ++i) {
+        char line[64];
+        std::snprintf(line, sizeof line, "  TRACK %02zu %s\n", i + 1,
+                      tracks[i].isData ? "MODE1/2352" : "AUDIO");
+        sheet += line;
+        sheet += "    INDEX 01 " + cueTime(trackStart(i)) + "\n";
+    }
+    return writeText(dir + "/" + name + ".cue", sheet);
+}
+
+std::string DiscImage::writeToc(const std::string& dir, const std::string& name,
+                                bool lastLength) const {
+    writeBin(dir + "/" + name + ".bin");
+    std::string toc = "CD_DA\n";
+    for (size_t i = 0; i < tracks.size(); ++i) {
+        if (tracks[i].isData) {
+            throw std::runtime_error("a TOC image holds audio tracks only");
+        }
+        toc += "\nTRACK AUDIO\nFILE \"" + name + ".bin\" " + cueTime(trackStart(i));
+        if (lastLength || i + 1 < tracks.size()) {
+            toc += " " + cueTime(tracks[i].frames);
+        }
+        toc += "\n";
+    }
+    return writeText(dir + "/" + name + ".toc", toc);
 }
 
 } // namespace testing_support

@@ -27,6 +27,11 @@ class DiscImage {
 
     // Writes dir/name.cue and dir/name.bin; returns the path of the CUE sheet.
     std::string write(const std::string& dir, const std::string& name) const;
+    // Writes dir/name.bin and a cdrdao TOC dir/name.toc of the audio tracks
+    // (one FILE line each, a start and a length; the last track's line
+    // without its length unless lastLength); returns the path of the TOC.
+    std::string writeToc(const std::string& dir, const std::string& name,
+                         bool lastLength = true) const;
 
     // The bytes stored for the index-th track (counting data tracks too).
     // Empty for a sparse track (all zero, of trackFrames(index) frames).
@@ -39,6 +44,7 @@ class DiscImage {
     uint32_t totalFrames() const;
 
   private:
+    void writeBin(const std::string& path) const;
     struct Track {
         uint32_t frames = 0;
         uint32_t seed = 0;

@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <thread>
 
 using namespace testing_support;
@@ -28,7 +29,8 @@ struct Outcome {
 };
 
 // Runs the tool with stdin from /dev/null (never a terminal), after the
-// shell commands in setUp.
+// shell commands in setUp, or under the command setUp names ("timeout 30 "
+// kills it after 30 seconds, status 124).
 Outcome convert(const std::string& arguments, const TempDir& dir, const std::string& setUp = {}) {
     Outcome o;
     std::string errFile = dir.file("stderr.txt");
@@ -337,4 +339,90 @@ TEST_F(ConvertTool, SignalsLeaveAValidShorterWaveAndTheShellsStatus) {
         EXPECT_NE(text.find("1 of 1 items not converted (1 stopped part-way"), std::string::npos)
             << text;
     }
+}
+
+TEST_F(ConvertTool, CdImageThatIsNoRealDiscFailsAndNamesTheSheet) {
+    DiscImage image;
+    image.audio(75, 21).audio(75, 22);
+    const std::string cue = image.write(dir.path().string(), "disc");
+    // The sheet puts track 2 ten seconds in, past the end of the two-second
+    // BIN: track 1 would stop short at its end, track 2 would be empty.
+    std::string text = "FILE \"disc.bin\" BINARY\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n"
+                       " TRACK 02 AUDIO\n INDEX 01 00:10:00\n";
+    writeFileBytes(cue, std::vector<uint8_t>(text.begin(), text.end()));
+    for (const char* track : {"Track-00", "Track-01"}) {
+        SCOPED_TRACE(track);
+        const std::string out = dir.file(std::string(track) + ".wav");
+        Outcome o = convert("--cd " + shellQuoted(cue) + " " + track + " " + shellQuoted(out), dir);
+        EXPECT_EQ(1, o.status);
+        EXPECT_NE(std::string::npos, o.err.find(cue + ": track 2 starts past the end")) << o.err;
+        EXPECT_NE(std::string::npos, o.err.find("can not open source file!")) << o.err;
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
+}
+
+TEST_F(ConvertTool, CdImageNamingAFifoIsRefusedAtOnce) {
+    writeFileBytes(dir.file("a.bin"), std::vector<uint8_t>(10 * kCdFrameBytes, 0));
+    ASSERT_EQ(0, ::mkfifo(dir.file("pipe.bin").c_str(), 0644));
+    ASSERT_EQ(0, ::mkfifo(dir.file("pipe.cue").c_str(), 0644));
+    std::filesystem::create_symlink(dir.file("pipe.bin"), dir.file("link.bin"));
+    const std::string sheets[][2] = {
+        {"FILE \"a.bin\" BINARY\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n"
+         "FILE \"pipe.bin\" BINARY\n TRACK 02 AUDIO\n INDEX 01 00:00:00\n",
+         "two.cue"},
+        {"FILE \"link.bin\" BINARY\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n", "link.cue"},
+        {"CD_DA\nTRACK AUDIO\nFILE \"pipe.bin\" 0\n", "pipe.toc"},
+    };
+    std::vector<std::string> images{dir.file("pipe.cue")};
+    for (const auto& [text, name] : sheets) {
+        writeFileBytes(dir.file(name), std::vector<uint8_t>(text.begin(), text.end()));
+        images.push_back(dir.file(name));
+    }
+    for (const std::string& image : images) {
+        SCOPED_TRACE(image);
+        Outcome o =
+            convert("--cd " + shellQuoted(image) + " Track-00 " + shellQuoted(dir.file("out.wav")),
+                    dir, "timeout 30 ");
+        EXPECT_EQ(1, o.status) << o.err; // 124: still blocked after 30 seconds
+        EXPECT_NE(std::string::npos, o.err.find("is a FIFO, not a regular file")) << o.err;
+    }
+}
+
+// The sheet names t1.wav and t2.bin: writing to either, or to the sheet,
+// under any name, would destroy the image being read.
+TEST_F(ConvertTool, TargetThatIsPartOfTheCdImageIsRefused) {
+    DiscImage image;
+    image.tone(75, 440).audio(50, 23);
+    const std::vector<uint8_t> one = image.trackBytes(0);
+    writeFileBytes(dir.file("t1.wav"), waveFile(pcmFormat(2, 44100, 16), one));
+    writeFileBytes(dir.file("t2.bin"), image.trackBytes(1));
+    const std::string text = "FILE \"t1.wav\" WAVE\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n"
+                             "FILE \"t2.bin\" BINARY\n TRACK 02 AUDIO\n INDEX 01 00:00:00\n";
+    const std::string cue = dir.file("mixed.cue");
+    writeFileBytes(cue, std::vector<uint8_t>(text.begin(), text.end()));
+    std::filesystem::create_symlink("t2.bin", dir.file("link.wav"));
+    std::filesystem::create_hard_link(cue, dir.file("sheet.mp3"));
+    std::filesystem::create_hard_link(dir.file("t2.bin"), dir.file("hard.wav"));
+    const auto before = readFileBytes(dir.file("t1.wav"));
+    for (const std::string& target :
+         {dir.file("t1.wav"), dir.file("link.wav"), dir.file("sheet.mp3"), dir.file("hard.wav"),
+          dir.path().string() + "/./t1.wav"}) {
+        SCOPED_TRACE(target);
+        Outcome o =
+            convert("--yes --cd " + shellQuoted(cue) + " Track-00 " + shellQuoted(target), dir);
+        EXPECT_EQ(1, o.status);
+        EXPECT_NE(std::string::npos,
+                  o.err.find("the output file is the source file itself, please choose another "
+                             "name!"))
+            << o.err;
+    }
+    EXPECT_EQ(before, readFileBytes(dir.file("t1.wav")));
+    EXPECT_EQ(image.trackBytes(1), readFileBytes(dir.file("t2.bin")));
+    EXPECT_EQ(text.size(), readFileBytes(cue).size());
+    // Another name rips as before.
+    Outcome o = convert("--rate 44100 --cd " + shellQuoted(cue) + " Track-00 " +
+                            shellQuoted(dir.file("rip.wav")),
+                        dir);
+    EXPECT_EQ(0, o.status) << o.err;
+    EXPECT_EQ(one.size() / 4, waveSamples(dir.file("rip.wav")).size());
 }

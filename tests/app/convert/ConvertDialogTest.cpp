@@ -270,6 +270,26 @@ TEST_F(ConvertTest, SourceFailuresKeepOrEndTheDialogAsTheirKindDemands) {
     EXPECT_FALSE(std::filesystem::exists(target));
 }
 
+TEST_F(ConvertTest, TargetThatIsPartOfTheCdImageLeavesStartForAnotherTry) {
+    testing_support::DiscImage image;
+    image.tone(30, 440);
+    registerDiscImage(image.write(dir.path().string(), "disc"));
+    std::filesystem::create_symlink(dir.file("disc.bin"), dir.file("link.wav"));
+    std::filesystem::create_hard_link(dir.file("disc.cue"), dir.file("sheet.mp3"));
+    const auto bin = testing_support::readFileBytes(dir.file("disc.bin"));
+    auto dialog = openDialog("Track-00", dir.file("link.wav"));
+    dialog->onStart();
+    dialog->targetPath = dir.file("sheet.mp3");
+    dialog->onStart();
+    EXPECT_EQ(messages->texts(),
+              std::vector<std::string>(2, ConversionJob::kTargetIsSourceMessage));
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_FALSE(dialog->isRunning());
+    EXPECT_TRUE(enabled(dialog.get(), kIdConvertStart));
+    EXPECT_EQ(testing_support::readFileBytes(dir.file("disc.bin")), bin);
+    EXPECT_GT(testing_support::readFileBytes(dir.file("disc.cue")).size(), 0u);
+}
+
 TEST_F(ConvertTest, UnsupportedTargetLeavesStartForAnotherTry) {
     const std::string source = writeSine("song.wav", 0.3);
     auto dialog = openDialog(source, dir.file("out.ogg"));
