@@ -1,11 +1,17 @@
 #include "support/TestSupport.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <random>
 #include <stdexcept>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace testing_support {
@@ -54,6 +60,56 @@ std::vector<std::string> MessageRecorder::texts() const {
 void MessageRecorder::setAnswer(MessageAnswer answer) {
     std::lock_guard lock(mutex);
     reply = answer;
+}
+
+FifoWatch::FifoWatch(std::string path, int patienceMs) : fifo(std::move(path)) {
+    ok = ::mkfifo(fifo.c_str(), 0600) == 0;
+    if (!ok) {
+        return;
+    }
+    watcher = std::thread([this, patienceMs] {
+        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(patienceMs);
+        while (!done.load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            if (std::chrono::steady_clock::now() < until) {
+                continue;
+            }
+            // Succeeds only while a reader has the FIFO open.
+            int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) {
+                freed.store(true);
+                ::close(fd);
+            }
+        }
+    });
+}
+
+FifoWatch::~FifoWatch() {
+    done.store(true);
+    if (watcher.joinable()) {
+        watcher.join();
+    }
+}
+
+SocketFile::SocketFile(const std::string& path) {
+    sockaddr_un address{};
+    if (path.size() >= sizeof address.sun_path) {
+        return;
+    }
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+                    ::listen(fd, 1) != 0)) {
+        ::close(fd);
+        fd = -1;
+    }
+}
+
+SocketFile::~SocketFile() {
+    if (fd >= 0) {
+        ::close(fd);
+    }
 }
 
 std::vector<uint8_t> readFileBytes(const std::string& path) {
