@@ -16,7 +16,7 @@ for src in "$here"/*.cpp; do
     [[ -d "$here/corpus/$name" ]] && seeds+=("$here/corpus/$name")
     limits=(-rss_limit_mb=2048)
     if [[ $name == fuzz_conversion_job ]]; then
-        limits=(-rss_limit_mb=256 -malloc_limit_mb=128 -timeout=10)
+        limits=(-rss_limit_mb=512 -malloc_limit_mb=64 -timeout=10)
     fi
     echo "--- $name: ${seconds}s"
     if ! "$build/$name" -max_total_time="$seconds" -max_len=65536 "${limits[@]}" \

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <unistd.h>
 
 using namespace testing_support;
@@ -348,27 +347,6 @@ TEST_F(WaveStreamTest, FormatsNoConversionReadsAreRefusedAtLoad) {
         EXPECT_TRUE(s.LoadWave(write(riff("WAVE", chunks), "fine.wav").c_str()));
         EXPECT_FALSE(s.GetBuffer().isEmpty());
     }
-    EXPECT_TRUE(messages.texts().empty());
-}
-
-TEST_F(WaveStreamTest, OnlyRegularFilesAreReadAndNothingElseBlocks) {
-    std::string good = write(waveFile(pcmFormat(1, 8000, 16), ramp(1600)), "good.wav");
-    std::filesystem::create_symlink(good, dir.file("link.wav"));
-    WaveStream linked;
-    EXPECT_TRUE(linked.LoadWave(dir.file("link.wav").c_str())) << "a link to a file is the file";
-
-    FifoWatch fifo(dir.file("fifo.wav"));
-    ASSERT_TRUE(fifo.made());
-    std::filesystem::create_symlink(dir.file("fifo.wav"), dir.file("fifo-link.wav"));
-    std::filesystem::create_symlink("/dev/zero", dir.file("zero.wav"));
-    std::filesystem::create_directory(dir.file("folder.wav"));
-    SocketFile socket(dir.file("socket.wav"));
-    for (const char* name : {"fifo.wav", "fifo-link.wav", "zero.wav", "folder.wav", "socket.wav"}) {
-        WaveStream s;
-        EXPECT_FALSE(s.LoadWave(dir.file(name).c_str())) << name;
-        EXPECT_DOUBLE_EQ(s.GetDuration(), 0.0) << name;
-    }
-    EXPECT_FALSE(fifo.released()) << "opening the FIFO blocked";
     EXPECT_TRUE(messages.texts().empty());
 }
 

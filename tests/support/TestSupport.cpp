@@ -9,9 +9,7 @@
 #include <fstream>
 #include <random>
 #include <stdexcept>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace testing_support {
@@ -91,25 +89,13 @@ FifoWatch::~FifoWatch() {
     }
 }
 
-SocketFile::SocketFile(const std::string& path) {
-    sockaddr_un address{};
-    if (path.size() >= sizeof address.sun_path) {
-        return;
+std::vector<uint8_t> noiseBytes(size_t size, uint32_t seed) {
+    std::vector<uint8_t> out(size);
+    for (auto& b : out) {
+        seed = seed * 1103515245u + 12345u;
+        b = static_cast<uint8_t>(seed >> 24);
     }
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd >= 0 && (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-                    ::listen(fd, 1) != 0)) {
-        ::close(fd);
-        fd = -1;
-    }
-}
-
-SocketFile::~SocketFile() {
-    if (fd >= 0) {
-        ::close(fd);
-    }
+    return out;
 }
 
 std::vector<uint8_t> readFileBytes(const std::string& path) {

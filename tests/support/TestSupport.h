@@ -69,18 +69,8 @@ class FifoWatch {
     std::thread watcher;
 };
 
-// A listening Unix socket bound at path (closed with the object).
-class SocketFile {
-  public:
-    explicit SocketFile(const std::string& path);
-    ~SocketFile();
-    SocketFile(const SocketFile&) = delete;
-    SocketFile& operator=(const SocketFile&) = delete;
-    bool made() const { return fd >= 0; }
-
-  private:
-    int fd = -1;
-};
+// Bytes of a fixed pseudo-random sequence, different for each seed.
+std::vector<uint8_t> noiseBytes(size_t size, uint32_t seed);
 
 std::vector<uint8_t> readFileBytes(const std::string& path);
 void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);

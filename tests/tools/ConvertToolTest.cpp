@@ -109,14 +109,13 @@ MeasuredOutcome convertMeasured(const std::vector<std::string>& arguments, const
     return o;
 }
 
-std::vector<uint8_t> noiseBytes(size_t size, uint32_t seed) {
-    std::vector<uint8_t> out(size);
-    for (auto& b : out) {
-        seed = seed * 1103515245u + 12345u;
-        b = static_cast<uint8_t>(seed >> 24);
-    }
-    return out;
-}
+// The address sanitizer keeps freed memory in quarantine and the thread
+// sanitizer shadows all of it: peak memory means nothing in those builds.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
 
 bool canEncodeMp3() {
     return EncoderLibrary::load() != nullptr;
@@ -338,7 +337,9 @@ TEST_F(ConvertTool, InputsWithoutAudioFailWithinATimeAndMemoryBudget) {
         const std::string out = dir.file(std::string(name) + ".wav");
         MeasuredOutcome o = convertMeasured({dir.file(name), out}, dir);
         EXPECT_LT(o.seconds, 2.5);
-        EXPECT_LT(o.peakKib, 64 * 1024);
+        if (!kSanitized) {
+            EXPECT_LT(o.peakKib, 64 * 1024);
+        }
         if (std::string(name).rfind("noise", 0) == 0) {
             EXPECT_TRUE(o.status == 0 || o.status == 1) << o.err;
             continue;
