@@ -61,6 +61,9 @@ ConversionJob::~ConversionJob() {
 bool ConversionJob::LoadSource(const std::string& path) {
     // A new item starts a new job: a stop meant for an earlier one is over.
     stopRequested.store(false, std::memory_order_release);
+    // Stop ends an open in progress too: a file that takes long to probe
+    // does not hold the job.
+    mixer.SetStopFlag(&stopRequested);
     mixer.RemoveAll();
     loadedStream = nullptr;
     sourcePath = path;

@@ -1,10 +1,12 @@
 #include "engine/RiffReader.h"
 
 #include "platform/MessageBox.h"
+#include "platform/RegularFile.h"
 
 #include <algorithm>
 #include <cstring>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace {
 
@@ -31,8 +33,15 @@ bool RiffReader::Open(const char* path) {
         return false;
     }
     try {
-        file = std::fopen(path, "rb");
+        // Only a regular file: a FIFO would block here and a device never
+        // ends (platform/RegularFile.h).
+        RegularFileOpen opened = openRegularFile(path);
+        if (!opened.ok()) {
+            return false;
+        }
+        file = ::fdopen(opened.fd, "rb");
         if (!file) {
+            ::close(opened.fd);
             return false;
         }
         if (fseeko(file, 0, SEEK_END) != 0) {

@@ -32,7 +32,9 @@ class RiffReader {
 
     // Closes any open file, opens path for reading, records its length and
     // rewinds to the "RIFF" chunk. False (file closed) when the file cannot
-    // be opened or does not start with a "RIFF" chunk header.
+    // be opened, is not a regular file (a FIFO, device, directory or socket,
+    // refused without blocking), or does not start with a "RIFF" chunk
+    // header.
     bool Open(const char* path);
     void Close();
     bool isOpen() const { return file != nullptr; }

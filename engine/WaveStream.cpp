@@ -1,5 +1,6 @@
 #include "engine/WaveStream.h"
 
+#include "platform/AudioConverter.h"
 #include "platform/MessageBox.h"
 
 #include <algorithm>
@@ -67,6 +68,15 @@ bool WaveStream::loadChunks() {
     }
     // Without these, neither buffer sizes nor positions can be computed.
     if (format->nBlockAlign == 0 || format->nAvgBytesPerSec == 0) {
+        return false;
+    }
+    // A format that no conversion reads (no channels, an impossible rate or
+    // sample size, an unknown tag, a block that does not fit the format)
+    // would only ever yield an empty item, which a conversion would write
+    // as an empty file and call a success: refuse it here. The conversion
+    // layer itself is asked, so the two cannot disagree.
+    WaveFormat pcm = pcmFormat(format->nChannels, format->nSamplesPerSec, 16);
+    if (acmStreamOpen(nullptr, format.get(), &pcm, kAcmOpenQuery) != kAcmOk) {
         return false;
     }
     dataStart = reader.tell();

@@ -26,8 +26,10 @@ class WaveStream : public AudioStream {
 
     // Opens and checks the file and positions at the first audio byte.
     // requestSize becomes one tenth of a second of the format. False when
-    // the file cannot be opened, is not RIFF WAVE, lacks "fmt " or "data",
-    // or has a format without block alignment or byte rate; the stream then
+    // the file cannot be opened (or is not a regular file), is not RIFF
+    // WAVE, lacks "fmt " or "data", has a format without block alignment or
+    // byte rate, or one that the conversion layer cannot turn into PCM
+    // (platform/AudioConverter.h lists what it reads); the stream then
     // hands out no audio.
     bool LoadWave(const char* path);
 

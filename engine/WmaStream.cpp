@@ -40,6 +40,13 @@ void WmaStream::releaseReader() {
     }
 }
 
+void WmaStream::SetStopFlag(const std::atomic<bool>* flag) {
+    stopFlag = flag;
+    if (reader) {
+        reader->setStopFlag(flag);
+    }
+}
+
 int32_t WmaStream::Open(const char* path) {
     if (!path || !*path) {
         return kMediaInvalidArg;
@@ -55,6 +62,7 @@ int32_t WmaStream::Open(const char* path) {
                     static_cast<unsigned>(kMediaOutOfMemory));
         return kMediaOutOfMemory;
     }
+    reader->setStopFlag(stopFlag);
     MediaResult hr = reader->open(path);
     if (hr < 0) {
         releaseReader();

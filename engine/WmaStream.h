@@ -17,6 +17,7 @@
 #include "engine/AudioStream.h"
 #include "platform/MediaReader.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -30,6 +31,10 @@ class WmaStream : public AudioStream {
     // result when the file cannot be opened or has no audio). Called once
     // per object; a second call starts over with the new file.
     int32_t Open(const char* path);
+    // A flag whose setting (from any thread) makes an Open in progress fail
+    // at once and ends the audio at the next read; null for none. Owned by
+    // the caller and kept alive while the stream lives. Set before Open.
+    void SetStopFlag(const std::atomic<bool>* flag);
 
     const WaveFormat* GetFormat() override { return format.get(); }
     // One decoded sample; empty at the end of the file, on a read error, or
@@ -60,4 +65,6 @@ class WmaStream : public AudioStream {
   private:
     int32_t findAudioOutput();
     void releaseReader();
+
+    const std::atomic<bool>* stopFlag = nullptr;
 };

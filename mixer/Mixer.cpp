@@ -120,6 +120,7 @@ WmaStream* Mixer::LoadWMA(const char* path) {
     }
     try {
         auto stream = std::make_unique<WmaStream>();
+        stream->SetStopFlag(stopFlag);
         if (stream->Open(path) < 0 || !AddStream(stream.get(), true)) {
             return nullptr;
         }

@@ -20,6 +20,7 @@
 
 #include "engine/AudioStream.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -52,6 +53,7 @@ class Mixer : public AudioStream {
 
     // Each returns the new source (owned by the Mixer) or null.
     WaveStream* LoadWave(const char* path);
+    // Media files are opened with the stop flag (see SetStopFlag).
     WmaStream* LoadWMA(const char* path);
     CdDrive* LoadCdTrack(int track); // 0-based index among the audio tracks
 
@@ -69,6 +71,11 @@ class Mixer : public AudioStream {
     AudioStream* GetStream(int index);
     // Whether at least one stream is loaded.
     bool hasEntries();
+
+    // A flag whose setting, from any thread, makes a media file being opened
+    // by LoadWMA fail at once and ends the audio of a loaded one at its next
+    // read. Owned by the caller, alive while the Mixer is; null for none.
+    void SetStopFlag(const std::atomic<bool>* flag) { stopFlag = flag; }
 
     // Set by the owner before the first load (the Convert job sets its
     // chosen rate and calls calcoutputformat).
@@ -95,4 +102,5 @@ class Mixer : public AudioStream {
     std::unique_ptr<SpectrumAnalyzer> embeddedAnalyser;
     WaveFormat outputFormat{};
     bool isCdTrack = false;
+    const std::atomic<bool>* stopFlag = nullptr; // owner's thread only
 };

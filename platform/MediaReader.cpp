@@ -1,10 +1,12 @@
 #include "platform/MediaReader.h"
 
 #include "base/WaveFormat.h"
+#include "platform/RegularFile.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/avstring.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
 #include <libavutil/log.h>
@@ -14,10 +16,14 @@ extern "C" {
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
 #include <new>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 const uint8_t kMediaTypeAudio[16] = {'a',  'u',  'd',  's',  0x00, 0x00, 0x10, 0x00,
                                      0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
@@ -41,10 +47,30 @@ constexpr int64_t kPrerollSeconds[] = {1, 5, -1};
 
 // The file's streams as probed, limited to what the reader serves.
 const char* const kFormats = "mp3,asf";
-const char* const kProtocols = "file";
+
+// Opening reads no more than a fixed budget whatever the file's size: the
+// container is told from its first bytes, the streams from their first
+// packets, and the whole of it must finish within a time limit. A file with
+// no audio frames in it (zeros, noise) is then refused quickly instead of
+// being read to its end.
+constexpr int kProbeBytes = 1 << 20;              // telling the container
+constexpr int64_t kStreamInfoBytes = 4 << 20;     // learning the streams
+constexpr int64_t kAnalyzeMicroseconds = 5000000; // of audio, likewise
+constexpr auto kOpenTimeLimit = std::chrono::milliseconds(1500);
+// The demuxer and its parser keep what they read until they find a packet
+// in it (and keep it twice while their buffer grows), so reading on through
+// bytes that hold none would take time and memory in proportion to the
+// file. After this many bytes without an audio packet (or, when decoding,
+// without a decoded frame) the file is taken to hold no more audio: far
+// more than any damaged stretch of a real file.
+constexpr int64_t kBytesWithoutAudio = 8 << 20;
+// The container's header may be larger: tags with cover pictures come
+// before the first packet.
+constexpr int64_t kHeaderBytes = 32 << 20;
+constexpr int kIoBufferBytes = 64 * 1024;
 
 MediaResult openError(int error) {
-    if (error == AVERROR(ENOENT)) {
+    if (error == AVERROR(ENOENT) || error == AVERROR(ENOTDIR)) {
         return kMediaFileNotFound;
     }
     if (error == AVERROR(EACCES) || error == AVERROR(EPERM)) {
@@ -53,6 +79,9 @@ MediaResult openError(int error) {
     if (error == AVERROR(ENOMEM)) {
         return kMediaOutOfMemory;
     }
+    if (error == AVERROR_EXIT) {
+        return kMediaInterrupted;
+    }
     return kMediaInvalidFormat;
 }
 
@@ -60,6 +89,22 @@ MediaResult openError(int error) {
 
 struct MediaReader::State {
     ~State();
+
+    // The file, read through our own I/O context so that every read can be
+    // counted and refused (see readPacket).
+    int fd = -1;
+    AVIOContext* io = nullptr;
+    // Bytes read since the demuxer last handed out an audio packet, or the
+    // decoder a frame, and how many may be (kHeaderBytes while the header is
+    // read, then kBytesWithoutAudio).
+    int64_t readWithoutAudio = 0;
+    int64_t readLimit = kHeaderBytes;
+    // Set by the owner; checked by every read and by FFmpeg's loops. Any
+    // thread may set what it points to.
+    const std::atomic<bool>* stop = nullptr;
+    // While opening: the time by which opening must be done.
+    bool opening = false;
+    std::chrono::steady_clock::time_point deadline;
 
     // Immutable after open
     AVFormatContext* input = nullptr;
@@ -89,6 +134,12 @@ struct MediaReader::State {
     int64_t nextPosition = 0;
     int64_t discardUntil = 0; // samples before this position are dropped
 
+    bool openFile(const char* path, MediaResult* failure);
+    bool interrupted() const;
+    static int readPacket(void* opaque, uint8_t* buffer, int size);
+    static int64_t seekFile(void* opaque, int64_t offset, int whence);
+    static int interruptCallback(void* opaque);
+
     bool decodeNextFrame();
     void notePacket(const AVPacket* read);
     int64_t framePosition(const AVFrame* decoded) const;
@@ -103,6 +154,118 @@ MediaReader::State::~State() {
     av_packet_free(&packet);
     avcodec_free_context(&decoder);
     avformat_close_input(&input);
+    // Our I/O context is not the library's to free (AVFMT_FLAG_CUSTOM_IO).
+    if (io) {
+        av_freep(&io->buffer);
+        avio_context_free(&io);
+    }
+    if (fd >= 0) {
+        ::close(fd);
+    }
+}
+
+bool MediaReader::State::interrupted() const {
+    if (stop && stop->load(std::memory_order_acquire)) {
+        return true;
+    }
+    return opening && std::chrono::steady_clock::now() > deadline;
+}
+
+int MediaReader::State::interruptCallback(void* opaque) {
+    return static_cast<const State*>(opaque)->interrupted() ? 1 : 0;
+}
+
+int MediaReader::State::readPacket(void* opaque, uint8_t* buffer, int size) {
+    State& s = *static_cast<State*>(opaque);
+    if (s.interrupted()) {
+        return AVERROR_EXIT;
+    }
+    if (s.readWithoutAudio >= s.readLimit) {
+        return AVERROR_EOF;
+    }
+    for (;;) {
+        ssize_t got = ::read(s.fd, buffer, static_cast<size_t>(size));
+        if (got > 0) {
+            s.readWithoutAudio += got;
+            return static_cast<int>(got);
+        }
+        if (got == 0) {
+            return AVERROR_EOF;
+        }
+        if (errno != EINTR) {
+            return AVERROR(errno);
+        }
+    }
+}
+
+int64_t MediaReader::State::seekFile(void* opaque, int64_t offset, int whence) {
+    const State& s = *static_cast<const State*>(opaque);
+    if (whence & AVSEEK_SIZE) {
+        struct stat info {};
+        return ::fstat(s.fd, &info) == 0 ? static_cast<int64_t>(info.st_size) : AVERROR(errno);
+    }
+    whence &= ~AVSEEK_FORCE;
+    off_t at = ::lseek(s.fd, static_cast<off_t>(offset), whence);
+    return at < 0 ? AVERROR(errno) : static_cast<int64_t>(at);
+}
+
+// Opens the file (a regular file only) and tells its container from its
+// first bytes, within the probe budget. On failure *failure says why.
+bool MediaReader::State::openFile(const char* path, MediaResult* failure) {
+    RegularFileOpen opened = openRegularFile(path);
+    if (!opened.ok()) {
+        *failure = opened.notRegular() || opened.error == EISDIR ? kMediaNotAFile
+                                                                 : openError(AVERROR(opened.error));
+        return false;
+    }
+    fd = opened.fd;
+    auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferBytes));
+    if (!buffer) {
+        *failure = kMediaOutOfMemory;
+        return false;
+    }
+    io = avio_alloc_context(buffer, kIoBufferBytes, 0, this, &State::readPacket, nullptr,
+                            &State::seekFile);
+    if (!io) {
+        av_free(buffer);
+        *failure = kMediaOutOfMemory;
+        return false;
+    }
+    input = avformat_alloc_context();
+    if (!input) {
+        *failure = kMediaOutOfMemory;
+        return false;
+    }
+    input->pb = io;
+    input->flags |= AVFMT_FLAG_CUSTOM_IO;
+    input->interrupt_callback.callback = &State::interruptCallback;
+    input->interrupt_callback.opaque = this;
+    input->probesize = kStreamInfoBytes;
+    input->max_analyze_duration = kAnalyzeMicroseconds;
+    input->format_probesize = kProbeBytes;
+
+    // The name is passed for the extension only, which the probe weighs
+    // when the content alone does not decide.
+    const AVInputFormat* format = nullptr;
+    int result = av_probe_input_buffer2(io, &format, path, input, 0, kProbeBytes);
+    if (result < 0 || !format) {
+        *failure = result < 0 ? openError(result) : kMediaInvalidFormat;
+        return false;
+    }
+    if (av_match_list(format->name, kFormats, ',') <= 0) {
+        *failure = kMediaInvalidFormat;
+        return false;
+    }
+    result = avformat_open_input(&input, path, format, nullptr);
+    if (result < 0) {
+        // The library freed the context; the I/O context is still ours.
+        input = nullptr;
+        *failure = openError(result);
+        return false;
+    }
+    readWithoutAudio = 0;
+    readLimit = kBytesWithoutAudio;
+    return true;
 }
 
 void MediaReader::State::notePacket(const AVPacket* read) {
@@ -114,6 +277,10 @@ void MediaReader::State::notePacket(const AVPacket* read) {
 }
 
 bool MediaReader::State::decodeNextFrame() {
+    // A stop ends the audio at once, not after what is buffered already.
+    if (stop && stop->load(std::memory_order_acquire)) {
+        return false;
+    }
     if (frameReady) {
         frameReady = false;
         return true;
@@ -122,6 +289,7 @@ bool MediaReader::State::decodeNextFrame() {
         av_frame_unref(frame);
         int result = avcodec_receive_frame(decoder, frame);
         if (result >= 0) {
+            readWithoutAudio = 0;
             return true;
         }
         // Any other error is damaged data the decoder has dropped: go on
@@ -259,6 +427,9 @@ uint64_t MediaReader::State::scanDuration() {
     int64_t first = AV_NOPTS_VALUE;
     int64_t end = AV_NOPTS_VALUE;
     while (av_read_frame(input, packet) >= 0) {
+        if (packet->stream_index == audioIndex) {
+            readWithoutAudio = 0;
+        }
         if (packet->stream_index == audioIndex && packet->pts != AV_NOPTS_VALUE) {
             notePacket(packet);
             if (first == AV_NOPTS_VALUE || packet->pts < first) {
@@ -291,24 +462,26 @@ MediaResult MediaReader::open(const char* path) {
     if (!path || !*path) {
         return kMediaInvalidArg;
     }
+    if (stop && stop->load(std::memory_order_acquire)) {
+        return kMediaInterrupted;
+    }
     try {
         state = std::make_unique<State>();
         State& s = *state;
-        AVDictionary* options = nullptr;
-        av_dict_set(&options, "protocol_whitelist", kProtocols, 0);
-        av_dict_set(&options, "format_whitelist", kFormats, 0);
-        // "file:" keeps a colon in a local name from reading as a protocol.
-        std::string url = std::string("file:") + path;
-        int result = avformat_open_input(&s.input, url.c_str(), nullptr, &options);
-        av_dict_free(&options);
-        if (result < 0) {
+        s.stop = stop;
+        s.opening = true;
+        s.deadline = std::chrono::steady_clock::now() + kOpenTimeLimit;
+        MediaResult failure = kMediaInvalidFormat;
+        if (!s.openFile(path, &failure)) {
             state.reset();
-            return openError(result);
+            return failure;
         }
-        if (avformat_find_stream_info(s.input, nullptr) < 0) {
+        if (avformat_find_stream_info(s.input, nullptr) < 0 || s.interrupted()) {
+            MediaResult why = s.interrupted() ? kMediaInterrupted : kMediaInvalidFormat;
             state.reset();
-            return kMediaInvalidFormat;
+            return why;
         }
+        s.readWithoutAudio = 0;
         for (unsigned i = 0; i < s.input->nb_streams; ++i) {
             if (s.audioIndex < 0 &&
                 s.input->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
@@ -318,6 +491,7 @@ MediaResult MediaReader::open(const char* path) {
             }
         }
         if (s.audioIndex < 0) {
+            s.opening = false;
             return kMediaOk; // opens, but offers no audio output
         }
         AVStream* stream = s.input->streams[s.audioIndex];
@@ -360,13 +534,20 @@ MediaResult MediaReader::open(const char* path) {
         }
 
         // The first frame fixes the timestamp of the file's first sample,
-        // which positions after a seek are counted from.
+        // which positions after a seek are counted from. A file in which
+        // not one frame decodes holds nothing to read.
         s.positionKnown = true;
         s.nextPosition = 0;
         if (!s.frameReady && s.decodeNextFrame()) {
             s.frameReady = true;
         }
-        if (s.frameReady) {
+        if (!s.frameReady || s.interrupted()) {
+            MediaResult why = s.interrupted() ? kMediaInterrupted : kMediaInvalidFormat;
+            state.reset();
+            return why;
+        }
+        s.opening = false;
+        {
             int64_t ts = s.frame->best_effort_timestamp != AV_NOPTS_VALUE
                              ? s.frame->best_effort_timestamp
                              : s.frame->pts;
@@ -384,6 +565,13 @@ MediaResult MediaReader::open(const char* path) {
 MediaResult MediaReader::close() {
     state.reset();
     return kMediaOk;
+}
+
+void MediaReader::setStopFlag(const std::atomic<bool>* flag) {
+    stop = flag;
+    if (state) {
+        state->stop = flag;
+    }
 }
 
 MediaResult MediaReader::getAttributeByName(uint16_t streamNumber, const char* name,

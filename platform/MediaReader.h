@@ -14,11 +14,22 @@
 // needs the frames before a position to decode it and WMA timestamps are
 // rounded to milliseconds.
 //
-// Only local files are read (no network or other protocols), and only the
-// MP3 and ASF container formats are probed, whatever the file's name.
+// Only local regular files are read (no network or other protocols, no FIFO,
+// device, directory or socket: see platform/RegularFile.h), and only the MP3
+// and ASF container formats are accepted, whatever the file's name.
 //
-// Threads: one reader is used by one thread at a time.
+// Opening is bounded whatever the file's size: the container is told from at
+// most its first MiB, its header (tags included) from at most 32 MiB, the
+// streams from at most 4 MiB or 5 s of packets, the whole open takes at most
+// 1.5 s, and a file in which no audio frame decodes fails. Reading never
+// goes on through more than 8 MiB without an audio packet or frame: the
+// file then counts as ended. So zeros, noise or a damaged file cost a
+// bounded time and memory, never one in proportion to the file.
+//
+// Threads: one reader is used by one thread at a time; only the stop flag
+// it is given may be set from another thread.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -38,6 +49,10 @@ constexpr MediaResult kMediaNoDecoder =
     static_cast<MediaResult>(0xC00D0BBC); // audio it cannot decode
 constexpr MediaResult kMediaNotFound = static_cast<MediaResult>(0xC00D07F0); // no such attribute
 constexpr MediaResult kMediaNoMoreSamples = static_cast<MediaResult>(0xC00D0BCF); // end of the file
+constexpr MediaResult kMediaNotAFile =
+    static_cast<MediaResult>(0x800700DE); // a FIFO, device, directory or socket
+constexpr MediaResult kMediaInterrupted =
+    static_cast<MediaResult>(0x800704C7); // stopped, or out of time while opening
 
 // Major types of outputs: 16 bytes each; the first four spell the kind.
 extern const uint8_t kMediaTypeAudio[16]; // "auds..."
@@ -94,10 +109,20 @@ class MediaReader {
     MediaReader(const MediaReader&) = delete;
     MediaReader& operator=(const MediaReader&) = delete;
 
-    // Opens a local file by path. A file with no audio stream opens (it has
-    // no audio output); one whose audio cannot be decoded does not.
+    // Opens a local regular file by path. A file with no audio stream opens
+    // (it has no audio output); one whose audio cannot be decoded, or in
+    // which no audio frame decodes within the open's budget, does not.
+    // kMediaNotAFile for anything but a regular file, kMediaInterrupted when
+    // the stop flag was set or the time ran out.
     MediaResult open(const char* path);
     MediaResult close();
+
+    // A flag that, once true, makes opening and every later read give up at
+    // the next read or check (the open fails with kMediaInterrupted, reading
+    // ends as at the end of the file). Owned by the caller, who keeps it
+    // alive while the reader lives; null (the default) for none. Set it
+    // before open; the flag itself may be set from any thread.
+    void setStopFlag(const std::atomic<bool>* flag);
 
     // "Duration" (stream 0): a Qword of 100-ns units. From the container;
     // where it has none, from a scan of the whole file when the file is
@@ -124,4 +149,5 @@ class MediaReader {
   private:
     struct State;
     std::unique_ptr<State> state;
+    const std::atomic<bool>* stop = nullptr;
 };

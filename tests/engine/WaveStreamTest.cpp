@@ -298,6 +298,58 @@ TEST_F(WaveStreamTest, BrokenFilesFailWithoutMessages) {
     EXPECT_TRUE(messages.texts().empty());
 }
 
+TEST_F(WaveStreamTest, FormatsNoConversionReadsAreRefusedAtLoad) {
+    auto with = [](WaveFormat f, auto change) {
+        change(f);
+        return f;
+    };
+    const WaveFormat stereo = pcmFormat(2, 44100, 16);
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> refused = {
+        {"no channels", formatBytes(with(stereo, [](WaveFormat& f) { f.nChannels = 0; }))},
+        {"255 channels", formatBytes(pcmFormat(255, 44100, 16))},
+        {"rate 0", formatBytes(with(stereo, [](WaveFormat& f) { f.nSamplesPerSec = 0; }))},
+        {"rate 4e9",
+         formatBytes(with(stereo, [](WaveFormat& f) { f.nSamplesPerSec = 4000000000u; }))},
+        {"7 bits", formatBytes(pcmFormat(2, 8000, 7))},
+        {"33 bits", formatBytes(pcmFormat(1, 8000, 33))},
+        {"unknown tag", formatBytes(with(stereo, [](WaveFormat& f) { f.wFormatTag = 0x1234; }))},
+        {"block too small", formatBytes(with(stereo, [](WaveFormat& f) { f.nBlockAlign = 3; }))},
+    };
+    // WAVE_FORMAT_EXTENSIBLE: 22 extra bytes (valid bits, channel mask, the
+    // sub-format GUID), of which only 10 are present here.
+    WaveFormat extensible = stereo;
+    extensible.wFormatTag = 0xFFFE;
+    extensible.cbSize = 10;
+    refused.push_back({"short extension", formatBytes(extensible, std::vector<uint8_t>(10, 0))});
+    for (const auto& [name, record] : refused) {
+        std::vector<uint8_t> chunks;
+        putChunk(chunks, "fmt ", record);
+        putChunk(chunks, "data", ramp(4000));
+        WaveStream s;
+        EXPECT_FALSE(s.LoadWave(write(riff("WAVE", chunks), "odd.wav").c_str())) << name;
+        EXPECT_TRUE(s.GetBuffer().isEmpty()) << name;
+    }
+
+    // What the conversion reads still loads.
+    WaveFormat full = stereo;
+    full.wFormatTag = 0xFFFE;
+    full.cbSize = 22;
+    std::vector<uint8_t> extra = {16, 0,    3, 0,    0, 0, 1,    0, 0,    0,    0,
+                                  0,  0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+    WaveFormat floats = pcmFormat(1, 48000, 32);
+    floats.wFormatTag = 3;
+    for (const auto& record :
+         {formatBytes(full, extra), formatBytes(floats), formatBytes(pcmFormat(6, 96000, 24))}) {
+        std::vector<uint8_t> chunks;
+        putChunk(chunks, "fmt ", record);
+        putChunk(chunks, "data", ramp(4000));
+        WaveStream s;
+        EXPECT_TRUE(s.LoadWave(write(riff("WAVE", chunks), "fine.wav").c_str()));
+        EXPECT_FALSE(s.GetBuffer().isEmpty());
+    }
+    EXPECT_TRUE(messages.texts().empty());
+}
+
 TEST_F(WaveStreamTest, DurationStillAnswersAfterAFailedLoad) {
     WaveStream missing;
     EXPECT_FALSE(missing.LoadWave(dir.file("missing.wav").c_str()));

@@ -5,10 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
+#include <unistd.h>
 
 using namespace testing_support;
 namespace ff = ffmpeg_tools;
@@ -264,6 +268,70 @@ TEST(WmaStreamTest, UnreadableFilesFailWithANegativeResult) {
         EXPECT_TRUE(stream.GetBuffer().isEmpty());
         EXPECT_EQ(stream.GetDuration(), 0.0);
     }
+}
+
+TEST(WmaStreamTest, FilesWithoutAudioFramesFailWithinTheOpenBudget) {
+    TempDir dir;
+    // A gibibyte of zeros, sparse: probing used to read all of it and keep
+    // it in one growing buffer.
+    std::string zeros = dir.file("zeros.mp3");
+    writeFileBytes(zeros, {});
+    if (truncate(zeros.c_str(), off_t(1) << 30) != 0) {
+        GTEST_SKIP() << "cannot make a sparse file here";
+    }
+    writeFileBytes(dir.file("noise.mp3"), noiseBytes(24 << 20, 7));
+    writeFileBytes(dir.file("noise.wma"), noiseBytes(4 << 20, 8));
+    for (const char* name : {"zeros.mp3", "noise.mp3", "noise.wma"}) {
+        SCOPED_TRACE(name);
+        WmaStream stream;
+        int32_t result = 0;
+        auto start = std::chrono::steady_clock::now();
+        std::string out = captureOpen(stream, dir.file(name).c_str(), &result);
+        double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_LT(result, 0);
+        EXPECT_TRUE(out.rfind("Could not open file (hr=0x", 0) == 0 ||
+                    out.find("File has not audio (hr=0x") != std::string::npos)
+            << out;
+        EXPECT_LT(seconds, 2.0);
+        EXPECT_EQ(stream.reader, nullptr);
+    }
+}
+
+TEST(WmaStreamTest, OnlyRegularFilesAreOpenedAndNothingElseBlocks) {
+    TempDir dir;
+    FifoWatch fifo(dir.file("fifo.mp3"));
+    ASSERT_TRUE(fifo.made());
+    std::filesystem::create_symlink(dir.file("fifo.mp3"), dir.file("fifo-link.wma"));
+    std::filesystem::create_symlink("/dev/null", dir.file("null.mp3"));
+    std::filesystem::create_directory(dir.file("folder.mp3"));
+    for (const char* name : {"fifo.mp3", "fifo-link.wma", "null.mp3", "folder.mp3"}) {
+        SCOPED_TRACE(name);
+        WmaStream stream;
+        int32_t result = 0;
+        std::string out = captureOpen(stream, dir.file(name).c_str(), &result);
+        EXPECT_EQ(result, kMediaNotAFile);
+        EXPECT_EQ(out, "Could not open file (hr=0x800700de).\n");
+    }
+    EXPECT_FALSE(fifo.released()) << "opening the FIFO blocked";
+}
+
+TEST_F(WmaStreamFiles, StopFlagEndsOpeningAndReading) {
+    std::atomic<bool> stop{true};
+    WmaStream stopped;
+    stopped.SetStopFlag(&stop);
+    int32_t result = 0;
+    std::string out = captureOpen(stopped, media[0].path.c_str(), &result);
+    EXPECT_EQ(result, kMediaInterrupted);
+    EXPECT_EQ(out, "Could not open file (hr=0x800704c7).\n");
+
+    stop = false;
+    WmaStream stream;
+    stream.SetStopFlag(&stop);
+    ASSERT_GE(stream.Open(media[0].path.c_str()), 0);
+    EXPECT_FALSE(stream.GetBuffer().isEmpty());
+    stop = true;
+    EXPECT_TRUE(stream.GetBuffer().isEmpty()) << "the audio ends at the next read";
 }
 
 TEST_F(WmaStreamFiles, DamagedFilesDecodeWhatTheyCanWithoutCrashing) {

@@ -3,11 +3,15 @@
 #include "platform/WaveOut.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <random>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -57,6 +61,44 @@ std::vector<std::string> MessageRecorder::texts() const {
 void MessageRecorder::setAnswer(MessageAnswer answer) {
     std::lock_guard lock(mutex);
     reply = answer;
+}
+
+FifoWatch::FifoWatch(std::string path, int patienceMs) : fifo(std::move(path)) {
+    ok = ::mkfifo(fifo.c_str(), 0600) == 0;
+    if (!ok) {
+        return;
+    }
+    watcher = std::thread([this, patienceMs] {
+        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(patienceMs);
+        while (!done.load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            if (std::chrono::steady_clock::now() < until) {
+                continue;
+            }
+            // Succeeds only while a reader has the FIFO open.
+            int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) {
+                freed.store(true);
+                ::close(fd);
+            }
+        }
+    });
+}
+
+FifoWatch::~FifoWatch() {
+    done.store(true);
+    if (watcher.joinable()) {
+        watcher.join();
+    }
+}
+
+std::vector<uint8_t> noiseBytes(size_t size, uint32_t seed) {
+    std::vector<uint8_t> out(size);
+    for (auto& b : out) {
+        seed = seed * 1103515245u + 12345u;
+        b = static_cast<uint8_t>(seed >> 24);
+    }
+    return out;
 }
 
 std::vector<uint8_t> readFileBytes(const std::string& path) {

@@ -7,11 +7,13 @@
 #include "platform/MessageBox.h"
 #include "platform/WaveHeader.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace testing_support {
@@ -45,6 +47,30 @@ class MessageRecorder {
     MessageAnswer reply;
     MessageHandler previous;
 };
+
+// A FIFO made at path, for inputs that must refuse one without blocking. A
+// reader still blocked on it after patienceMs is released (a writer opens
+// and closes it, so the reader sees its end) and released() turns true: a
+// test that would otherwise hang fails instead.
+class FifoWatch {
+  public:
+    explicit FifoWatch(std::string path, int patienceMs = 3000);
+    ~FifoWatch();
+    FifoWatch(const FifoWatch&) = delete;
+    FifoWatch& operator=(const FifoWatch&) = delete;
+    bool made() const { return ok; }
+    bool released() const { return freed.load(); }
+
+  private:
+    std::string fifo;
+    bool ok = false;
+    std::atomic<bool> done{false};
+    std::atomic<bool> freed{false};
+    std::thread watcher;
+};
+
+// Bytes of a fixed pseudo-random sequence, different for each seed.
+std::vector<uint8_t> noiseBytes(size_t size, uint32_t seed);
 
 std::vector<uint8_t> readFileBytes(const std::string& path);
 void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);

@@ -14,7 +14,9 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 
 using namespace testing_support;
@@ -57,6 +59,67 @@ std::vector<int16_t> waveSamples(const std::string& path) {
     std::memcpy(out.data(), file.data() + 44, out.size() * 2);
     return out;
 }
+
+// One run with the time it took and the peak resident memory of the tool's
+// process. A run still going after limitSeconds is killed (status -1), so a
+// tool that hangs fails the test instead of holding it.
+struct MeasuredOutcome : Outcome {
+    double seconds = 0.0;
+    long peakKib = 0;
+};
+
+MeasuredOutcome convertMeasured(const std::vector<std::string>& arguments, const TempDir& dir,
+                                double limitSeconds = 20.0) {
+    MeasuredOutcome o;
+    std::string errFile = dir.file("stderr.txt");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    std::vector<std::string> words = arguments;
+    std::vector<char*> argv = {const_cast<char*>(kTool.c_str())};
+    for (auto& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    auto start = std::chrono::steady_clock::now();
+    int spawned = posix_spawn(&pid, kTool.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        return o;
+    }
+    int status = 0;
+    rusage usage{};
+    for (;;) {
+        if (wait4(pid, &status, WNOHANG, &usage) == pid) {
+            break;
+        }
+        if (std::chrono::steady_clock::now() - start >
+            std::chrono::duration<double>(limitSeconds)) {
+            kill(pid, SIGKILL);
+            wait4(pid, &status, 0, &usage);
+            status = -1;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    o.status = status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    o.peakKib = usage.ru_maxrss;
+    auto bytes = readFileBytes(errFile);
+    o.err.assign(bytes.begin(), bytes.end());
+    return o;
+}
+
+// The address sanitizer keeps freed memory in quarantine and the thread
+// sanitizer shadows all of it: peak memory means nothing in those builds.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
 
 bool canEncodeMp3() {
     return EncoderLibrary::load() != nullptr;
@@ -268,6 +331,79 @@ TEST_F(ConvertTool, UnwritableTargetGivesTheWritersMessageAndTheSystemsReason) {
     Outcome directory = convert(shellQuoted(dir.path().string()) + " " + shellQuoted(missing), dir);
     EXPECT_NE(std::string::npos, directory.err.find(dir.path().string() + ": Is a directory"))
         << directory.err;
+}
+
+TEST_F(ConvertTool, InputsWithoutAudioFailWithinATimeAndMemoryBudget) {
+    // A gibibyte of zeros (sparse), noise, and /dev/zero, each named as
+    // compressed audio: probing used to read them to their end, and
+    // /dev/zero has none. Noise may hold a few frames that decode, as it
+    // does for ffmpeg; the others hold nothing and fail.
+    for (const char* name : {"zeros.mp3", "zeros.wma"}) {
+        writeFileBytes(dir.file(name), {});
+        std::filesystem::resize_file(dir.file(name), uint64_t(1) << 30);
+    }
+    writeFileBytes(dir.file("noise.mp3"), noiseBytes(32 << 20, 3));
+    writeFileBytes(dir.file("noise.wma"), noiseBytes(8 << 20, 4));
+    std::filesystem::create_symlink("/dev/zero", dir.file("endless.mp3"));
+    for (const char* name : {"zeros.mp3", "zeros.wma", "endless.mp3", "noise.mp3", "noise.wma"}) {
+        SCOPED_TRACE(name);
+        const std::string out = dir.file(std::string(name) + ".wav");
+        MeasuredOutcome o = convertMeasured({dir.file(name), out}, dir);
+        EXPECT_LT(o.seconds, 2.5);
+        if (!kSanitized) {
+            EXPECT_LT(o.peakKib, 64 * 1024);
+        }
+        if (std::string(name).rfind("noise", 0) == 0) {
+            EXPECT_TRUE(o.status == 0 || o.status == 1) << o.err;
+            continue;
+        }
+        EXPECT_EQ(1, o.status) << o.err;
+        EXPECT_NE(std::string::npos, o.err.find("can not open source file!")) << o.err;
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
+}
+
+TEST_F(ConvertTool, InputsThatAreNotFilesFailAtOnceWithTheirReason) {
+    FifoWatch fifo(dir.file("fifo.mp3"));
+    FifoWatch waveFifo(dir.file("fifo.wav"));
+    ASSERT_TRUE(fifo.made() && waveFifo.made());
+    std::filesystem::create_symlink(dir.file("fifo.mp3"), dir.file("link.wma"));
+    std::filesystem::create_symlink("/dev/zero", dir.file("zero.wav"));
+    const struct {
+        const char* name;
+        const char* reason;
+    } cases[] = {
+        {"fifo.mp3", "is a FIFO, not a regular file"},
+        {"fifo.wav", "is a FIFO, not a regular file"},
+        {"link.wma", "is a FIFO, not a regular file"},
+        {"zero.wav", "is a character device, not a regular file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        MeasuredOutcome o = convertMeasured({dir.file(c.name), dir.file("out.wav")}, dir, 10.0);
+        EXPECT_EQ(1, o.status) << o.err;
+        EXPECT_LT(o.seconds, 1.0);
+        EXPECT_NE(std::string::npos, o.err.find("can not open source file!")) << o.err;
+        EXPECT_NE(std::string::npos, o.err.find(dir.file(c.name) + ": " + c.reason + "\n"))
+            << o.err;
+    }
+    EXPECT_FALSE(fifo.released() || waveFifo.released());
+}
+
+TEST_F(ConvertTool, WaveFormatThatCannotBeConvertedFailsInsteadOfWritingAnEmptyFile) {
+    WaveFormat noChannels = pcmFormat(2, 44100, 16);
+    noChannels.nChannels = 0;
+    WaveFormat unknownTag = pcmFormat(2, 44100, 16);
+    unknownTag.wFormatTag = 0x1234;
+    for (const WaveFormat& format : {noChannels, unknownTag, pcmFormat(1, 8000, 33)}) {
+        writeFileBytes(dir.file("odd.wav"), waveFile(format, std::vector<uint8_t>(8000, 1)));
+        Outcome o = convert("--yes " + shellQuoted(dir.file("odd.wav")) + " " +
+                                shellQuoted(dir.file("out.wav")),
+                            dir);
+        EXPECT_EQ(1, o.status) << o.err;
+        EXPECT_NE(std::string::npos, o.err.find("can not open source file!")) << o.err;
+        EXPECT_FALSE(std::filesystem::exists(dir.file("out.wav")));
+    }
 }
 
 TEST_F(ConvertTool, CdImageTrackRipsToTheDownMixOfItsBytes) {

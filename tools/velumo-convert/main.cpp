@@ -14,6 +14,7 @@
 #include "encode/ConversionJob.h"
 #include "platform/CdLibrary.h"
 #include "platform/MessageBox.h"
+#include "platform/RegularFile.h"
 #include "playlist/AudioItem.h"
 
 #include <algorithm>
@@ -257,15 +258,9 @@ int parseOptions(int argc, char** argv, Options& options) {
 }
 
 // The operating system's reason why path cannot be read as an input, or "".
+// Never blocks: a FIFO is named as one, not opened.
 std::string inputProblem(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return std::strerror(errno);
-    }
-    struct stat info {};
-    const bool directory = ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
-    ::close(fd);
-    return directory ? std::strerror(EISDIR) : std::string();
+    return regularFileProblem(path.c_str());
 }
 
 // The operating system's reason why path cannot be created or replaced as an

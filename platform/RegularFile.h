@@ -1,0 +1,35 @@
+#pragma once
+// Opening an input file only when it is a regular file.
+//
+// Media inputs are read to their end, seeked and measured: a FIFO or a
+// terminal would block the reader forever, a device such as /dev/zero never
+// ends, and a directory or a socket cannot be read at all. Such paths,
+// directly or through symbolic links, are refused at once, before any
+// library sees them; opening never blocks (O_NONBLOCK, cleared again once
+// the descriptor is known to be a regular file, and the check is made on
+// the open descriptor itself, so a path swapped after the check is caught).
+//
+// Any thread.
+
+#include <string>
+
+// The outcome of openRegularFile: a descriptor, or why there is none.
+struct RegularFileOpen {
+    int fd = -1;   // open for reading, close-on-exec; -1 on failure
+    int error = 0; // errno value of a failed open or fstat; 0 otherwise
+    int mode = 0;  // st_mode of what the path names (0 when unknown)
+    bool ok() const { return fd >= 0; }
+    // Whether the path exists and opened but names something other than a
+    // regular file.
+    bool notRegular() const { return fd < 0 && error == 0 && mode != 0; }
+};
+
+// Opens path for reading when it names a regular file. The caller closes
+// the descriptor.
+RegularFileOpen openRegularFile(const char* path);
+
+// The reason, in words, why path cannot be read as a regular file: the
+// system's text for a failed open ("No such file or directory", "Is a
+// directory", ...) or what the path names instead ("is a FIFO, not a
+// regular file"). Empty when path is a readable regular file.
+std::string regularFileProblem(const char* path);
