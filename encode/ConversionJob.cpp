@@ -149,10 +149,15 @@ ConversionJob::Result ConversionJob::RunHere() {
         // start again from the beginning so that the file holds all of it.
         mixer.Rewind();
         bool ok = out->Run();
+        auto* drive = dynamic_cast<CdDrive*>(loadedStream);
         if (!ok) {
             outcome = Result::Failed;
         } else if (stopRequested.load(std::memory_order_acquire)) {
             outcome = Result::Stopped;
+        } else if (drive && !drive->discReady) {
+            // The track ended early because a read failed, not at its end.
+            showMessage(kTrackCutShortMessage);
+            outcome = Result::Failed;
         } else {
             outcome = Result::Completed;
         }

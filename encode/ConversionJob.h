@@ -39,7 +39,8 @@ class ConversionJob {
         NotRun,    // not started, or still running
         Completed, // the whole item was written
         Stopped,   // Stop ended it; the file is valid and shorter
-        Failed,    // the file could not be opened, begun, written or finished
+        Failed,    // the file could not be opened, begun, written or finished, or
+                   // a CD track could not be read to its end
     };
     enum class WriterKind { None, Mp3, Wave };
 
@@ -49,6 +50,10 @@ class ConversionJob {
     static constexpr const char* kFormatNotSupportedMessage = "format not support!\n";
     static constexpr const char* kTargetIsSourceMessage =
         "the output file is the source file itself, please choose another name!";
+    // A CD track whose reading failed before its end (the disc went away,
+    // an image's data file shrank): the file holds what was read.
+    static constexpr const char* kTrackCutShortMessage =
+        "The CD track could not be read to its end; the output file is shorter than the track.";
 
     explicit ConversionJob(double sampleRate);
     ~ConversionJob();
@@ -80,7 +85,9 @@ class ConversionJob {
     Result RunHere();
     // Any thread: the writer's stream ends at the next buffer; the writer
     // completes a valid, shorter file holding everything read so far. A job
-    // stopped before its loop began writes none.
+    // stopped before its loop began writes none. A LoadSource in progress
+    // on another thread gives up opening its file (LoadSource itself clears
+    // a stop that came before it began).
     void Stop();
     // Waits for the worker started by Start.
     void Wait();

@@ -311,6 +311,25 @@ TEST_F(ConversionJobCd, OnlyTrackAndTwoDigitsNameATrack) {
     }
 }
 
+TEST_F(ConversionJobCd, TrackCutShortWhileRippedFailsWithAMessage) {
+    DiscImage image;
+    image.tone(750, 440);
+    const std::string cue = image.write(dir.path().string(), "disc");
+    registerDiscImage(cue);
+    ConversionJob job(22050);
+    ASSERT_TRUE(job.LoadSource("Track-00"));
+    ASSERT_TRUE(job.SetTarget(dir.file("rip.wav")));
+    // The data file loses its second half after the track was opened.
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        if (entry.path().extension() == ".bin") {
+            std::filesystem::resize_file(entry.path(), 375 * 2352);
+        }
+    }
+    MessageRecorder messages;
+    EXPECT_EQ(ConversionJob::Result::Failed, job.RunHere());
+    EXPECT_EQ((std::vector<std::string>{ConversionJob::kTrackCutShortMessage}), messages.texts());
+}
+
 TEST_F(ConversionJobCd, NoDiscCannotOpenTheTrack) {
     MessageRecorder messages;
     registerDiscImage(dir.file("nothing-here.cue"));
