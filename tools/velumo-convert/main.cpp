@@ -30,6 +30,7 @@
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <sys/stat.h>
@@ -43,6 +44,7 @@ constexpr const char* kProgram = "velumo-convert";
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
+// The help text; BITRATES stands for the list of bitrate texts.
 const char* const kUsage =
     "Usage: velumo-convert [OPTIONS] INPUT OUTPUT\n"
     "       velumo-convert [OPTIONS] --format wav|mp3 INPUT... DIRECTORY\n"
@@ -53,8 +55,7 @@ const char* const kUsage =
     "Options:\n"
     "  --rate HZ         output sample rate (default 22050)\n"
     "  --bitrate TEXT    output sample rate by the main window's bitrate texts:\n"
-    "                    32KB 48KB 64KB 80KB 96KB 112KB 144KB 160KB 192KB\n"
-    "                    (any other text means 22050 Hz)\n"
+    "                    BITRATES\n"
     "  --format wav|mp3  convert several INPUTs into the existing DIRECTORY, each\n"
     "                    named after its input with the new extension\n"
     "  --jobs N          conversions run at once (default: processor cores)\n"
@@ -65,6 +66,27 @@ const char* const kUsage =
     "  --version         show the version and exit\n";
 
 constexpr double kDefaultRate = 22050;
+
+// "32KB 48KB ... 192KB", from the table the window's Bitrate box uses.
+std::string bitrateTexts() {
+    std::string texts;
+    for (const Bitrate& bitrate : kBitrates) {
+        texts += texts.empty() ? "" : " ";
+        texts += bitrate.text;
+    }
+    return texts;
+}
+
+// The rate of a listed bitrate text (exactly as listed); nothing for any
+// other text, which on the command line is a mistake, not a default.
+std::optional<double> listedBitrate(const std::string& text) {
+    for (const Bitrate& bitrate : kBitrates) {
+        if (text == bitrate.text) {
+            return bitrate.rate;
+        }
+    }
+    return std::nullopt;
+}
 
 struct Options {
     double rate = kDefaultRate;
@@ -215,7 +237,9 @@ int parseOptions(int argc, char** argv, Options& options) {
             return true;
         };
         if (name == "--help" || name == "-h") {
-            std::fputs(kUsage, stdout);
+            std::string usage = kUsage;
+            usage.replace(usage.find("BITRATES"), 8, bitrateTexts());
+            std::fputs(usage.c_str(), stdout);
             return 0;
         }
         if (name == "--version") {
@@ -229,10 +253,12 @@ int parseOptions(int argc, char** argv, Options& options) {
                 return usageError("--rate needs a sample rate in Hz between 1000 and 384000");
             }
         } else if (name == "--bitrate") {
-            if (!needValue()) {
-                return usageError("--bitrate needs one of the bitrate texts, such as 32KB");
+            const std::optional<double> rate =
+                needValue() ? listedBitrate(value) : std::optional<double>();
+            if (!rate) {
+                return usageError("--bitrate needs one of the bitrate texts: " + bitrateTexts());
             }
-            options.rate = bitrateValueOf(value);
+            options.rate = *rate;
         } else if (name == "--format") {
             if (!needValue()) {
                 return usageError("--format needs wav or mp3");
