@@ -48,15 +48,27 @@ ProgramFiles ProgramFiles::current() {
     if (program.empty()) {
         program = "velumo";
     }
-    return locate(program, envValue("XDG_DATA_HOME"), envValue("HOME"));
+    return locate(program, envValue("XDG_DATA_HOME"), envValue("HOME"), installDirectory());
+}
+
+std::string ProgramFiles::installDirectory() {
+#ifdef VELUMO_INSTALL_BINDIR
+    return VELUMO_INSTALL_BINDIR;
+#else
+    return {};
+#endif
 }
 
 ProgramFiles ProgramFiles::locate(const std::string& programPath, const std::string& xdgDataHome,
-                                  const std::string& home) {
+                                  const std::string& home, const std::string& installBinDir) {
     ProgramFiles files;
     files.program = programPath;
     files.dataDir = directoryOf(programPath);
-    if (::access(files.dataDir.c_str(), W_OK) == 0) {
+    std::error_code error;
+    const bool installed = !installBinDir.empty() &&
+                           (files.dataDir == installBinDir ||
+                            std::filesystem::equivalent(files.dataDir, installBinDir, error));
+    if (!installed && ::access(files.dataDir.c_str(), W_OK) == 0) {
         return files;
     }
     // An installed copy: the user's data directory instead. A relative

@@ -1,12 +1,15 @@
 #pragma once
 // Where Velumo keeps its files: the stored play list and the recorded take.
 //
-// Both live next to the program: the list is the executable's path with
-// ".ini" appended (velumo.ini), the take is "_temp.wav" in the same
-// directory. When the program's directory cannot be written (an installed
-// copy), both go to the user's data directory instead:
-// $XDG_DATA_HOME/velumo when XDG_DATA_HOME is an absolute path, otherwise
-// $HOME/.local/share/velumo. The file names stay the same.
+// A program run from its build folder keeps both next to itself: the list is
+// the executable's path with ".ini" appended (velumo.ini), the take is
+// "_temp.wav" in the same directory. An installed copy (its directory is the
+// directory it was built to be installed in, or cannot be written) keeps
+// both in the user's data directory instead: $XDG_DATA_HOME/velumo when
+// XDG_DATA_HOME is an absolute path, otherwise $HOME/.local/share/velumo.
+// The file names stay the same. Checking the install directory, not only
+// whether it is writable, keeps root running /usr/local/bin/velumo from
+// writing its list into /usr/local/bin.
 
 #include <string>
 
@@ -17,9 +20,14 @@ class ProgramFiles {
     static ProgramFiles current();
 
     // The same rule for a given executable path and environment values
-    // (empty for unset). The program's directory is tested for writing.
+    // (empty for unset). The program is installed when its directory is
+    // installBinDir (empty: none) or cannot be written.
     static ProgramFiles locate(const std::string& programPath, const std::string& xdgDataHome,
-                               const std::string& home);
+                               const std::string& home, const std::string& installBinDir = {});
+
+    // The directory the build installs the programs in (the full bindir);
+    // empty when the build names none.
+    static std::string installDirectory();
 
     // Every file in dataDirectory (no fallback); for tests and tools.
     static ProgramFiles inDirectory(const std::string& directory,

@@ -442,14 +442,20 @@ def convert_arrow(tile):
     save(162, c.on(back))
 
 
-def icons():
-    # 128: the program, a speaker cone with sound waves on a blue disc.
-    c = Canvas(32, 32)
+def program_icon(c):
+    """The program: a speaker cone with sound waves on a blue disc, on a
+    32-unit square (data/make_icons.py draws it at the desktop's sizes)."""
     c.draw(circle(16, 16, 15), (22, 80, 150))
     c.draw(circle(16, 16, 14), radial(BLUE_LIGHT, BLUE, 12, 11, 16))
     c.draw(union(rect(6, 12, 11, 20), polygon([(10, 12), (16, 7), (16, 25), (10, 20)])), (255, 255, 255))
     c.draw(ring(16, 16, 4, 5.8, -50, 50), (255, 255, 255))
     c.draw(ring(16, 16, 8, 9.8, -50, 50), (255, 255, 255))
+
+
+def icons():
+    # 128: the program.
+    c = Canvas(32, 32)
+    program_icon(c)
     save(128, c.keyed(backdrop=(200, 200, 200)))
 
     # 164: recording, a microphone with a red dot.

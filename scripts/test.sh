@@ -5,7 +5,8 @@
 #   3. the thread sanitizer build of the audio layer, every test;
 #   4. the fuzz targets (clang, libFuzzer) for a bounded time each;
 #   5. the plain build with warnings as errors, clang-tidy on its compile
-#      database (.clang-tidy), then every test.
+#      database (.clang-tidy), the install and Debian package check
+#      (scripts/check-install.sh), then every test.
 # scripts/test.sh --quick runs the plain build's tests only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -68,5 +69,7 @@ if ((quick == 0)); then
         echo "clang-tidy found problems; the whole report is in build/plain/clang-tidy.log" >&2
         exit 1
     }
+    echo "=== install and package"
+    scripts/check-install.sh build/plain
 fi
 run_tests plain

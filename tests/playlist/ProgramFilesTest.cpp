@@ -45,3 +45,28 @@ TEST(ProgramFiles, DataDirectoryIsCreatedOnDemand) {
     EXPECT_TRUE(std::filesystem::is_directory(files.dataDirectory()));
     EXPECT_EQ(files.storedListPath(), dir.file("a/b/velumo/velumo.ini"));
 }
+
+TEST(ProgramFiles, ProgramInItsInstallDirectoryUsesTheUserDataDirectoryEvenWhenWritable) {
+    testing_support::TempDir dir;
+    const std::string bin = dir.file("bin");
+    std::filesystem::create_directories(bin);
+    const std::string program = bin + "/velumo";
+    // Root can write /usr/local/bin; the list must not land there.
+    EXPECT_EQ(ProgramFiles::locate(program, "/data", "/home/u", bin).storedListPath(),
+              "/data/velumo/velumo.ini");
+    // The same directory by another spelling counts as well.
+    EXPECT_EQ(
+        ProgramFiles::locate(program, "/data", "/home/u", dir.file("bin/../bin")).dataDirectory(),
+        "/data/velumo");
+    // A build folder elsewhere keeps its files next to the program.
+    EXPECT_EQ(ProgramFiles::locate(program, "/data", "/home/u", "/nonexistent-prefix/bin")
+                  .dataDirectory(),
+              bin);
+    // The running test is not installed: the build names an absolute bindir
+    // that is not its own directory.
+    const std::string installed = ProgramFiles::installDirectory();
+    ASSERT_FALSE(installed.empty());
+    EXPECT_EQ(installed.front(), '/');
+    EXPECT_EQ(ProgramFiles::current().dataDirectory(),
+              std::filesystem::path(executablePath()).parent_path().string());
+}
