@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include "app/DisplayFont.h"
+#include "app/DroppedFiles.h"
 #include "controls/BitmapButton.h"
 #include "controls/PlayListView.h"
 #include "controls/TemplateBuilder.h"
@@ -272,6 +273,8 @@ void MainWindow::initialise() {
     outputDevice.SetNotifyWindow(this);
     if (listView) {
         listView->SetOwnerWindow(this);
+        acceptFileDrops(listView,
+                        [this](const DroppedFiles& dropped) { addDroppedFiles(*this, dropped); });
     }
     timerId = startTimer(kTimerPeriodMs);
     repeatMode = kGoStraight;

@@ -1,10 +1,13 @@
 #include "app/QtDialogs.h"
 
+#include "app/DialogFolders.h"
 #include "platform/FileDialog.h"
 #include "platform/MessageBox.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
 #include <QStringList>
@@ -56,6 +59,20 @@ QStringList qtFilters(const std::string& filter) {
     return filters;
 }
 
+// The request's folder, or where the last dialog of its kind was confirmed.
+QString startFolder(const std::string& requested, DialogKind kind) {
+    if (!requested.empty()) {
+        return fromText(requested);
+    }
+    return QFile::decodeName(
+        QByteArray::fromStdString(DialogFolders::fromEnvironment().folder(kind)));
+}
+
+void rememberFolderOf(const QString& chosen, DialogKind kind) {
+    const QByteArray folder = QFile::encodeName(QFileInfo(chosen).absolutePath());
+    DialogFolders::fromEnvironment().remember(kind, folder.toStdString());
+}
+
 void selectFilter(QFileDialog& dialog, const QStringList& filters, int index) {
     dialog.setNameFilters(filters);
     if (index >= 1 && index <= filters.size()) {
@@ -64,7 +81,8 @@ void selectFilter(QFileDialog& dialog, const QStringList& filters, int index) {
 }
 
 std::vector<std::string> showOpenDialog(const OpenFilesRequest& request) {
-    QFileDialog dialog(dialogOwner, fromText(request.title), fromText(request.initialDirectory));
+    QFileDialog dialog(dialogOwner, fromText(request.title),
+                       startFolder(request.initialDirectory, DialogKind::AddFiles));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(request.multipleSelection ? QFileDialog::ExistingFiles
                        : request.fileMustExist   ? QFileDialog::ExistingFile
@@ -75,12 +93,16 @@ std::vector<std::string> showOpenDialog(const OpenFilesRequest& request) {
         for (const QString& path : dialog.selectedFiles()) {
             paths.push_back(path.toUtf8().toStdString());
         }
+        if (!dialog.selectedFiles().isEmpty()) {
+            rememberFolderOf(dialog.selectedFiles().first(), DialogKind::AddFiles);
+        }
     }
     return paths;
 }
 
 std::optional<std::string> showSaveDialog(const SaveFileRequest& request) {
-    QFileDialog dialog(dialogOwner, fromText(request.title), fromText(request.initialDirectory));
+    QFileDialog dialog(dialogOwner, fromText(request.title),
+                       startFolder(request.initialDirectory, DialogKind::SaveConverted));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.overwritePrompt);
@@ -92,6 +114,7 @@ std::optional<std::string> showSaveDialog(const SaveFileRequest& request) {
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;
     }
+    rememberFolderOf(dialog.selectedFiles().first(), DialogKind::SaveConverted);
     return dialog.selectedFiles().first().toUtf8().toStdString();
 }
 

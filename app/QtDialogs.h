@@ -8,6 +8,10 @@
 // ask while the user-interface thread waits for that worker, or both wait
 // forever. The thread that installs must be the user-interface thread, and a
 // QApplication must exist.
+//
+// A file request without an initial folder opens where the last dialog of
+// its kind was confirmed (app/DialogFolders.h); every confirmed choice is
+// remembered there for the next run.
 
 class QWidget;
 

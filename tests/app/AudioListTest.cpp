@@ -1,11 +1,15 @@
-// The audio list: adding files, duplicates, removing, clearing, the list
-// modes with the saved copy, and the stored list.
+// The audio list: adding files (by the dialog and by dropping them),
+// duplicates, removing, clearing, the list modes with the saved copy, and
+// the stored list.
 
 #include "app/WindowFixture.h"
 
 #include "controls/BitmapButton.h"
 #include "playlist/StoredList.h"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QTest>
 
 #include <csignal>
@@ -38,6 +42,25 @@ void writeSparseWave(const std::string& path, double seconds) {
     bytes[sizeAt + 3] = static_cast<uint8_t>((dataBytes >> 24) & 0xFF);
     writeFileBytes(path, bytes);
     std::filesystem::resize_file(path, total);
+}
+
+// Drags data over the list and drops it, as a file manager does. True when
+// the list took the drag and the drop.
+bool dropOnList(MainWindow& w, const QByteArray& data, const char* type = "text/uri-list") {
+    QMimeData mime;
+    mime.setData(QString::fromLatin1(type), data);
+    QWidget* target = w.listView->viewport();
+    const QPoint at(10, 10);
+    const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+    QDragEnterEvent enter(at, actions, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    QDropEvent drop(at, actions, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &drop);
+    return enter.isAccepted() && drop.isAccepted() && drop.dropAction() == Qt::CopyAction;
+}
+
+QByteArray fileUrl(const std::string& path) {
+    return "file://" + QByteArray::fromStdString(path).toPercentEncoding("/");
 }
 
 } // namespace
@@ -462,4 +485,71 @@ TEST_F(WindowTest, FailedStoreLeavesTheOldListInPlace) {
     std::filesystem::create_directories(dir.file("velumo.ini/keep"));
     EXPECT_FALSE(w.storeList());
     EXPECT_TRUE(std::filesystem::is_directory(dir.file("velumo.ini/keep")));
+}
+
+TEST_F(WindowTest, DroppedFilesAndFoldersAreAddedByTheAddAudioFilesRules) {
+    const std::string single = dir.file("single.wav");
+    writeWave(single, 1, 8000, 1.0);
+    const std::string latin = dir.file("caf\xe9.wav");
+    writeWave(latin, 1, 8000, 0.5);
+    // album/: names in number order, an unsupported and a hidden file,
+    // nested folders down to the last level taken, and a link back up.
+    const std::filesystem::path album = dir.path() / "album";
+    std::filesystem::create_directories(album / "sub" / "l2" / "l3" / "l4");
+    for (const char* name : {"10 b.wav", "2 a.WAV", "sub/c.mp3", "sub/l2/l3/deep.wav"}) {
+        writeWave((album / name).string(), 1, 8000, 0.2);
+    }
+    writeWave((album / ".hidden.wav").string(), 1, 8000, 0.2);
+    writeWave((album / "sub/l2/l3/l4/too-deep.wav").string(), 1, 8000, 0.2);
+    writeFileBytes((album / "notes.txt").string(), {1, 2, 3});
+    std::filesystem::create_directory_symlink(album, album / "sub" / "loop");
+
+    MainWindow& w = window();
+    w.addRow("single.wav", 1, 1, single); // already listed: not added twice
+    const QByteArray uris = fileUrl(single) + "\r\n# a comment\r\n" + fileUrl(album.string()) +
+                            "/\r\nhttps://example.com/song.mp3\r\n" + fileUrl(latin) + "\r\n";
+    EXPECT_TRUE(dropOnList(w, uris));
+
+    std::vector<std::string> names;
+    for (int i = 0; i < rowCount(); ++i) {
+        names.push_back(row(i, 1));
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"single.wav", "2 a.WAV", "10 b.wav", "c.mp3",
+                                               "deep.wav", "caf\xe9.wav"}));
+    EXPECT_EQ(row(1, 4), (album / "2 a.WAV").string());
+    EXPECT_EQ(row(5, 4), latin); // the name's bytes, not UTF-8
+    EXPECT_EQ(messages->texts(),
+              (std::vector<std::string>{"Only files on this computer can be added to the list. "
+                                        "Not added:\nhttps://example.com/song.mp3"}));
+}
+
+TEST_F(WindowTest, DropsAreTakenOnlyAsFilesAndNotWhileTheTakeIsLoaded) {
+    MainWindow& w = window();
+    const std::string file = dir.file("c.wav");
+    writeWave(file, 1, 8000, 0.2);
+    // Plain text and remote-only lists add nothing; the latter is named.
+    EXPECT_FALSE(dropOnList(w, QByteArray::fromStdString(file), "text/plain"));
+    EXPECT_TRUE(dropOnList(w, "sftp://host/music/c.wav\nfile://otherhost/c.wav\n"));
+    EXPECT_EQ(rowCount(), 0);
+    ASSERT_EQ(messages->texts().size(), 1U);
+    EXPECT_NE(messages->texts()[0].find("sftp://host/music/c.wav\nfile://otherhost/c.wav"),
+              std::string::npos);
+
+    // While the recorded take is loaded the list is disabled and refuses.
+    w.addRow("a", 1, 1, "/a");
+    w.setListMode(kListRecording);
+    EXPECT_FALSE(dropOnList(w, fileUrl(file)));
+    EXPECT_EQ(rowCount(), 1);
+
+    // Over CD tracks a drop does what Add Audio Files does: back to the
+    // file rows, the new file after them.
+    w.setListMode(kListFiles);
+    w.setListMode(kListCdTracks);
+    w.listView->DeleteAllItems();
+    w.addRow("Track-00", 1, 1, "CDROM");
+    EXPECT_TRUE(dropOnList(w, fileUrl(file)));
+    EXPECT_EQ(w.listMode, kListFiles);
+    ASSERT_EQ(rowCount(), 2);
+    EXPECT_EQ(row(0, 1), "a");
+    EXPECT_EQ(row(1, 1), "c.wav");
 }

@@ -1,4 +1,7 @@
 #include "app/QtDialogs.h"
+#include "app/DialogFolders.h"
+#include "app/MainWindow.h"
+#include "controls/PlayListView.h"
 #include "platform/FileDialog.h"
 #include "platform/MessageBox.h"
 
@@ -12,9 +15,13 @@
 #include <QThread>
 #include <QTimer>
 
+#include "support/TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -39,11 +46,51 @@ template <typename T> class ModalAnswerer {
     QTimer timer;
 };
 
+// Sets an environment variable until it goes.
+class EnvScope {
+  public:
+    EnvScope(const char* variable, const std::string& value) : name(variable) {
+        if (const char* old = std::getenv(name)) {
+            saved = old;
+        }
+        setenv(name, value.c_str(), 1);
+    }
+    ~EnvScope() {
+        if (saved) {
+            setenv(name, saved->c_str(), 1);
+        } else {
+            unsetenv(name);
+        }
+    }
+    EnvScope(const EnvScope&) = delete;
+    EnvScope& operator=(const EnvScope&) = delete;
+
+  private:
+    const char* name;
+    std::optional<std::string> saved;
+};
+
+// The dialogs remember their folders in a configuration folder of the test's
+// own, under a home folder of its own.
 class QtDialogsTest : public ::testing::Test {
   protected:
-    void SetUp() override { installQtDialogs(); }
+    void SetUp() override {
+        std::filesystem::create_directories(home);
+        std::filesystem::create_directories(config);
+        installQtDialogs();
+    }
     void TearDown() override { removeQtDialogs(); }
+
+    testing_support::TempDir scratch;
+    const std::string home = scratch.file("home");
+    const std::string config = scratch.file("config");
+    EnvScope homeScope{"HOME", home};
+    EnvScope configScope{"XDG_CONFIG_HOME", config};
 };
+
+std::string folderShown(QFileDialog* dialog) {
+    return dialog->directory().absolutePath().toStdString();
+}
 
 TEST_F(QtDialogsTest, QuestionFromAWorkerIsAskedOnTheUserInterfaceThread) {
     QString shownText;
@@ -127,6 +174,79 @@ TEST_F(QtDialogsTest, CancelledOpenDialogReturnsNoPaths) {
     OpenFilesRequest request;
     request.filter = "Audio Files (*.wav,*.mp3,*.wma)|*.wav;*.mp3;*.wma||";
     EXPECT_TRUE(openFiles(request).empty());
+}
+
+TEST_F(QtDialogsTest, FileDialogsOpenInTheMusicFolderFirstThenWhereTheirLastChoiceWas) {
+    std::ofstream(config + "/user-dirs.dirs") << "# user dirs\nXDG_MUSIC_DIR=\"$HOME/My Music\"\n";
+    for (const char* folder : {"/My Music", "/elsewhere", "/saved", "/list"}) {
+        std::filesystem::create_directory(home + folder);
+    }
+    const std::string chosen = home + "/elsewhere/one.wav";
+    testing_support::writeWave(chosen, 1, 8000, 0.2);
+
+    // Add Audio Files of a window: its stored list is no place for folders.
+    MainWindow window(ProgramFiles::inDirectory(home + "/list"));
+    ASSERT_TRUE(window.storeList());
+    const auto listBytes = testing_support::readFileBytes(window.programFiles().storedListPath());
+    installQtDialogs(&window);
+    std::vector<std::string> shown;
+    {
+        ModalAnswerer<QFileDialog> answerer([&](QFileDialog* dialog) {
+            shown.push_back(folderShown(dialog));
+            dialog->selectFile(QString::fromStdString(chosen));
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        window.onCommand(kIdAddFiles);
+    }
+    ASSERT_EQ(window.listView->GetItemCount(), 1);
+    {
+        ModalAnswerer<QFileDialog> answerer([&](QFileDialog* dialog) {
+            shown.push_back(folderShown(dialog));
+            dialog->reject();
+        });
+        window.onCommand(kIdAddFiles);
+    }
+    // The save dialog keeps a folder of its own.
+    SaveFileRequest save;
+    save.filter = "Mp3 Files(*.mp3)|*.mp3||";
+    for (int i = 0; i < 2; ++i) {
+        ModalAnswerer<QFileDialog> answerer([&](QFileDialog* dialog) {
+            shown.push_back(folderShown(dialog));
+            dialog->setDirectory(QString::fromStdString(home + "/saved"));
+            dialog->selectFile("out.mp3");
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        EXPECT_TRUE(saveFile(save).has_value());
+    }
+    EXPECT_EQ(shown, (std::vector<std::string>{home + "/My Music", home + "/elsewhere",
+                                               home + "/My Music", home + "/saved"}));
+    // Remembered for the next run, in a file of their own.
+    const DialogFolders nextRun(config, home);
+    EXPECT_EQ(nextRun.settingsPath(), config + "/velumo/dialog-folders");
+    EXPECT_EQ(nextRun.folder(DialogKind::AddFiles), home + "/elsewhere");
+    EXPECT_EQ(nextRun.folder(DialogKind::SaveConverted), home + "/saved");
+    EXPECT_EQ(testing_support::readFileBytes(window.programFiles().storedListPath()), listBytes);
+}
+
+TEST_F(QtDialogsTest, WithoutAMusicFolderOfItsOwnTheDialogsOpenAtHome) {
+    const DialogFolders folders = DialogFolders::fromEnvironment();
+    EXPECT_EQ(folders.folder(DialogKind::AddFiles), home); // no user-dirs.dirs
+    // An unset music folder is home; a missing one does not count.
+    for (const char* setting : {"XDG_MUSIC_DIR=\"$HOME/\"\n", "XDG_MUSIC_DIR=\"/no/such\"\n"}) {
+        std::ofstream(config + "/user-dirs.dirs") << setting;
+        EXPECT_EQ(folders.defaultFolder(), home) << setting;
+    }
+    // A remembered folder that has gone gives way to the default.
+    std::filesystem::create_directory(home + "/gone");
+    ASSERT_TRUE(folders.remember(DialogKind::AddFiles, home + "/gone"));
+    EXPECT_EQ(folders.folder(DialogKind::AddFiles), home + "/gone");
+    std::filesystem::remove(home + "/gone");
+    EXPECT_EQ(folders.folder(DialogKind::AddFiles), home);
+    EXPECT_FALSE(folders.remember(DialogKind::AddFiles, "relative/folder"));
+    // A relative configuration folder is not one: ~/.config is used.
+    EnvScope relative("XDG_CONFIG_HOME", "relative");
+    EXPECT_EQ(DialogFolders::fromEnvironment().settingsPath(),
+              home + "/.config/velumo/dialog-folders");
 }
 
 } // namespace
