@@ -338,6 +338,9 @@ void MainWindow::updateDisplay() {
     }
     putComboText(bitrateCombo, bitrateText);
     putComboText(channelCombo, channelText);
+    if (changeListener) {
+        changeListener();
+    }
 }
 
 void MainWindow::readControls() {
