@@ -341,6 +341,9 @@ void MainWindow::updateDisplay() {
     }
     putComboText(bitrateCombo, bitrateText);
     putComboText(channelCombo, channelText);
+    if (changeListener) {
+        changeListener();
+    }
 }
 
 void MainWindow::readControls() {

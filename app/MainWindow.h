@@ -169,6 +169,14 @@ class MainWindow : public QDialog, public CommandTarget {
     bool prev(bool wrap);
     bool next(bool wrap);
     void resetPlayer();
+    // The file the Mixer holds ("" for a CD track or when nothing is
+    // loaded), and a number that grows with every item loaded.
+    const std::string& loadedFile() const { return loadedFilePath; }
+    uint64_t loadNumber() const { return loads; }
+    // Called after every updateDisplay and volume change, when the status,
+    // the loaded item, the list or the volume may have changed. One
+    // listener; an empty one removes it.
+    void setChangeListener(std::function<void()> listener) { changeListener = std::move(listener); }
 
     const ProgramFiles& programFiles() const { return files; }
     // The playback device, to look at its state.
@@ -276,6 +284,9 @@ class MainWindow : public QDialog, public CommandTarget {
     WaveOutDevice outputDevice;
     Mixer mixer; // declared after the device: destroyed before it
     double durationSeconds = 0.0;
+    std::string loadedFilePath;
+    uint64_t loads = 0;
+    std::function<void()> changeListener;
     // The conversion's rate: bitrateValueOf(bitrateText).
     double bitrateValue = kDefaultBitrateRate;
 

@@ -63,6 +63,7 @@ int MainWindow::loadItem(const std::string& path, const std::string& title) {
 }
 
 void MainWindow::showLoadedItem(const std::string& title) {
+    ++loads;
     elapsedSeconds = 0.0;
     durationSeconds = mixer.GetDuration();
     timeText = formatTime(durationSeconds);
@@ -75,6 +76,7 @@ void MainWindow::emptyPlayer() {
     }
     mixer.RemoveAll();
     outputDevice.Detach();
+    loadedFilePath.clear();
 }
 
 int MainWindow::loadFile(const std::string& path, const std::string& title) {
@@ -89,6 +91,7 @@ int MainWindow::loadFile(const std::string& path, const std::string& title) {
     }
 
     if (result == 0) {
+        loadedFilePath = path;
         showLoadedItem(title);
     } else {
         timeText = "00:00";
@@ -423,6 +426,9 @@ void MainWindow::onVolumeMoved(int position) {
     volume = position;
     const uint32_t level = static_cast<uint32_t>(position) & 0xFFFFu;
     outputDevice.SetVolume(level | (level << 16));
+    if (changeListener) {
+        changeListener();
+    }
 }
 
 void MainWindow::resetPlayer() {

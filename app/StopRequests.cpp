@@ -36,8 +36,8 @@ void onStopSignal(int) {
 // Ends the modal widgets above the window one at a time, then closes the
 // window. A dialog that does not end at once (a conversion finishing its
 // file) is looked at again shortly.
-void closeFromTop() {
-    QWidget* window = stopTarget.data();
+void closeFromTop(const QPointer<QWidget>& target) {
+    QWidget* window = target.data();
     if (window == nullptr) {
         return;
     }
@@ -51,13 +51,17 @@ void closeFromTop() {
         } else {
             top->close();
         }
-        QTimer::singleShot(kRetryMs, window, &closeFromTop);
+        QTimer::singleShot(kRetryMs, window, [target] { closeFromTop(target); });
         return;
     }
     window->close();
 }
 
 } // namespace
+
+void closeWindowFromTop(QWidget* window) {
+    closeFromTop(QPointer<QWidget>(window));
+}
 
 bool closeOnStopRequest(QWidget* window) {
     if (signalPipe[0] >= 0 || window == nullptr) {
@@ -73,10 +77,11 @@ bool closeOnStopRequest(QWidget* window) {
         char bytes[16];
         while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
         }
-        closeFromTop();
+        closeFromTop(stopTarget);
     });
 #ifndef QT_NO_SESSIONMANAGER
-    QObject::connect(qApp, &QGuiApplication::commitDataRequest, window, [] { closeFromTop(); });
+    QObject::connect(qApp, &QGuiApplication::commitDataRequest, window,
+                     [] { closeFromTop(stopTarget); });
 #endif
 
     struct sigaction action {};

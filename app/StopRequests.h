@@ -14,3 +14,7 @@ class QWidget;
 // before its dialog closes. Returns false when the signals could not be
 // routed (their default action, ending the process, then stays).
 bool closeOnStopRequest(QWidget* window);
+
+// Closes window as a stop request does: any modal dialog open above it is
+// ended first, then the window closes as its close box does.
+void closeWindowFromTop(QWidget* window);

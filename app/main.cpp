@@ -5,6 +5,7 @@
 #include "app/StopRequests.h"
 #include "app/cd/CdRefreshCommand.h"
 #include "app/convert/ConvertCommand.h"
+#include "app/mpris/MprisService.h"
 #include "app/record/RecordCommand.h"
 #include "platform/CdLibrary.h"
 
@@ -67,6 +68,8 @@ int main(int argc, char* argv[]) {
         window.setCommandHandler(kIdCdRefresh, cdRefreshCommand);
         window.setCommandHandler(kIdRecord, runRecordCommand);
         closeOnStopRequest(&window);
+        // The desktop's player controls; nothing without a session bus.
+        const auto mpris = MprisService::startOnSessionBus(window);
         result = window.exec();
         removeQtDialogs();
     }

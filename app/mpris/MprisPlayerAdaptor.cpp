@@ -1,0 +1,90 @@
+#include "app/mpris/MprisPlayerAdaptor.h"
+
+#include "app/mpris/MprisService.h"
+
+MprisPlayerAdaptor::MprisPlayerAdaptor(MprisService* owner)
+    : QDBusAbstractAdaptor(owner), service(owner) {}
+
+QString MprisPlayerAdaptor::playbackStatus() const {
+    return service->playbackStatus();
+}
+
+QString MprisPlayerAdaptor::loopStatus() const {
+    return service->loopStatus();
+}
+
+void MprisPlayerAdaptor::setLoopStatus(const QString& status) {
+    service->setLoopStatus(status);
+}
+
+QVariantMap MprisPlayerAdaptor::metadata() const {
+    return service->metadata();
+}
+
+double MprisPlayerAdaptor::volume() const {
+    return service->volume();
+}
+
+void MprisPlayerAdaptor::setVolume(double level) {
+    service->setVolume(level);
+}
+
+qlonglong MprisPlayerAdaptor::position() const {
+    return service->position();
+}
+
+bool MprisPlayerAdaptor::canGoNext() const {
+    return service->canGoNext();
+}
+
+bool MprisPlayerAdaptor::canGoPrevious() const {
+    return service->canGoPrevious();
+}
+
+bool MprisPlayerAdaptor::canPlay() const {
+    return service->canPlay();
+}
+
+bool MprisPlayerAdaptor::canPause() const {
+    return service->canPause();
+}
+
+bool MprisPlayerAdaptor::canSeek() const {
+    return service->canSeek();
+}
+
+void MprisPlayerAdaptor::Next() {
+    service->next();
+}
+
+void MprisPlayerAdaptor::Previous() {
+    service->previous();
+}
+
+void MprisPlayerAdaptor::Pause() {
+    service->pause();
+}
+
+void MprisPlayerAdaptor::PlayPause() {
+    service->playPause();
+}
+
+void MprisPlayerAdaptor::Stop() {
+    service->stop();
+}
+
+void MprisPlayerAdaptor::Play() {
+    service->play();
+}
+
+void MprisPlayerAdaptor::Seek(qlonglong Offset) {
+    service->seek(Offset);
+}
+
+void MprisPlayerAdaptor::SetPosition(const QDBusObjectPath& TrackId, qlonglong Position) {
+    service->setPosition(TrackId, Position);
+}
+
+void MprisPlayerAdaptor::OpenUri(const QString& Uri) {
+    service->openUri(Uri);
+}

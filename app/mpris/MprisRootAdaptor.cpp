@@ -1,0 +1,31 @@
+#include "app/mpris/MprisRootAdaptor.h"
+
+#include "app/mpris/MprisService.h"
+
+MprisRootAdaptor::MprisRootAdaptor(MprisService* owner)
+    : QDBusAbstractAdaptor(owner), service(owner) {}
+
+QString MprisRootAdaptor::identity() const {
+    return QStringLiteral("Velumo");
+}
+
+QString MprisRootAdaptor::desktopEntry() const {
+    return QString::fromLatin1(kDesktopEntry);
+}
+
+QStringList MprisRootAdaptor::supportedUriSchemes() const {
+    return {QStringLiteral("file")};
+}
+
+QStringList MprisRootAdaptor::supportedMimeTypes() const {
+    return {QStringLiteral("audio/wav"), QStringLiteral("audio/x-wav"),
+            QStringLiteral("audio/mpeg"), QStringLiteral("audio/x-ms-wma")};
+}
+
+void MprisRootAdaptor::Raise() {
+    service->raise();
+}
+
+void MprisRootAdaptor::Quit() {
+    service->quit();
+}

@@ -1,0 +1,362 @@
+#include "app/mpris/MprisService.h"
+
+#include "app/MainWindow.h"
+#include "app/StopRequests.h"
+#include "app/mpris/MprisPlayerAdaptor.h"
+#include "app/mpris/MprisRootAdaptor.h"
+#include "controls/PlayListView.h"
+#include "controls/TransparentSlider.h"
+
+#include <QCoreApplication>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QLabel>
+#include <QPointer>
+#include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr double kMicroseconds = 1e6;
+constexpr double kVolumeSteps = 65535.0;
+constexpr const char* kLoopTexts[] = {"None", "Track", "Playlist"};
+
+// A local path as a file:// URL. Every byte outside the unreserved set and
+// '/' is percent-encoded, so that a name that is not UTF-8 keeps its bytes.
+QString fileUrl(const std::string& path) {
+    std::error_code error;
+    std::filesystem::path full = std::filesystem::absolute(path, error);
+    if (error) {
+        full = path;
+    }
+    const std::string& bytes = full.native();
+    const QByteArray encoded =
+        QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())).toPercentEncoding("/");
+    return QStringLiteral("file://") + QString::fromLatin1(encoded);
+}
+
+// The session bus is there when its address is given, or when the usual
+// socket in the runtime directory exists. Asking the bus library without
+// either would start a bus of our own through the X server.
+bool sessionBusConfigured() {
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (address != nullptr && *address != '\0') {
+        return true;
+    }
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime == nullptr || *runtime == '\0') {
+        return false;
+    }
+    const std::string socket = std::string(runtime) + "/bus";
+    struct stat info {};
+    return ::stat(socket.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
+}
+
+} // namespace
+
+MprisService::MprisService(MainWindow& target, const QDBusConnection& connection)
+    : window(target), bus(connection) {
+    if (!bus.isConnected()) {
+        return;
+    }
+    player = new MprisPlayerAdaptor(this);
+    new MprisRootAdaptor(this);
+    // The object first: a client that sees the name finds it at once.
+    if (!bus.registerObject(QString::fromLatin1(kObjectPath), this,
+                            QDBusConnection::ExportAdaptors)) {
+        return;
+    }
+    QString wanted = QString::fromLatin1(kServiceName);
+    if (!bus.registerService(wanted)) {
+        // Another Velumo has the name: a second player takes a name of its
+        // own, told apart by the process id.
+        wanted += QStringLiteral(".instance") + QString::number(QCoreApplication::applicationPid());
+        if (!bus.registerService(wanted)) {
+            bus.unregisterObject(QString::fromLatin1(kObjectPath));
+            return;
+        }
+    }
+    name = wanted;
+    announced = current();
+    window.setChangeListener([this] { windowChanged(); });
+}
+
+MprisService::~MprisService() {
+    window.setChangeListener({});
+    if (!name.isEmpty()) {
+        bus.unregisterService(name);
+        bus.unregisterObject(QString::fromLatin1(kObjectPath));
+    }
+}
+
+std::unique_ptr<MprisService> MprisService::startOnSessionBus(MainWindow& target) {
+    if (!sessionBusConfigured()) {
+        return std::make_unique<MprisService>(target,
+                                              QDBusConnection(QStringLiteral("velumo-no-bus")));
+    }
+    return std::make_unique<MprisService>(target, QDBusConnection::sessionBus());
+}
+
+void MprisService::setSeeker(std::function<void(double)> seeker) {
+    seekTo = std::move(seeker);
+    windowChanged();
+}
+
+bool MprisService::loaded() const {
+    return window.playbackMixer().hasEntries();
+}
+
+int MprisService::rowCount() const {
+    return window.listView ? window.listView->GetItemCount() : 0;
+}
+
+QString MprisService::playbackStatus() const {
+    const auto* label = qobject_cast<QLabel*>(window.control(kIdStatus));
+    const QString shown = label ? label->text() : QString();
+    if (shown == QStringLiteral("Playing") || shown == QStringLiteral("Paused")) {
+        return shown;
+    }
+    return QStringLiteral("Stopped");
+}
+
+QVariantMap MprisService::metadata() const {
+    QVariantMap data;
+    if (!loaded()) {
+        data.insert(QStringLiteral("mpris:trackid"),
+                    QVariant::fromValue(QDBusObjectPath(QString::fromLatin1(kNoTrack))));
+        return data;
+    }
+    const Announced now = current();
+    data.insert(QStringLiteral("mpris:trackid"),
+                QVariant::fromValue(QDBusObjectPath(QString::fromLatin1(kTrackPathPrefix) +
+                                                    QString::number(now.load))));
+    data.insert(QStringLiteral("xesam:title"), now.title);
+    if (now.length > 0) {
+        data.insert(QStringLiteral("mpris:length"), QVariant::fromValue(qlonglong{now.length}));
+    }
+    if (!now.url.isEmpty()) {
+        data.insert(QStringLiteral("xesam:url"), now.url);
+    }
+    return data;
+}
+
+double MprisService::volume() const {
+    return window.volume / kVolumeSteps;
+}
+
+void MprisService::setVolume(double level) {
+    if (std::isnan(level) || !window.volumeSlider) {
+        return;
+    }
+    level = std::clamp(level, 0.0, 1.0);
+    window.volumeSlider->setValue(static_cast<int>(std::lround(level * kVolumeSteps)));
+}
+
+QString MprisService::loopStatus() const {
+    const int mode = window.repeatMode;
+    return QString::fromLatin1(kLoopTexts[mode >= 0 && mode <= 2 ? mode : 0]);
+}
+
+void MprisService::setLoopStatus(const QString& status) {
+    int wanted = 0;
+    while (wanted < 3 && status != QLatin1String(kLoopTexts[wanted])) {
+        ++wanted;
+    }
+    for (int press = 0; wanted < 3 && press < 3 && window.repeatMode != wanted; ++press) {
+        window.onCommand(kIdRepeat);
+    }
+    windowChanged();
+}
+
+int64_t MprisService::position() const {
+    const double seconds = window.elapsedSeconds;
+    return std::isfinite(seconds) && seconds > 0.0
+               ? static_cast<int64_t>(std::llround(seconds * kMicroseconds))
+               : 0;
+}
+
+bool MprisService::canGoNext() const {
+    const int count = rowCount();
+    return count > 0 && window.listMode != kListRecording &&
+           (window.repeatMode == kRepeatAll || window.currentIndex < count - 1);
+}
+
+bool MprisService::canGoPrevious() const {
+    const int count = rowCount();
+    return count > 0 && window.listMode != kListRecording &&
+           (window.repeatMode == kRepeatAll || window.currentIndex > 0);
+}
+
+bool MprisService::canPlay() const {
+    return loaded() || rowCount() > 0;
+}
+
+bool MprisService::canPause() const {
+    return canPlay();
+}
+
+void MprisService::play() {
+    window.postCommand(kIdPlay);
+}
+
+void MprisService::pause() {
+    window.postCommand(kIdPause);
+}
+
+void MprisService::playPause() {
+    window.postCommand(playbackStatus() == QStringLiteral("Playing") ? kIdPause : kIdPlay);
+}
+
+void MprisService::stop() {
+    window.postCommand(kIdStop);
+}
+
+void MprisService::next() {
+    window.postCommand(kIdNext);
+}
+
+void MprisService::previous() {
+    window.postCommand(kIdPrev);
+}
+
+void MprisService::seek(int64_t offset) {
+    if (!seekTo || !loaded()) {
+        return;
+    }
+    const Announced now = current();
+    const double target = static_cast<double>(position() + offset);
+    if (now.length > 0 && target > static_cast<double>(now.length)) {
+        next(); // past the end: on to the next item, as its end would
+        return;
+    }
+    seekTo(std::max(target, 0.0) / kMicroseconds);
+    Q_EMIT player->Seeked(position());
+}
+
+void MprisService::setPosition(const QDBusObjectPath& track, int64_t at) {
+    if (!seekTo || !loaded() || at < 0) {
+        return;
+    }
+    const Announced now = current();
+    const QString currentTrack = QString::fromLatin1(kTrackPathPrefix) + QString::number(now.load);
+    // A request for an item that is no longer loaded is stale.
+    if (track.path() != currentTrack || (now.length > 0 && at > now.length)) {
+        return;
+    }
+    seekTo(static_cast<double>(at) / kMicroseconds);
+    Q_EMIT player->Seeked(position());
+}
+
+void MprisService::openUri(const QString& uri) {
+    const QUrl url(uri);
+    if (!url.isLocalFile() || window.listMode != kListFiles || !window.listView) {
+        return;
+    }
+    const QByteArray bytes =
+        QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+    const std::string path(bytes.constData(), static_cast<size_t>(bytes.size()));
+    window.addFiles({path});
+    for (int row = 0; row < rowCount(); ++row) {
+        if (window.listView->GetItemText(row, 4) == path) {
+            window.listView->clickedRow = row;
+            window.postCommand(kNewItem);
+            return;
+        }
+    }
+}
+
+void MprisService::raise() {
+    if (window.isMinimized()) {
+        window.showNormal();
+    }
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
+void MprisService::quit() {
+    // After the answer: closing may end the program's event loop.
+    QTimer::singleShot(0, &window, [target = QPointer<QWidget>(&window)] {
+        if (target) {
+            closeWindowFromTop(target);
+        }
+    });
+}
+
+MprisService::Announced MprisService::current() const {
+    Announced now;
+    now.status = playbackStatus();
+    if (loaded()) {
+        now.load = window.loadNumber();
+        now.title = QString::fromStdString(window.titleText);
+        if (!window.loadedFile().empty()) {
+            now.url = fileUrl(window.loadedFile());
+        }
+        const double seconds = window.playbackMixer().GetDuration();
+        if (std::isfinite(seconds) && seconds > 0.0) {
+            now.length = static_cast<int64_t>(std::llround(seconds * kMicroseconds));
+        }
+    }
+    now.volume = volume();
+    now.loop = loopStatus();
+    now.canGoNext = canGoNext();
+    now.canGoPrevious = canGoPrevious();
+    now.canPlay = canPlay();
+    now.canPause = canPause();
+    now.canSeek = canSeek();
+    return now;
+}
+
+void MprisService::windowChanged() {
+    if (name.isEmpty() || checkPending) {
+        return;
+    }
+    checkPending = true;
+    QTimer::singleShot(0, this, [this] { announceChanges(); });
+}
+
+void MprisService::announceChanges() {
+    checkPending = false;
+    const Announced now = current();
+    QVariantMap changed;
+    if (now.status != announced.status) {
+        changed.insert(QStringLiteral("PlaybackStatus"), now.status);
+    }
+    if (now.load != announced.load || now.title != announced.title || now.url != announced.url ||
+        now.length != announced.length) {
+        changed.insert(QStringLiteral("Metadata"), metadata());
+    }
+    if (now.volume != announced.volume) {
+        changed.insert(QStringLiteral("Volume"), now.volume);
+    }
+    if (now.loop != announced.loop) {
+        changed.insert(QStringLiteral("LoopStatus"), now.loop);
+    }
+    const auto flag = [&changed](const char* property, bool value, bool before) {
+        if (value != before) {
+            changed.insert(QString::fromLatin1(property), value);
+        }
+    };
+    flag("CanGoNext", now.canGoNext, announced.canGoNext);
+    flag("CanGoPrevious", now.canGoPrevious, announced.canGoPrevious);
+    flag("CanPlay", now.canPlay, announced.canPlay);
+    flag("CanPause", now.canPause, announced.canPause);
+    flag("CanSeek", now.canSeek, announced.canSeek);
+    announced = now;
+    if (changed.isEmpty()) {
+        return;
+    }
+    QDBusMessage signal = QDBusMessage::createSignal(
+        QString::fromLatin1(kObjectPath), QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("PropertiesChanged"));
+    signal << QString::fromLatin1(kPlayerInterface) << changed << QStringList();
+    bus.send(signal);
+}

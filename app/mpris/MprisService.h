@@ -1,0 +1,145 @@
+#pragma once
+// The window as a media player on the session bus, so that the desktop's
+// player controls, media keys and command-line clients can see and drive it.
+//
+// The service holds the name org.mpris.MediaPlayer2.velumo (or, when another
+// Velumo holds that, org.mpris.MediaPlayer2.velumo.instance<pid>) and the
+// object /org/mpris/MediaPlayer2 with two interfaces:
+//  - org.mpris.MediaPlayer2 (MprisRootAdaptor): who we are, Raise, Quit;
+//  - org.mpris.MediaPlayer2.Player (MprisPlayerAdaptor): the transport, the
+//    loaded item, the volume and the repeat mode.
+// Everything it reports is read from the window when asked; it keeps no
+// player state of its own. The transport methods post the window's own
+// commands (postCommand(kIdPlay), ...), so that a client gets its answer at
+// once while the window acts as on a click, messages included.
+//
+// The window calls back (MainWindow::setChangeListener) whenever its display
+// or volume changes; the service then compares what it reports with what it
+// last announced and sends org.freedesktop.DBus.Properties.PropertiesChanged
+// for the properties that differ. The calls are gathered until the event
+// loop runs again, so that a Next, which stops, loads and plays, is
+// announced once with its outcome.
+//
+// Without a bus (no session bus configured, or the connection failed) or
+// without a name, nothing is registered and the window works as before;
+// nothing is printed.
+//
+// Times on the bus are microseconds. User-interface thread only. The service
+// must be destroyed before the window it serves.
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QString>
+#include <QVariantMap>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class MainWindow;
+class MprisPlayerAdaptor;
+class QDBusObjectPath;
+
+class MprisService : public QObject {
+    Q_OBJECT
+
+  public:
+    static constexpr const char* kServiceName = "org.mpris.MediaPlayer2.velumo";
+    static constexpr const char* kObjectPath = "/org/mpris/MediaPlayer2";
+    static constexpr const char* kRootInterface = "org.mpris.MediaPlayer2";
+    static constexpr const char* kPlayerInterface = "org.mpris.MediaPlayer2.Player";
+    // The trackid of the loaded item is kTrackPathPrefix followed by the
+    // window's loadNumber; kNoTrack when nothing is loaded.
+    static constexpr const char* kTrackPathPrefix = "/org/velumo/track/";
+    static constexpr const char* kNoTrack = "/org/mpris/MediaPlayer2/TrackList/NoTrack";
+
+    // Registers the service on bus for window. A bus that is not connected
+    // registers nothing.
+    MprisService(MainWindow& window, const QDBusConnection& bus);
+    ~MprisService() override;
+    MprisService(const MprisService&) = delete;
+    MprisService& operator=(const MprisService&) = delete;
+
+    // The service on the user's session bus: the bus that
+    // DBUS_SESSION_BUS_ADDRESS names, or the one at $XDG_RUNTIME_DIR/bus.
+    // With neither, no bus is started for us and nothing is registered.
+    static std::unique_ptr<MprisService> startOnSessionBus(MainWindow& window);
+
+    // The name held on the bus; empty when nothing is registered.
+    const QString& busName() const { return name; }
+
+    // Installs the operation that moves the playing item to a time in
+    // seconds. With one installed, CanSeek is true and Seek and SetPosition
+    // call it; without, they do nothing.
+    void setSeeker(std::function<void(double seconds)> seeker);
+
+    // --- What the adaptors report and do ---
+    QString playbackStatus() const; // "Playing", "Paused" or "Stopped"
+    // mpris:trackid, and for a loaded item xesam:title, mpris:length (when
+    // known) and xesam:url (files only: a file:// URL of the path's bytes).
+    QVariantMap metadata() const;
+    // The volume slider, 0 to 1.
+    double volume() const;
+    // Moves the volume slider as the user would; values outside 0..1 are
+    // taken as the nearest end, NaN is ignored.
+    void setVolume(double level);
+    // The repeat modes: "None" (Go Straight), "Track" (Repeat One) and
+    // "Playlist" (Repeat All).
+    QString loopStatus() const;
+    // Presses the repeat button until it shows status; other texts are
+    // ignored.
+    void setLoopStatus(const QString& status);
+    int64_t position() const; // the window's elapsed time
+    bool canGoNext() const;
+    bool canGoPrevious() const;
+    bool canPlay() const;
+    bool canPause() const;
+    bool canSeek() const { return static_cast<bool>(seekTo); }
+
+    void play();
+    void pause();
+    void playPause();
+    void stop();
+    void next();
+    void previous();
+    void seek(int64_t offset);
+    void setPosition(const QDBusObjectPath& track, int64_t at);
+    // Adds a file:// URL's file as Add Audio Files does and plays it as a
+    // double click on its row does. Other URLs are ignored.
+    void openUri(const QString& uri);
+    void raise();
+    // Closes the window as its close box does (the list is stored), after
+    // ending any dialog open above it.
+    void quit();
+
+  private:
+    // What PropertiesChanged announces, as last sent.
+    struct Announced {
+        QString status;
+        uint64_t load = 0;
+        QString title;
+        QString url;
+        int64_t length = 0;
+        double volume = 0.0;
+        QString loop;
+        bool canGoNext = false;
+        bool canGoPrevious = false;
+        bool canPlay = false;
+        bool canPause = false;
+        bool canSeek = false;
+    };
+    Announced current() const;
+    // Called by the window; gathers the calls until the event loop runs.
+    void windowChanged();
+    void announceChanges();
+    bool loaded() const;
+    int rowCount() const;
+
+    MainWindow& window;
+    QDBusConnection bus;
+    QString name;
+    MprisPlayerAdaptor* player = nullptr; // owned by the service
+    std::function<void(double)> seekTo;
+    Announced announced;
+    bool checkPending = false;
+};

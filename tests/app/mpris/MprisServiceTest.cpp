@@ -1,0 +1,383 @@
+// The window as a media player on a real session bus, driven by the
+// desktop's own clients (playerctl, gdbus) as separate processes while the
+// window's event loop runs. Each test starts a private bus daemon. What is
+// heard goes to SDL's disk driver, so that a client's Play, Pause, Next and
+// Previous are checked in the audio itself: two tones of different pitch
+// tell the items apart.
+
+#include "app/WindowFixture.h"
+
+#include "app/mpris/MprisService.h"
+#include "controls/TransparentSlider.h"
+#include "playlist/StoredList.h"
+
+#include <QDBusConnection>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QUrl>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <thread>
+
+using namespace window_test;
+using testing_support::readFileBytes;
+using testing_support::writeFileBytes;
+using testing_support::writeWave;
+
+namespace {
+
+constexpr int kBytesPerSecond = 44100 * 2; // the disk file: 16-bit mono
+
+// A session bus of the test's own: dbus-daemon, ended with the test.
+class PrivateBus {
+  public:
+    PrivateBus() {
+        daemon.start(QStringLiteral("dbus-daemon"),
+                     {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                      QStringLiteral("--print-address=1")});
+        if (daemon.waitForStarted(5000) && daemon.waitForReadyRead(5000)) {
+            address = QString::fromUtf8(daemon.readLine()).trimmed();
+        }
+    }
+    ~PrivateBus() {
+        daemon.kill();
+        daemon.waitForFinished(5000);
+    }
+    PrivateBus(const PrivateBus&) = delete;
+    PrivateBus& operator=(const PrivateBus&) = delete;
+
+    QProcess daemon;
+    QString address;
+};
+
+// The dominant pitch of the last quarter second written to a disk file of
+// 16-bit mono, from its sign changes; 0 when silent or shorter.
+double recentPitch(const std::string& path) {
+    const std::vector<uint8_t> bytes = readFileBytes(path);
+    constexpr size_t kSpan = kBytesPerSecond / 4;
+    if (bytes.size() < kSpan + 4) {
+        return 0.0;
+    }
+    const size_t from = (bytes.size() - kSpan) & ~size_t{1};
+    int changes = 0;
+    bool loud = false;
+    int previous = 0;
+    for (size_t at = from; at + 2 <= bytes.size(); at += 2) {
+        const int sample = static_cast<int16_t>(bytes[at] | (bytes[at + 1] << 8));
+        loud = loud || std::abs(sample) > 1000;
+        if ((sample >= 0) != (previous >= 0)) {
+            ++changes;
+        }
+        previous = sample;
+    }
+    return loud ? changes / 2.0 * 4.0 : 0.0;
+}
+
+bool near(double hz, double wanted) {
+    return std::abs(hz - wanted) < wanted * 0.1;
+}
+
+class MprisTest : public WindowTest {
+  protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        for (const char* tool : {"dbus-daemon", "playerctl", "gdbus"}) {
+            ASSERT_FALSE(QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+                << tool << " is not installed";
+        }
+        privateBus = std::make_unique<PrivateBus>();
+        ASSERT_FALSE(privateBus->address.isEmpty()) << "dbus-daemon did not start";
+        connectionName = QStringLiteral("mpris-test-%1").arg(++connections);
+        bus = std::make_unique<QDBusConnection>(
+            QDBusConnection::connectToBus(privateBus->address, connectionName));
+        ASSERT_TRUE(bus->isConnected());
+    }
+
+    void TearDown() override {
+        service.reset();
+        bus.reset();
+        QDBusConnection::disconnectFromBus(connectionName);
+        WindowTest::TearDown();
+        privateBus.reset();
+    }
+
+    MprisService& startService() {
+        service = std::make_unique<MprisService>(window(), *bus);
+        return *service;
+    }
+
+    QProcessEnvironment busEnvironment() const {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), privateBus->address);
+        return environment;
+    }
+
+    // Runs a client to its end while the window's event loop goes on, and
+    // returns its standard output without the final newline; a client that
+    // failed adds its error output.
+    std::string client(const QString& program, const QStringList& arguments) {
+        QProcess process;
+        process.setProcessEnvironment(busEnvironment());
+        process.start(program, arguments);
+        EXPECT_TRUE(waitFor([&] { return process.state() == QProcess::NotRunning; }, 15000))
+            << program.toStdString() << " " << arguments.join(QLatin1Char(' ')).toStdString();
+        std::string output =
+            QString::fromUtf8(process.readAllStandardOutput()).trimmed().toStdString();
+        if (process.exitCode() != 0) {
+            output += " [failed: " + process.readAllStandardError().trimmed().toStdString() + "]";
+        }
+        return output;
+    }
+    std::string playerctl(const QStringList& arguments) {
+        return client(QStringLiteral("playerctl"),
+                      QStringList{QStringLiteral("-p"), QStringLiteral("velumo")} + arguments);
+    }
+    std::string gdbusCall(const QString& method, const QStringList& arguments = {}) {
+        return client(QStringLiteral("gdbus"),
+                      QStringList{QStringLiteral("call"), QStringLiteral("--session"),
+                                  QStringLiteral("--dest"),
+                                  QString::fromLatin1(MprisService::kServiceName),
+                                  QStringLiteral("--object-path"),
+                                  QString::fromLatin1(MprisService::kObjectPath),
+                                  QStringLiteral("--method"), method} +
+                          arguments);
+    }
+
+    std::string status() { return labelText(kIdStatus); }
+
+    std::unique_ptr<PrivateBus> privateBus;
+    std::unique_ptr<QDBusConnection> bus;
+    std::unique_ptr<MprisService> service;
+    QString connectionName;
+    static inline int connections = 0;
+};
+
+// The transport of playerctl moves the audio as the window's buttons do,
+// the metadata and capabilities follow the loaded item, the volume is the
+// slider's both ways, the repeat button is the loop status, and every
+// change is announced with PropertiesChanged.
+TEST_F(MprisTest, ClientsDriveThePlayerAndHearTheChanges) {
+    const std::string low = writeWave(dir.file("low tone.wav"), 1, 44100, 20.0, 440.0);
+    const std::string high = writeWave(dir.file("high.wav"), 1, 44100, 20.0, 1760.0);
+    const std::string heard = dir.file("heard.raw");
+    useAudioDriver("disk", heard.c_str());
+    ASSERT_EQ(window().addFiles({low, high}), 2);
+    EXPECT_EQ(startService().busName().toStdString(), MprisService::kServiceName);
+
+    QProcess monitor;
+    monitor.setProcessEnvironment(busEnvironment());
+    monitor.start(QStringLiteral("gdbus"),
+                  {QStringLiteral("monitor"), QStringLiteral("--session"), QStringLiteral("--dest"),
+                   QString::fromLatin1(MprisService::kServiceName), QStringLiteral("--object-path"),
+                   QString::fromLatin1(MprisService::kObjectPath)});
+    ASSERT_TRUE(waitFor([&] { return monitor.canReadLine(); }));
+
+    EXPECT_EQ(playerctl({QStringLiteral("status")}), "Stopped");
+    EXPECT_EQ(playerctl({QStringLiteral("metadata"), QStringLiteral("mpris:trackid")}),
+              "'" + std::string(MprisService::kNoTrack) + "'");
+
+    playerctl({QStringLiteral("play")});
+    EXPECT_TRUE(waitFor([&] { return status() == "Playing" && near(recentPitch(heard), 440); }))
+        << status() << " " << recentPitch(heard);
+    const std::string format =
+        QStringLiteral("{{mpris:trackid}}|{{xesam:title}}|{{mpris:length}}|{{xesam:url}}")
+            .toStdString();
+    const std::string lowUrl =
+        "file://" + QUrl::toPercentEncoding(QString::fromStdString(low), "/").toStdString();
+    EXPECT_EQ(playerctl({QStringLiteral("metadata"), QStringLiteral("--format"),
+                         QString::fromStdString(format)}),
+              "'" + std::string(MprisService::kTrackPathPrefix) + "1'|low tone.wav|20000000|" +
+                  lowUrl);
+    EXPECT_NE(lowUrl.find("low%20tone.wav"), std::string::npos);
+
+    // Paused: what follows is silence, and the item stays.
+    playerctl({QStringLiteral("pause")});
+    ASSERT_TRUE(waitFor([&] { return status() == "Paused"; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    QCoreApplication::processEvents();
+    const size_t pausedAt = readFileBytes(heard).size();
+    waitFor([] { return false; }, 400);
+    const std::vector<uint8_t> afterPause = readFileBytes(heard);
+    EXPECT_TRUE(std::all_of(afterPause.begin() + static_cast<std::ptrdiff_t>(pausedAt),
+                            afterPause.end(), [](uint8_t b) { return b == 0; }));
+    EXPECT_EQ(playerctl({QStringLiteral("status")}), "Paused");
+
+    playerctl({QStringLiteral("play-pause")});
+    EXPECT_TRUE(waitFor([&] { return status() == "Playing" && near(recentPitch(heard), 440); }));
+
+    // Next: the second tone, a new track id, and no item after it.
+    EXPECT_EQ(playerctl({QStringLiteral("metadata"), QStringLiteral("--format"),
+                         QStringLiteral("{{mpris:trackid}}")}),
+              "'/org/velumo/track/1'");
+    playerctl({QStringLiteral("next")});
+    EXPECT_TRUE(waitFor([&] { return near(recentPitch(heard), 1760); })) << recentPitch(heard);
+    EXPECT_EQ(playerctl({QStringLiteral("metadata"), QStringLiteral("--format"),
+                         QStringLiteral("{{mpris:trackid}} {{xesam:title}} {{status}}")}),
+              "'/org/velumo/track/2' high.wav Playing");
+    const QString player = QStringLiteral("org.mpris.MediaPlayer2.Player");
+    const std::string canNext = gdbusCall(QStringLiteral("org.freedesktop.DBus.Properties.Get"),
+                                          {player, QStringLiteral("CanGoNext")});
+    EXPECT_EQ(canNext, "(<false>,)");
+
+    playerctl({QStringLiteral("previous")});
+    EXPECT_TRUE(waitFor([&] { return near(recentPitch(heard), 440); })) << recentPitch(heard);
+    EXPECT_EQ(window().currentIndex, 0);
+
+    playerctl({QStringLiteral("stop")});
+    EXPECT_TRUE(waitFor([&] { return status() == "Stopped"; }));
+
+    // The volume is the slider's, whichever side moves it.
+    playerctl({QStringLiteral("volume"), QStringLiteral("0.25")});
+    EXPECT_TRUE(waitFor([&] { return window().volumeSlider->value() == 16384; }))
+        << window().volumeSlider->value();
+    EXPECT_EQ(window().volume, 16384);
+    window().volumeSlider->setValue(49151);
+    EXPECT_NEAR(std::stod(playerctl({QStringLiteral("volume")})), 0.75, 0.001);
+
+    // The loop status is the repeat button.
+    playerctl({QStringLiteral("loop"), QStringLiteral("Track")});
+    EXPECT_EQ(window().repeatMode, kRepeatOne);
+    playerctl({QStringLiteral("loop"), QStringLiteral("Playlist")});
+    EXPECT_EQ(window().repeatMode, kRepeatAll);
+    EXPECT_EQ(playerctl({QStringLiteral("loop")}), "Playlist");
+
+    waitFor([] { return false; }, 300);
+    monitor.terminate();
+    monitor.waitForFinished(5000);
+    const std::string announced = QString::fromUtf8(monitor.readAll()).toStdString();
+    for (const char* change :
+         {"'PlaybackStatus': <'Playing'>", "'PlaybackStatus': <'Paused'>",
+          "'PlaybackStatus': <'Stopped'>", "'xesam:title': <'high.wav'>",
+          "'mpris:trackid': <objectpath '/org/velumo/track/3'>", "'Volume': <0.250",
+          "'Volume': <0.749", "'LoopStatus': <'Track'>", "'CanGoNext': <true>"}) {
+        EXPECT_NE(announced.find(change), std::string::npos) << change << "\n" << announced;
+    }
+}
+
+// The player's identity, Raise and Quit; a file name that is not UTF-8
+// keeps its bytes in the URL; a second player takes a name of its own.
+TEST_F(MprisTest, RootInterfaceRaisesQuitsAndSharesTheBus) {
+    useAudioDriver("dummy");
+    // Another Velumo already holds the usual name.
+    const QString otherName = connectionName + QStringLiteral("-other");
+    {
+        QDBusConnection other = QDBusConnection::connectToBus(privateBus->address, otherName);
+        ASSERT_TRUE(other.registerService(QString::fromLatin1(MprisService::kServiceName)));
+        const QString own = QString::fromLatin1(MprisService::kServiceName) +
+                            QStringLiteral(".instance") +
+                            QString::number(QCoreApplication::applicationPid());
+        EXPECT_EQ(startService().busName(), own);
+        const std::string players =
+            client(QStringLiteral("playerctl"), {QStringLiteral("--list-all")});
+        EXPECT_NE(players.find(own.mid(23).toStdString()), std::string::npos) << players;
+        service.reset();
+        other.unregisterService(QString::fromLatin1(MprisService::kServiceName));
+    }
+    QDBusConnection::disconnectFromBus(otherName);
+    EXPECT_EQ(startService().busName().toStdString(), MprisService::kServiceName);
+
+    const std::string root = gdbusCall(QStringLiteral("org.freedesktop.DBus.Properties.GetAll"),
+                                       {QStringLiteral("org.mpris.MediaPlayer2")});
+    for (const char* property :
+         {"'Identity': <'Velumo'>", "'DesktopEntry': <'io.github.velumo.Velumo'>",
+          "'CanQuit': <true>", "'CanRaise': <true>", "'HasTrackList': <false>",
+          "'SupportedUriSchemes': <['file']>", "'audio/mpeg'"}) {
+        EXPECT_NE(root.find(property), std::string::npos) << property << "\n" << root;
+    }
+
+    // A Latin-1 name, loaded directly: its URL carries the byte itself.
+    const std::string latin = writeWave(dir.file("caf\xe9 100%.wav"), 2, 44100, 1.0);
+    ASSERT_EQ(window().loadFile(latin, "caf\xe9"), 0);
+    EXPECT_EQ(playerctl({QStringLiteral("metadata"), QStringLiteral("xesam:url")}),
+              "file://" +
+                  QUrl::toPercentEncoding(QString::fromStdString(dir.path().string()), "/")
+                      .toStdString() +
+                  "/caf%E9%20100%25.wav");
+    window().emptyPlayer();
+    EXPECT_EQ(
+        gdbusCall(QStringLiteral("org.freedesktop.DBus.Properties.Get"),
+                  {QStringLiteral("org.mpris.MediaPlayer2.Player"), QStringLiteral("Metadata")}),
+        "(<{'mpris:trackid': <objectpath '" + std::string(MprisService::kNoTrack) + "'>}>,)");
+
+    ASSERT_FALSE(window().isVisible());
+    gdbusCall(QStringLiteral("org.mpris.MediaPlayer2.Raise"));
+    EXPECT_TRUE(waitFor([&] { return window().isVisible(); }));
+
+    window().addFiles({latin});
+    const std::string listPath = window().programFiles().storedListPath();
+    std::filesystem::remove(listPath);
+    gdbusCall(QStringLiteral("org.mpris.MediaPlayer2.Quit"));
+    EXPECT_TRUE(waitFor([&] { return !window().isVisible(); }));
+    const StoredListDecoding stored = decodeStoredList(readFileBytes(listPath));
+    ASSERT_EQ(stored.rows.size(), 1U);
+    EXPECT_EQ(stored.rows[0][4], latin);
+}
+
+// Without a bus nothing is registered and the window plays as before; the
+// program itself starts on a session bus, answers playerctl and quits on
+// request, and with a bus address that leads nowhere runs silently.
+TEST_F(MprisTest, TheProgramRunsWithAndWithoutABus) {
+    useAudioDriver("dummy");
+    const std::string tone = writeWave(dir.file("tone.wav"), 2, 44100, 5.0);
+    {
+        MprisService none(window(), QDBusConnection(QStringLiteral("no-such-connection")));
+        EXPECT_TRUE(none.busName().isEmpty());
+        ASSERT_EQ(window().addFiles({tone}), 1);
+        window().onCommand(kIdPlay);
+        EXPECT_EQ(status(), "Playing");
+        window().onCommand(kIdStop);
+        EXPECT_TRUE(messages->texts().empty());
+    }
+
+    const std::string built = VELUMO_BINARY_DIR "/velumo";
+    if (!std::filesystem::exists(built)) {
+        GTEST_SKIP() << "velumo is not built";
+    }
+    const std::string program = dir.file("velumo");
+    std::filesystem::copy_file(built, program);
+    const std::vector<StoredRow> rows = {{"", "tone.wav", "00:05", "1 KB", tone}};
+    writeFileBytes(dir.file("velumo.ini"), encodeStoredList(rows));
+    const auto run = [&](const QString& address, QProcess& velumo) {
+        QProcessEnvironment environment = busEnvironment();
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        environment.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("dummy"));
+        velumo.setProcessEnvironment(environment);
+        velumo.setProcessChannelMode(QProcess::MergedChannels);
+        velumo.start(QString::fromStdString(program), {});
+        return velumo.waitForStarted(5000);
+    };
+
+    QProcess velumo;
+    ASSERT_TRUE(run(privateBus->address, velumo));
+    EXPECT_TRUE(waitFor(
+        [&] {
+            return client(QStringLiteral("playerctl"), {QStringLiteral("--list-all")}) == "velumo";
+        },
+        20000));
+    playerctl({QStringLiteral("play")});
+    EXPECT_TRUE(waitFor(
+        [&] {
+            return playerctl({QStringLiteral("metadata"), QStringLiteral("--format"),
+                              QStringLiteral("{{status}} {{xesam:title}}")}) == "Playing tone.wav";
+        },
+        10000));
+    gdbusCall(QStringLiteral("org.mpris.MediaPlayer2.Quit"));
+    EXPECT_TRUE(velumo.waitForFinished(20000));
+    EXPECT_EQ(velumo.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(velumo.exitCode(), 0);
+
+    QProcess silent;
+    ASSERT_TRUE(
+        run(QStringLiteral("unix:path=") + QString::fromStdString(dir.file("no-bus")), silent));
+    EXPECT_FALSE(silent.waitForFinished(2000)); // still running
+    silent.terminate();
+    EXPECT_TRUE(silent.waitForFinished(20000));
+    EXPECT_EQ(silent.exitCode(), 0);
+    const QString said = QString::fromUtf8(silent.readAll());
+    EXPECT_FALSE(said.contains(QStringLiteral("bus"), Qt::CaseInsensitive)) << said.toStdString();
+}
+
+} // namespace
