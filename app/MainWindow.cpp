@@ -2,6 +2,7 @@
 
 #include "app/DisplayFont.h"
 #include "app/DroppedFiles.h"
+#include "app/SpectrumView.h"
 #include "controls/BitmapButton.h"
 #include "controls/PlayListView.h"
 #include "controls/TemplateBuilder.h"
@@ -9,6 +10,7 @@
 #include "resources/DialogTemplate.h"
 #include "resources/Images.h"
 #include "resources/StringTable.h"
+#include "spectrum/SpectrumAnalyzer.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -144,6 +146,11 @@ MainWindow::~MainWindow() {
         killTimer(timerId);
         timerId = 0;
     }
+    // The view outlives the Mixer (children go last): it must not read the
+    // Mixer's analyser any more.
+    if (spectrumView) {
+        spectrumView->setAnalyser(nullptr, kPlaybackSampleRate);
+    }
     // Close the output before the mixer goes: the device's notifier thread
     // reads from the mixer until the device is closed.
     outputDevice.Detach();
@@ -190,6 +197,28 @@ void MainWindow::buildControls() {
     for (BitmapButton* button : findChildren<BitmapButton*>()) {
         connect(button, &OwnerDrawButton::command, this, [this](int id) { onCommand(id); });
     }
+    buildSpectrumView();
+}
+
+void MainWindow::buildSpectrumView() {
+    if (qEnvironmentVariableIsSet("VELUMO_NO_SPECTRUM")) {
+        return;
+    }
+    for (QLabel* label : findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (label->accessibleName() == QStringLiteral("display picture")) {
+            spectrumView = new SpectrumView(this);
+            spectrumView->setGeometry(label->geometry());
+            spectrumView->setAccessibleName(QStringLiteral("spectrum"));
+            return;
+        }
+    }
+}
+
+AudioStream* MainWindow::playbackStream() {
+    if (spectrumView) {
+        return &mixer.outputAnalyser();
+    }
+    return &mixer;
 }
 
 void MainWindow::setUpButton(BitmapButton* button, int bitmap, const char* tip) {
@@ -281,7 +310,10 @@ void MainWindow::initialise() {
 
     mixer.outputSampleRate = kPlaybackSampleRate;
     mixer.calcoutputformat();
-    outputDevice.SetSource(&mixer);
+    if (spectrumView) {
+        spectrumView->setAnalyser(&mixer.outputAnalyser(), kPlaybackSampleRate);
+    }
+    outputDevice.SetSource(playbackStream());
     updateDisplay();
 
     bitrateText = gDefaultBitrate;

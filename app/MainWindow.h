@@ -44,6 +44,7 @@ class BitmapButton;
 class PlayListView;
 class QComboBox;
 class QLabel;
+class SpectrumView;
 class TransparentSlider;
 
 // Control ids of the window (template 165).
@@ -208,6 +209,9 @@ class MainWindow : public QDialog, public CommandTarget {
     BitmapButton* playButton = nullptr;
     TransparentSlider* positionSlider = nullptr;
     TransparentSlider* volumeSlider = nullptr;
+    // The live spectrum over the display picture; null when the environment
+    // sets VELUMO_NO_SPECTRUM (a switch for measuring its cost only).
+    SpectrumView* spectrumView = nullptr;
 
     // --- Texts shown by updateDisplay ---
     std::string titleText;
@@ -242,6 +246,11 @@ class MainWindow : public QDialog, public CommandTarget {
 
   private:
     void buildControls();
+    // Puts the spectrum view over the display picture.
+    void buildSpectrumView();
+    // What the device plays: the Mixer, read through its output analyser
+    // while the spectrum is shown.
+    AudioStream* playbackStream();
     void initialise();
     void setUpButton(BitmapButton* button, int bitmap, const char* tip);
     void setRepeatImage();

@@ -4,6 +4,7 @@
 
 #include "app/MainWindow.h"
 
+#include "app/SpectrumView.h"
 #include "cd/CdDrive.h"
 #include "controls/BitmapButton.h"
 #include "controls/PlayListView.h"
@@ -37,6 +38,9 @@ void MainWindow::setStatus(int s) {
     static constexpr const char* kTexts[] = {"Stopped", "Playing", "Paused"};
     if (statusText && s >= 0 && s <= 2) {
         statusText->setText(QString::fromUtf8(kTexts[s]));
+    }
+    if (spectrumView) {
+        spectrumView->setRunning(s == 1);
     }
     updateDisplay();
 }
@@ -99,7 +103,7 @@ int MainWindow::loadFile(const std::string& path, const std::string& title) {
     }
     setPosition(0);
     setStatus(0);
-    outputDevice.SetSource(&mixer);
+    outputDevice.SetSource(playbackStream());
     return result;
 }
 
@@ -160,7 +164,7 @@ int MainWindow::loadCdTrackFromDrive(int track, const std::string& title) {
     setStatus(0);
     // A device opened on an empty Mixer would have no format to play.
     if (result == 0) {
-        outputDevice.SetSource(&mixer);
+        outputDevice.SetSource(playbackStream());
     }
     return result;
 }
@@ -178,7 +182,7 @@ bool MainWindow::outputReady() {
         return true;
     }
     // Closed by a failed open or a lost device: a device may be back.
-    outputDevice.SetSource(&mixer);
+    outputDevice.SetSource(playbackStream());
     if (!outputDevice.isOpen()) {
         outputFailed(outputDevice.openError());
         return false;

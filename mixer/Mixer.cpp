@@ -267,3 +267,13 @@ bool Mixer::hasEntries() {
     std::lock_guard lock(mutex);
     return !entries.empty();
 }
+
+SpectrumAnalyzer& Mixer::outputAnalyser() {
+    std::lock_guard lock(mutex);
+    // Attached once: AddStream attaches it again to the same Mixer after each
+    // stream, which changes nothing a reader sees.
+    if (!embeddedAnalyser->source) {
+        embeddedAnalyser->SetSource(this);
+    }
+    return *embeddedAnalyser;
+}

@@ -71,6 +71,13 @@ class Mixer : public AudioStream {
     AudioStream* GetStream(int index);
     // Whether at least one stream is loaded.
     bool hasEntries();
+    // The embedded analyser, attached to this Mixer's output (by this call
+    // when no stream has been added yet). A player that reads the Mixer
+    // through it has every buffer it plays analysed, so its FrontSpectrum is
+    // the latest spectrum of what is played; seeking and positions pass
+    // through it to the Mixer. It lives as long as the Mixer. Owner's thread,
+    // while no reader is running (the first call may attach it).
+    SpectrumAnalyzer& outputAnalyser();
 
     // A flag whose setting, from any thread, makes a media file being opened
     // by LoadWMA fail at once and ends the audio of a loaded one at its next

@@ -1,6 +1,7 @@
 #include "mixer/Mixer.h"
 
 #include "engine/WaveStream.h"
+#include "spectrum/SpectrumAnalyzer.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -227,4 +228,38 @@ TEST(Mixer, RemoveAllWaitsForAReaderInsideGetBuffer) {
     reader.join();
     mixer.RemoveAll();
     EXPECT_GT(buffers.load(), 0u);
+}
+
+TEST(Mixer, OutputAnalyserPassesThePlayedAudioUnchangedAndAnalysesAllOfIt) {
+    TempDir dir;
+    std::string path = writeWave(dir.file("t.wav"), 2, 48000, 1.0, 1000.0);
+    Mixer mixer;
+    ASSERT_NE(nullptr, mixer.LoadWave(path.c_str()));
+    mixer.Rewind();
+    std::vector<uint8_t> direct;
+    for (AudioBuffer b = mixer.GetBuffer(); !b.isEmpty(); b = mixer.GetBuffer()) {
+        direct.insert(direct.end(), b.data(), b.data() + b.length());
+    }
+
+    // A player's notifier reads through the analyser while a display takes
+    // the latest spectrum on another thread.
+    SpectrumAnalyzer& analyser = mixer.outputAnalyser();
+    mixer.Rewind();
+    std::vector<uint8_t> played;
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        for (AudioBuffer b = analyser.GetBuffer(); !b.isEmpty(); b = analyser.GetBuffer()) {
+            played.insert(played.end(), b.data(), b.data() + b.length());
+        }
+        done.store(true);
+    });
+    while (!done.load() || analyser.PendingBuffers() != 0) {
+        static_cast<void>(analyser.FrontSpectrum());
+        std::this_thread::yield();
+    }
+    reader.join();
+    EXPECT_EQ(played, direct);
+    const SpectrumFrame front = analyser.FrontSpectrum();
+    EXPECT_EQ(front.size(), analyser.FftSize() + 1);
+    EXPECT_EQ(analyser.SpectrumCount(), 51u); // more than the queue keeps
 }

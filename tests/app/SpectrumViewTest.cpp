@@ -1,0 +1,131 @@
+// The live spectrum: what its bars show for audio read through the Mixer's
+// real analyser, and that it runs only while the window plays.
+
+#include "app/SpectrumView.h"
+#include "app/WindowFixture.h"
+#include "mixer/Mixer.h"
+#include "spectrum/SpectrumAnalyzer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+using namespace window_test;
+using testing_support::waveFile;
+using testing_support::writeFileBytes;
+using testing_support::writeWave;
+
+namespace {
+
+constexpr double kRate = MainWindow::kPlaybackSampleRate;
+
+// Plays path through mixer read the way the window's device reads it (a few
+// buffers through the output analyser), then steps a view on that analyser
+// once the analysis has caught up. False when no new spectrum reached the
+// view. The view must go before the Mixer.
+bool showItem(const std::string& path, Mixer& mixer, SpectrumView& view) {
+    mixer.outputSampleRate = kRate;
+    mixer.calcoutputformat();
+    if (!mixer.LoadWave(path.c_str())) {
+        return false;
+    }
+    SpectrumAnalyzer& analyser = mixer.outputAnalyser();
+    view.setAnalyser(&analyser, kRate);
+    view.setRunning(true);
+    mixer.Rewind();
+    for (int i = 0; i < 3; ++i) {
+        if (analyser.GetBuffer().isEmpty()) {
+            return false;
+        }
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (analyser.PendingBuffers() != 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return view.advance();
+}
+
+class SpectrumViewTest : public WindowTest {};
+
+} // namespace
+
+TEST_F(SpectrumViewTest, ToneRaisesTheBarWhoseBandHoldsItsFrequency) {
+    // The conversion resamples the 22050 Hz file: the bins differ from the
+    // file's own, and the tone still lands in its band.
+    for (uint32_t fileRate : {44100u, 22050u}) {
+        SCOPED_TRACE(fileRate);
+        const std::string path = dir.file("tone" + std::to_string(fileRate) + ".wav");
+        writeWave(path, 1, fileRate, 1.0, 1000.0);
+        Mixer mixer;
+        SpectrumView view;
+        ASSERT_TRUE(showItem(path, mixer, view));
+        const int band = view.tallestBand();
+        EXPECT_LE(view.bandLow(band), 1000.0);
+        EXPECT_GT(view.bandHigh(band), 1000.0);
+        // Half of full scale is -6 dB; the rest of the axis stays far below.
+        EXPECT_NEAR(view.levels()[band], -6.0, 3.0);
+        for (int other = 0; other < SpectrumView::kBands; ++other) {
+            if (std::abs(other - band) > 2) {
+                EXPECT_LT(view.levels()[other], view.levels()[band] - 20.0) << "band " << other;
+            }
+        }
+    }
+}
+
+TEST_F(SpectrumViewTest, SilenceLeavesEveryBarAtTheFloor) {
+    const std::string path = dir.file("silence.wav");
+    writeFileBytes(path, waveFile(pcmFormat(1, 44100, 16), std::vector<uint8_t>(88200, 0)));
+    Mixer mixer;
+    SpectrumView view;
+    ASSERT_TRUE(showItem(path, mixer, view));
+    for (int band = 0; band < SpectrumView::kBands; ++band) {
+        EXPECT_EQ(view.levels()[band], SpectrumView::kFloorDb) << "band " << band;
+        EXPECT_EQ(view.peaks()[band], SpectrumView::kFloorDb) << "band " << band;
+    }
+}
+
+TEST_F(SpectrumViewTest, RunsOnlyWhilePlayingAndRestsOnPauseAndStop) {
+    useAudioDriver("dummy");
+    const std::string path = dir.file("tone.wav");
+    writeWave(path, 1, 44100, 3.0, 1000.0);
+    chooseFiles({path});
+    MainWindow& w = window();
+    w.onCommand(kIdAddFiles);
+    SpectrumView* view = w.spectrumView;
+    ASSERT_NE(view, nullptr);
+    EXPECT_FALSE(view->isRunning());
+
+    auto lit = [view] {
+        const auto& levels = view->levels();
+        return *std::max_element(levels.begin(), levels.end()) > -20.0;
+    };
+    auto atRest = [view] {
+        const auto& levels = view->levels();
+        const auto& peaks = view->peaks();
+        return std::all_of(levels.begin(), levels.end(),
+                           [](double db) { return db == SpectrumView::kFloorDb; }) &&
+               std::all_of(peaks.begin(), peaks.end(),
+                           [](double db) { return db == SpectrumView::kFloorDb; });
+    };
+
+    // The device plays through the analyser: the bars rise by themselves.
+    w.onCommand(kIdPlay);
+    EXPECT_TRUE(view->isRunning());
+    EXPECT_TRUE(waitFor(lit, 3000));
+
+    w.onCommand(kIdPause);
+    EXPECT_FALSE(view->isRunning());
+    EXPECT_TRUE(atRest());
+    EXPECT_FALSE(view->isVisible());
+
+    w.onCommand(kIdPlay);
+    EXPECT_TRUE(view->isRunning());
+    EXPECT_TRUE(waitFor(lit, 3000));
+
+    w.onCommand(kIdStop);
+    EXPECT_FALSE(view->isRunning());
+    EXPECT_TRUE(atRest());
+    // Nothing moves the bars any more while the queued audio plays out.
+    waitFor([] { return false; }, 300);
+    EXPECT_TRUE(atRest());
+}
