@@ -47,6 +47,8 @@ list(TRANSFORM _pages APPEND .gz)
 list(TRANSFORM _pages PREPEND ${_generated}/)
 install(FILES ${_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES data/copyright ${_generated}/changelog.Debian.gz DESTINATION ${_doc})
+install(FILES data/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
+    RENAME velumo)
 
 if(TARGET velumo)
     install(TARGETS velumo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -63,11 +65,15 @@ set(CPACK_PACKAGE_NAME velumo)
 set(CPACK_PACKAGE_VENDOR "The Velumo developers")
 set(CPACK_PACKAGE_CONTACT ${VELUMO_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "play, convert and record audio files and CD tracks")
-set(CPACK_PACKAGE_DESCRIPTION "Velumo is a single-window desktop audio tool. It keeps a play list \
-of audio files (WAV, MP3, WMA) or of the tracks of an audio CD, plays them, converts any item to \
-WAV or MP3 (converting a CD track rips it), and records from the sound card into a WAV file that \
-is then loaded into the player.\n\
-The velumo-convert command converts from the command line exactly as the window does.")
+# Lines as the package's control file shows them (lintian wants them short).
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+    "Velumo is a single-window desktop audio tool. It keeps a play list of audio"
+    "files (WAV, MP3, WMA) or of the tracks of an audio CD, plays them, converts"
+    "any item to WAV or MP3 (converting a CD track rips it), and records from the"
+    "sound card into a WAV file that is then loaded into the player."
+    ""
+    "The velumo-convert command converts from the command line exactly as the"
+    "window does.")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
