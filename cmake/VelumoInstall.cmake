@@ -12,8 +12,9 @@ set(VELUMO_MAINTAINER "Velumo developers <velumo@users.noreply.github.com>")
 set_property(SOURCE playlist/ProgramFiles.cpp APPEND PROPERTY
     COMPILE_DEFINITIONS "VELUMO_INSTALL_BINDIR=\"${CMAKE_INSTALL_FULL_BINDIR}\"")
 
-# The release date in the metainfo and the package's changelog: the build's
-# date, or SOURCE_DATE_EPOCH's for a reproducible build.
+# The release date in the metainfo, the manual pages and the package's
+# changelog: the build's date, or SOURCE_DATE_EPOCH's for a reproducible
+# build.
 string(TIMESTAMP VELUMO_RELEASE_DATE "%Y-%m-%d" UTC)
 string(TIMESTAMP VELUMO_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 
@@ -22,22 +23,21 @@ set(_doc ${CMAKE_INSTALL_DATAROOTDIR}/doc/velumo)
 configure_file(data/${VELUMO_APP_ID}.metainfo.xml.in ${_generated}/${VELUMO_APP_ID}.metainfo.xml @ONLY)
 configure_file(data/changelog.in ${_generated}/changelog.Debian @ONLY)
 
-# Manual pages and the changelog compressed as Debian installs them; man
-# reads them so wherever they are installed. -n leaves out the time stamp.
+# The manual pages (with the version and date filled in) and the changelog
+# are installed compressed, as Debian wants them and as man reads them
+# anywhere; -n leaves the time stamp out of the archive.
 set(_pages velumo-convert.1)
 if(TARGET velumo)
     list(APPEND _pages velumo.1)
 endif()
 set(_compressed)
+foreach(page ${_pages})
+    configure_file(man/${page}.in ${_generated}/${page} @ONLY)
+endforeach()
 foreach(page ${_pages} changelog.Debian)
-    if(page STREQUAL changelog.Debian)
-        set(source ${_generated}/${page})
-    else()
-        set(source ${CMAKE_CURRENT_SOURCE_DIR}/man/${page})
-    endif()
     add_custom_command(OUTPUT ${_generated}/${page}.gz
-        COMMAND gzip -9nc ${source} > ${_generated}/${page}.gz
-        DEPENDS ${source} VERBATIM)
+        COMMAND gzip -9nc ${_generated}/${page} > ${_generated}/${page}.gz
+        DEPENDS ${_generated}/${page} VERBATIM)
     list(APPEND _compressed ${_generated}/${page}.gz)
 endforeach()
 add_custom_target(velumo_install_files ALL DEPENDS ${_compressed})
@@ -47,6 +47,8 @@ list(TRANSFORM _pages APPEND .gz)
 list(TRANSFORM _pages PREPEND ${_generated}/)
 install(FILES ${_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES data/copyright ${_generated}/changelog.Debian.gz DESTINATION ${_doc})
+install(FILES data/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
+    RENAME velumo)
 
 if(TARGET velumo)
     install(TARGETS velumo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -63,11 +65,15 @@ set(CPACK_PACKAGE_NAME velumo)
 set(CPACK_PACKAGE_VENDOR "The Velumo developers")
 set(CPACK_PACKAGE_CONTACT ${VELUMO_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "play, convert and record audio files and CD tracks")
-set(CPACK_PACKAGE_DESCRIPTION "Velumo is a single-window desktop audio tool. It keeps a play list \
-of audio files (WAV, MP3, WMA) or of the tracks of an audio CD, plays them, converts any item to \
-WAV or MP3 (converting a CD track rips it), and records from the sound card into a WAV file that \
-is then loaded into the player.\n\
-The velumo-convert command converts from the command line exactly as the window does.")
+# Lines as the package's control file shows them (lintian wants them short).
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+    "Velumo is a single-window desktop audio tool. It keeps a play list of audio"
+    "files (WAV, MP3, WMA) or of the tracks of an audio CD, plays them, converts"
+    "any item to WAV or MP3 (converting a CD track rips it), and records from the"
+    "sound card into a WAV file that is then loaded into the player."
+    ""
+    "The velumo-convert command converts from the command line exactly as the"
+    "window does.")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
