@@ -1,5 +1,6 @@
 #include "mixer/Mixer.h"
 
+#include "engine/FfmpegTools.h"
 #include "engine/WaveOutDevice.h"
 #include "engine/WaveStream.h"
 #include "platform/CdLibrary.h"
@@ -11,7 +12,7 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <new>
 #include <thread>
@@ -242,22 +243,13 @@ TEST(Mixer, RemoveAllWaitsForAReaderInsideGetBuffer) {
 
 namespace {
 
-// Ten seconds of a tone whose frequency tells the second it is in:
-// 300 + 100 x s Hz during second s.
-constexpr const char* kSteppedTone =
-    "-f lavfi -i \"aevalsrc=0.5*sin(2*PI*(300+100*floor(t))*t):s=44100:d=10\" -ac 2";
-
-double secondsTone(int second) {
-    return 300.0 + 100.0 * second;
-}
-
 // The frequency of 16-bit mono samples from their sign changes.
-double toneOf(const std::vector<int16_t>& samples, uint32_t rate) {
+double toneOf(const std::vector<int16_t>& samples) {
     size_t changes = 0;
     for (size_t i = 1; i < samples.size(); ++i) {
         changes += (samples[i - 1] < 0) != (samples[i] < 0);
     }
-    return samples.empty() ? 0.0 : changes * rate / (2.0 * double(samples.size()));
+    return double(changes) * 44100 / (2.0 * double(samples.size()));
 }
 
 struct PlayOverCount : CommandTarget {
@@ -266,112 +258,80 @@ struct PlayOverCount : CommandTarget {
         for (int i = 0; i < 1000 && count.load() < n; ++i) {
             std::this_thread::sleep_for(10ms);
         }
+        std::this_thread::sleep_for(50ms); // time for one too many
         return count.load() == n;
     }
     std::atomic<int> count{0};
 };
 
-// The stepped tone as a WAVE, MP3 or WMA file or a CD track, played by the
-// Mixer on the disk driver.
-class MixerSeekTest : public ::testing::TestWithParam<const char*> {
+// Ten seconds of a tone at 300 + 100 x s Hz during second s, as a WAVE, MP3
+// or WMA file or a CD track, played by the Mixer on the disk driver.
+class MixerSeekTest : public ::testing::TestWithParam<std::string> {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(diskDriverChosen);
-        if (std::system("ffmpeg -version >/dev/null 2>&1") != 0) {
+        if (!diskDriverChosen || !ffmpeg_tools::available()) {
             GTEST_SKIP() << "ffmpeg is not installed";
         }
         const std::string kind = GetParam();
-        const std::string file = dir.file("steps." + (kind == "cd" ? std::string("raw") : kind));
-        const std::string codec = kind == "wma"   ? "-c:a wmav2 -b:a 128k"
-                                  : kind == "mp3" ? "-b:a 192k"
-                                  : kind == "cd"  ? "-f s16le -c:a pcm_s16le"
-                                                  : "-c:a pcm_s16le";
-        ASSERT_EQ(0, std::system(("ffmpeg -nostdin -v error -y " + std::string(kSteppedTone) + " " +
-                                  codec + " '" + file + "'")
-                                     .c_str()));
+        const std::string file = dir.file("steps." + kind);
+        ASSERT_TRUE(ffmpeg_tools::make(
+            file, "-f lavfi -i \"aevalsrc=0.5*sin(2*PI*(300+100*floor(t))*t):s=44100:d=10\"",
+            kind == "wma"   ? "-ac 2 -c:a wmav2 -b:a 128k"
+            : kind == "mp3" ? "-ac 2 -b:a 192k"
+                            : "-ac 2 -f s16le -c:a pcm_s16le"));
         if (kind == "cd") {
-            clearDiscImages();
             registerDiscImage(DiscImage().pcm(readFileBytes(file)).write(dir.path(), "disc"));
             ASSERT_NE(nullptr, mixer.LoadCdTrack(0));
         } else if (kind == "wav") {
+            writeFileBytes(file, waveFile(pcmFormat(2, 44100, 16), readFileBytes(file)));
             ASSERT_NE(nullptr, mixer.LoadWave(file.c_str()));
         } else {
             ASSERT_NE(nullptr, mixer.LoadWMA(file.c_str()));
         }
-        output = dir.file("heard.raw");
         setenv("SDL_DISKAUDIOFILE", output.c_str(), 1);
         device.SetNotifyWindow(&playOvers);
         device.SetSource(&mixer);
-        ASSERT_TRUE(device.isOpen());
-        if (std::string(waveOutDriverName()) != "disk") {
-            GTEST_SKIP() << "SDL audio was initialised with another driver";
-        }
+        ASSERT_EQ(std::string("disk"), waveOutDriverName());
     }
-    void TearDown() override {
-        device.Detach();
-        clearDiscImages();
-    }
-    // The mono samples written to the driver's file from byte offset on,
-    // without its silence.
-    std::vector<int16_t> heardFrom(uintmax_t offset) {
-        std::vector<uint8_t> bytes = readFileBytes(output);
-        std::vector<int16_t> samples;
-        for (size_t i = offset; i + 1 < bytes.size(); i += 2) {
-            if (int16_t s = int16_t(bytes[i] | bytes[i + 1] << 8); s != 0) {
-                samples.push_back(s);
-            }
-        }
-        return samples;
-    }
-    uintmax_t heardBytes() { return std::filesystem::file_size(output); }
+    void TearDown() override { clearDiscImages(); }
 
     TempDir dir;
-    std::string output;
+    const std::string output = dir.file("heard.raw");
     PlayOverCount playOvers;
     Mixer mixer;
     WaveOutDevice device; // declared after the Mixer: closed before it goes
 };
 
-std::string sourceName(const ::testing::TestParamInfo<const char*>& source) {
-    return source.param;
-}
-
 } // namespace
 
 TEST_P(MixerSeekTest, SeekIsHeardAtOnceAndTheEndStillComesOnce) {
-    constexpr size_t kBuffer = 4410; // samples of one Mixer buffer
     ASSERT_TRUE(device.Play());
     // Five buffers of second 0 are queued: the seek drops them unheard.
-    const uintmax_t before = heardBytes();
+    const size_t before = std::filesystem::file_size(output);
     ASSERT_TRUE(device.Seek(7));
     ASSERT_TRUE(playOvers.reaches(1));
-    std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(1, playOvers.count.load());
     EXPECT_EQ(WaveOutDevice::kPlaying, device.GetState()); // ran out, not stopped
     EXPECT_FALSE(device.Seek(2));                          // ended: nothing to move
-    std::vector<int16_t> after = heardFrom(before);
-    ASSERT_GT(after.size(), 3 * kBuffer);
-    // Within one buffer of the seek, second 7 sounds.
-    const std::vector<int16_t> next(after.begin() + kBuffer, after.begin() + 2 * kBuffer);
-    EXPECT_NEAR(secondsTone(7), toneOf(next, 44100), 30.0);
-    // Seconds 7 to 10 follow, and nothing of the old position.
-    EXPECT_NEAR(3.0 * 44100, double(after.size()), 1.5 * kBuffer);
+    const std::vector<uint8_t> bytes = readFileBytes(output);
+    std::vector<int16_t> after((bytes.size() - before) / 2);
+    std::memcpy(after.data(), bytes.data() + before, after.size() * 2);
+    std::erase(after, 0); // the driver's silence
+    // Within one buffer (4410 samples) second 7 sounds, then seconds 8 and 9
+    // to the end, and nothing of the old position.
+    ASSERT_GT(after.size(), 3 * 4410u);
+    EXPECT_NEAR(1000.0, toneOf({after.begin() + 4410, after.begin() + 2 * 4410}), 30.0);
+    EXPECT_NEAR(3.0 * 44100, double(after.size()), 6000.0);
 
-    // Past the end, the item ends as at its end: one PlayOver more.
+    // Past the end, the item ends as at its end; while paused, at Resume.
     device.Restart();
     ASSERT_TRUE(device.Seek(60));
     ASSERT_TRUE(playOvers.reaches(2));
-    // While paused, the end waits for Resume.
     device.Restart();
     ASSERT_TRUE(device.Pause());
     ASSERT_TRUE(device.Seek(60));
-    std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(2, playOvers.count.load());
+    ASSERT_TRUE(playOvers.reaches(2));
     ASSERT_TRUE(device.Resume());
     ASSERT_TRUE(playOvers.reaches(3));
-    std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(3, playOvers.count.load());
 }
 
-INSTANTIATE_TEST_SUITE_P(Sources, MixerSeekTest, ::testing::Values("wav", "mp3", "wma", "cd"),
-                         sourceName);
+INSTANTIATE_TEST_SUITE_P(Sources, MixerSeekTest, ::testing::Values("wav", "mp3", "wma", "cd"));
