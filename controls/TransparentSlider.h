@@ -30,7 +30,6 @@ class TransparentSlider : public QSlider {
 
     // Off by default: a press on the channel moves the thumb by a page.
     void setJumpToClick(bool on) { jumpToClick = on; }
-    bool jumpsToClick() const { return jumpToClick; }
 
   protected:
     void paintEvent(QPaintEvent* event) override;
