@@ -80,8 +80,8 @@ class WaveOutDevice {
     // already on its way (ran out and drained).
     bool Seek(uint32_t seconds);
     bool Pause(); // only while playing
-    // Only while paused. With nothing queued and nothing more to pull (a seek
-    // to the end while paused), PlayOver is posted at once.
+    // Only while paused. After a seek to the end while paused, PlayOver is
+    // posted at once.
     bool Resume();
     int32_t GetState() const { return state.load(); }
     // Low 16 bits left channel, high 16 bits right; 0 silent, 0xFFFF full.
