@@ -358,6 +358,14 @@ void MainWindow::initialise() {
         connect(volumeSlider, &QSlider::valueChanged, this,
                 [this](int value) { onVolumeMoved(value); });
     }
+    if (positionSlider) {
+        positionSlider->setJumpToClick(true);
+        connect(positionSlider, &QSlider::sliderPressed, this,
+                [this] { onPositionDragged(positionSlider->sliderPosition()); });
+        connect(positionSlider, &QSlider::sliderMoved, this,
+                [this](int value) { onPositionDragged(value); });
+        connect(positionSlider, &QSlider::sliderReleased, this, [this] { onPositionReleased(); });
+    }
 }
 
 QWidget* MainWindow::control(int id) const {

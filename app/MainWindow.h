@@ -178,6 +178,15 @@ class MainWindow : public QDialog, public CommandTarget {
     // the loaded item, the list or the volume may have changed. One
     // listener; an empty one removes it.
     void setChangeListener(std::function<void()> listener) { changeListener = std::move(listener); }
+    // Moves the playing or paused item to seconds, rounded to the nearest
+    // whole second (NaN is refused, below 0 counts as 0): what is queued
+    // from the old position is dropped, the elapsed time shows the new one.
+    // At or past the end, the item ends as at its end (PlayOver, then the
+    // repeat mode; while paused, when play resumes). False, and nothing
+    // done, when nothing is loaded, while stopped (Play starts an item from
+    // its beginning) or once the item has ended. The one seek path of the
+    // position slider and of remote control.
+    bool seekTo(double seconds);
 
     const ProgramFiles& programFiles() const { return files; }
     // The playback device, to look at its state.
@@ -257,6 +266,13 @@ class MainWindow : public QDialog, public CommandTarget {
     void onVolumeMoved(int position);
     void onTimer();
     void setPosition(int percent);
+    // The thumb and the time text from elapsedSeconds; both are left alone
+    // while the user drags the thumb.
+    void showElapsed();
+    // The second of the item that the position slider's value stands for.
+    double sliderSeconds(int percent) const;
+    void onPositionDragged(int percent);
+    void onPositionReleased();
     // The item in the Mixer has just loaded: its title and length, the
     // clock at zero.
     void showLoadedItem(const std::string& title);

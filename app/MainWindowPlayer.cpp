@@ -1,6 +1,6 @@
 // The player of the main window: loading an item into the mixer, the
 // transport buttons, the repeat modes, the sequencing from one item to the
-// next, the elapsed time and the volume.
+// next, seeking with the position slider, the elapsed time and the volume.
 
 #include "app/MainWindow.h"
 
@@ -16,6 +16,10 @@
 
 #include <QLabel>
 #include <QString>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
 
 namespace {
 
@@ -46,9 +50,47 @@ void MainWindow::setStatus(int s) {
 }
 
 void MainWindow::setPosition(int percent) {
-    if (positionSlider) {
+    // Not under the user's pointer: the thumb follows the drag until release.
+    if (positionSlider && !positionSlider->isSliderDown()) {
         positionSlider->setValue(percent);
     }
+}
+
+double MainWindow::sliderSeconds(int percent) const {
+    return durationSeconds > 0.0 ? percent * durationSeconds / 100.0 : 0.0;
+}
+
+void MainWindow::onPositionDragged(int percent) {
+    timeText = formatTime(std::round(sliderSeconds(percent)));
+    updateDisplay();
+}
+
+void MainWindow::onPositionReleased() {
+    if (durationSeconds > 0.0 && positionSlider) {
+        seekTo(sliderSeconds(positionSlider->sliderPosition()));
+    }
+    // A refused seek puts the thumb and the time back where playback is.
+    showElapsed();
+}
+
+bool MainWindow::seekTo(double seconds) {
+    const int32_t state = outputDevice.GetState();
+    if (std::isnan(seconds) || !mixer.hasEntries() ||
+        (state != WaveOutDevice::kPlaying && state != WaveOutDevice::kPaused)) {
+        return false;
+    }
+    seconds = std::max(seconds, 0.0);
+    // Streams seek by whole seconds. At or past the end the seek goes to the
+    // end itself (a duration with a fraction rounds up), so the item ends.
+    const bool atEnd = durationSeconds > 0.0 && seconds >= durationSeconds;
+    const double target =
+        std::min(atEnd ? std::ceil(durationSeconds) : std::round(seconds), double(UINT32_MAX));
+    if (!outputDevice.Seek(static_cast<uint32_t>(target))) {
+        return false;
+    }
+    elapsedSeconds = durationSeconds > 0.0 ? std::min(target, durationSeconds) : target;
+    showElapsed();
+    return true;
 }
 
 int MainWindow::loadItem(const std::string& path, const std::string& title) {
@@ -414,6 +456,13 @@ void MainWindow::onTimer() {
         if (elapsedSeconds > durationSeconds) {
             elapsedSeconds = durationSeconds;
         }
+    }
+    showElapsed();
+}
+
+void MainWindow::showElapsed() {
+    if (positionSlider && positionSlider->isSliderDown()) {
+        return; // the drag shows its own time until release
     }
     // A zero or unknown duration would divide by zero: the thumb stays at 0.
     int percent = 0;

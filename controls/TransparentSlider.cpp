@@ -1,7 +1,10 @@
 #include "controls/TransparentSlider.h"
 
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QStyle>
+#include <QStyleOptionSlider>
 
 TransparentSlider::TransparentSlider(QWidget* parent) : QSlider(Qt::Horizontal, parent) {
     setTickPosition(QSlider::NoTicks);
@@ -35,4 +38,32 @@ void TransparentSlider::paintEvent(QPaintEvent* event) {
         painter.drawPixmap(0, 0, snapshot);
     }
     QSlider::paintEvent(event);
+}
+
+QRect TransparentSlider::partRect(QStyle::SubControl part) const {
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    return style()->subControlRect(QStyle::CC_Slider, &option, part, this);
+}
+
+int TransparentSlider::valueAt(int x) const {
+    const QRect groove = partRect(QStyle::SC_SliderGroove);
+    const QRect thumb = partRect(QStyle::SC_SliderHandle);
+    // The thumb's left edge runs from the groove's left to its right less
+    // the thumb's width; its centre goes under x.
+    const int span = groove.width() - thumb.width();
+    const int offset = x - groove.x() - thumb.width() / 2;
+    return QStyle::sliderValueFromPosition(minimum(), maximum(), offset, span,
+                                           invertedAppearance());
+}
+
+void TransparentSlider::mousePressEvent(QMouseEvent* event) {
+    if (jumpToClick && event->button() == Qt::LeftButton && orientation() == Qt::Horizontal) {
+        const QPoint at = event->position().toPoint();
+        if (!partRect(QStyle::SC_SliderHandle).contains(at)) {
+            // The thumb now lies under the pointer, so QSlider starts a drag.
+            setSliderPosition(valueAt(at.x()));
+        }
+    }
+    QSlider::mousePressEvent(event);
 }

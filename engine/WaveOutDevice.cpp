@@ -120,6 +120,7 @@ bool WaveOutDevice::Close() {
     }
     waveHandle = nullptr;
     outputPaused = false;
+    endAtResume = false;
     return true;
 }
 
@@ -141,6 +142,26 @@ bool WaveOutDevice::Write(AudioBuffer buffer) {
     return true;
 }
 
+bool WaveOutDevice::fill() {
+    size_t count;
+    {
+        std::lock_guard lock(queueMutex);
+        count = queued.size();
+    }
+    for (size_t i = count; i < size_t(kQueuedBuffers); ++i) {
+        if (!Write(source->GetBuffer())) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void WaveOutDevice::postPlayOver() {
+    if (CommandTarget* target = notifyWindow.load()) {
+        target->postCommand(kPlayOver);
+    }
+}
+
 bool WaveOutDevice::Play() {
     if (!isOpen()) {
         return false;
@@ -157,18 +178,8 @@ bool WaveOutDevice::Play() {
         return false;
     }
     std::lock_guard pull(pullMutex);
-    size_t count;
-    {
-        std::lock_guard lock(queueMutex);
-        count = queued.size();
-    }
-    bool filled = true;
-    for (size_t i = count; i < size_t(kQueuedBuffers); ++i) {
-        if (!Write(source->GetBuffer())) {
-            filled = false;
-            break;
-        }
-    }
+    endAtResume = false;
+    bool filled = fill();
     if (!filled) {
         bool anyQueued;
         {
@@ -201,6 +212,7 @@ int32_t WaveOutDevice::Stop() {
     }
     playing = false;
     state = kStopped;
+    endAtResume = false;
     return 1;
 }
 
@@ -216,6 +228,55 @@ void WaveOutDevice::Restart() {
         source->Rewind();
     }
     Play();
+}
+
+bool WaveOutDevice::Seek(uint32_t seconds) {
+    WaveOutHandle handle = waveHandle.load();
+    const int32_t now = state.load();
+    if (!handle || !source || (now != kPlaying && now != kPaused)) {
+        return false;
+    }
+    {
+        // Under pullMutex: a completion that is pulling finishes first, and
+        // every later one sees the flag.
+        std::lock_guard pull(pullMutex);
+        std::lock_guard lock(queueMutex);
+        if (now == kPlaying && !playing && queued.empty()) {
+            return false; // ran out and drained: its PlayOver is posted
+        }
+        flushing = true;
+    }
+    // No lock held: the reset waits for the notifier thread, whose
+    // completions return at once while flushing.
+    const bool reset = waveOutReset(handle) == kWaveOk;
+    std::list<AudioBuffer> dropped;
+    bool anyQueued;
+    {
+        std::lock_guard pull(pullMutex);
+        {
+            std::lock_guard lock(queueMutex);
+            if (reset) {
+                dropped.swap(queued); // handed back by the reset, unheard
+            }
+            flushing = false;
+        }
+        source->Seek(seconds);
+        playing = fill();
+        std::lock_guard lock(queueMutex);
+        anyQueued = !queued.empty();
+    }
+    dropped.clear();
+    endAtResume = false;
+    if (!anyQueued) {
+        // Nothing left to play: the item ends here, as at its end.
+        playing = false;
+        if (now == kPaused) {
+            endAtResume = true;
+        } else {
+            postPlayOver();
+        }
+    }
+    return true;
 }
 
 bool WaveOutDevice::Pause() {
@@ -237,6 +298,10 @@ bool WaveOutDevice::Resume() {
     waveOutRestart(handle);
     outputPaused = false;
     state = kPlaying;
+    if (endAtResume) {
+        endAtResume = false;
+        postPlayOver();
+    }
     return true;
 }
 
@@ -258,6 +323,9 @@ void WaveOutDevice::OnBufferDone(WaveHeader* header) {
         return; // Close disposes of the buffers
     }
     std::lock_guard pull(pullMutex);
+    if (flushing) {
+        return; // Seek drops the queued buffers and frees them
+    }
     if (source && playing) {
         // queueMutex is not held here: GetBuffer takes the source's own lock.
         if (!Write(source->GetBuffer())) {
@@ -279,8 +347,6 @@ void WaveOutDevice::OnBufferDone(WaveHeader* header) {
         // unprepared and the block freed.
     }
     if (over) {
-        if (CommandTarget* target = notifyWindow.load()) {
-            target->postCommand(kPlayOver);
-        }
+        postPlayOver();
     }
 }

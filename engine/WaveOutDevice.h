@@ -5,7 +5,7 @@
 // is exhausted (or Stop was called) and the last queued buffer has played,
 // PlayOver is posted to the notify target, exactly once.
 //
-// Threads: Open, Close, Play, Stop, Restart, Pause, Resume, SetVolume,
+// Threads: Open, Close, Play, Stop, Restart, Seek, Pause, Resume, SetVolume,
 // SetSource, Detach and the destructor run on the user-interface thread.
 // OnBufferDone runs on the wave-out layer's notifier thread (never inside
 // SDL's audio callback) and pulls the source's next buffer there; the source
@@ -26,7 +26,8 @@
 //
 // PlayOver is posted exactly once when the queue drains while playing is
 // clear, and never after Close: Close sets state 3 before it resets the
-// device, and OnBufferDone does nothing in state 3.
+// device, and OnBufferDone does nothing in state 3. Seek likewise sets
+// flushing before its reset, so the buffers it drops neither pull nor post.
 
 #include "base/CommandTarget.h"
 #include "engine/AudioBuffer.h"
@@ -69,8 +70,19 @@ class WaveOutDevice {
     int32_t Stop();
     // Stop, rewind the source, Play. Only when open.
     void Restart();
-    bool Pause();  // only while playing
-    bool Resume(); // only while paused
+    // Moves the source to seconds (AudioStream::Seek) while playing or
+    // paused: the buffers queued from the old position are dropped unheard
+    // and the device queues again from the new one (heard at once while
+    // playing, at Resume while paused). An item that ran out comes back. A
+    // position at or past the end ends the item as its end does: PlayOver
+    // is posted once, at once while playing, at Resume while paused. False,
+    // and nothing done, when closed, stopped, or when the item's PlayOver is
+    // already on its way (ran out and drained).
+    bool Seek(uint32_t seconds);
+    bool Pause(); // only while playing
+    // Only while paused. After a seek to the end while paused, PlayOver is
+    // posted at once.
+    bool Resume();
     int32_t GetState() const { return state.load(); }
     // Low 16 bits left channel, high 16 bits right; 0 silent, 0xFFFF full.
     // Returns the wave-out layer's result (kWaveInvalidHandle when closed).
@@ -93,6 +105,10 @@ class WaveOutDevice {
 
   private:
     bool Write(AudioBuffer buffer);
+    // Under pullMutex: queues buffers from the source until kQueuedBuffers
+    // are queued; false when the source ran out first.
+    bool fill();
+    void postPlayOver();
     static void callback(WaveOutHandle device, unsigned message, void* instance, uintptr_t param1,
                          uintptr_t param2);
 
@@ -107,10 +123,14 @@ class WaveOutDevice {
     // in between Close's reset and its disposal of the queue.
     std::mutex queueMutex;
     std::list<AudioBuffer> queued;
+    // Set (under pullMutex and queueMutex) while Seek drops the queued
+    // buffers: their completions pull nothing and post nothing.
+    std::atomic<bool> flushing{false};
 
     // User-interface thread only
     uint32_t volume = 0xFFFFFFFF;
     bool outputPaused = false; // the layer's device is paused
+    bool endAtResume = false;  // a seek while paused reached the end
     std::string openFailure;
 
     // User-interface thread, read by the notifier thread while open

@@ -9,6 +9,7 @@
 
 #include <QTest>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 
@@ -374,9 +375,9 @@ TEST_F(PlayerTest, VolumeSliderSetsBothChannels) {
     EXPECT_EQ(w.volume, 0);
     w.volumeSlider->setValue(65535);
     EXPECT_EQ(w.volume, 65535);
-    // The position slider is not a seek control.
-    // The timer puts the slider back to the playing position; a long item
-    // leaves room for a slow machine's late timer.
+    // Setting the position slider from code is no seek: the timer puts it
+    // back to the playing position; a long item leaves room for a slow
+    // machine's late timer.
     addWaves(1, 30.0);
     w.onCommand(kIdPlay);
     w.positionSlider->setValue(90);
@@ -411,4 +412,70 @@ TEST_F(PlayerTest, Mp3AndWaveRowsPlayInSequence) {
         runUntil([&] { return w.currentIndex == 2 && status() == "Stopped"; }, visited, 8000));
     EXPECT_EQ(visited, (std::vector<int>{1, 2}));
     EXPECT_TRUE(messages->texts().empty());
+}
+
+// Seeking with the position slider: a press on the channel jumps the thumb,
+// the time follows the drag, the audio moves on release only.
+TEST_F(PlayerTest, SliderSeeksOnReleaseAndTheTimeFollowsTheThumb) {
+    addWaves(1, 20.0);
+    MainWindow& w = window();
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    w.onCommand(kIdPlay);
+    TransparentSlider* slider = w.positionSlider;
+    const QPoint middle(slider->width() / 2, slider->height() / 2);
+    QTest::mousePress(slider, Qt::LeftButton, {}, QPoint(slider->width() / 4, middle.y()));
+    QTest::mouseMove(slider, middle);
+    QTest::qWait(450); // the timer leaves the thumb and the time alone
+    const int percent = slider->sliderPosition();
+    EXPECT_NEAR(percent, 50, 5);
+    const double target = std::round(percent * 20.0 / 100.0);
+    EXPECT_EQ(labelText(kIdTime), formatTime(target));
+    EXPECT_LT(w.playbackMixer().GetPosition(), 2.0); // not heard before the release
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, middle);
+    EXPECT_EQ(labelText(kIdTime), formatTime(target));
+    EXPECT_NEAR(w.playbackMixer().GetPosition(), target + 0.25, 0.26); // and what is queued
+
+    w.onCommand(kIdPause);
+    EXPECT_TRUE(w.seekTo(6.6)); // to the nearest second
+    EXPECT_EQ(labelText(kIdTime), "00:07");
+    EXPECT_EQ(status(), "Paused");
+    // Stopped, Play starts the item from its beginning: no seek.
+    w.onCommand(kIdPlay);
+    w.onCommand(kIdStop);
+    ASSERT_TRUE(waitFor([&] { return w.elapsedSeconds == 0.0; }));
+    EXPECT_FALSE(w.seekTo(5.0));
+    EXPECT_EQ(labelText(kIdTime), "00:00");
+}
+
+TEST_F(PlayerTest, ItemEndsOnceAfterASeekInEveryRepeatMode) {
+    addWaves(2, 3.0);
+    MainWindow& w = window();
+    w.repeatMode = kRepeatOne;
+    w.onCommand(kIdPlay);
+    ASSERT_TRUE(w.seekTo(2.0));
+    // One restart from 0 (a second end would restart it again).
+    ASSERT_TRUE(waitFor([&] { return w.elapsedSeconds < 1.0; }, 3000));
+    double last = 0.0;
+    bool again = false;
+    ASSERT_TRUE(waitFor([&] {
+        again = again || w.elapsedSeconds < last;
+        last = w.elapsedSeconds;
+        return last >= 1.6;
+    }));
+    EXPECT_FALSE(again);
+    EXPECT_EQ(w.currentIndex, 0);
+
+    // Go Straight: the next row, once (a second end would stop at the last).
+    w.repeatMode = kGoStraight;
+    std::vector<int> visited;
+    ASSERT_TRUE(w.seekTo(2.0));
+    runUntil([] { return false; }, visited, 1800);
+    EXPECT_EQ(visited, (std::vector<int>{0, 1}));
+    EXPECT_EQ(status(), "Playing");
+
+    // Past the end of the last row: it ends there.
+    ASSERT_TRUE(w.seekTo(1e12));
+    ASSERT_TRUE(waitFor([&] { return status() == "Stopped"; }, 2000));
+    EXPECT_EQ(w.currentIndex, 1);
 }

@@ -1,6 +1,7 @@
 #include "controls/TransparentSlider.h"
 
 #include <QPainter>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -80,6 +81,32 @@ TEST_F(TransparentSliderTest, ThumbIsDrawnOverTheSnapshot) {
             (shot.pixel(x, shot.height() / 2) & 0xFFFFFF) != (QColor(Qt::red).rgb() & 0xFFFFFF);
     }
     EXPECT_GT(covered, 10);
+}
+
+TEST_F(TransparentSliderTest, PressOnTheChannelJumpsThereAndDragsOnlyWhenAsked) {
+    parent->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(parent.get()));
+    slider->setRange(0, 100);
+    slider->setPageStep(20);
+    const int y = slider->height() / 2;
+    const int x75 = slider->width() * 3 / 4;
+    // By default a press on the channel moves the thumb by a page.
+    QTest::mouseClick(slider, Qt::LeftButton, {}, QPoint(x75, y));
+    EXPECT_EQ(slider->value(), 20);
+
+    slider->setValue(0);
+    slider->setJumpToClick(true);
+    QSignalSpy released(slider, &QSlider::sliderReleased);
+    QTest::mousePress(slider, Qt::LeftButton, {}, QPoint(x75, y));
+    EXPECT_TRUE(slider->isSliderDown());
+    EXPECT_NEAR(slider->sliderPosition(), 75, 4);
+    // The drag goes on from the thumb's new place.
+    QTest::mouseMove(slider, QPoint(slider->width() / 4, y));
+    EXPECT_NEAR(slider->sliderPosition(), 25, 4);
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(slider->width() / 4, y));
+    EXPECT_FALSE(slider->isSliderDown());
+    EXPECT_EQ(released.count(), 1);
+    EXPECT_NEAR(slider->value(), 25, 4);
 }
 
 TEST_F(TransparentSliderTest, ControlNeverDrawnTakesNoSnapshot) {

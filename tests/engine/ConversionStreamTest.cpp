@@ -351,7 +351,7 @@ TEST(ConversionStreamTest, InternalFailureShowsTheConversionMessage) {
     EXPECT_EQ(messages.texts()[0], "Exception converting stream in ConversionStream::GetBuffer()");
 }
 
-TEST(ConversionStreamTest, RewindStartsTheConversionAfresh) {
+TEST(ConversionStreamTest, RewindAndSeekStartTheConversionAfresh) {
     WaveFormat from = pcmFormat(2, 44100, 16);
     WaveFormat to = pcmFormat(1, 22050, 16);
     BytesStream source(from, toBytes(sineSamples(44100, 2, 22050, 440.0)));
@@ -366,6 +366,11 @@ TEST(ConversionStreamTest, RewindStartsTheConversionAfresh) {
     conversion.Rewind();
     AudioBuffer again = conversion.GetBuffer();
     EXPECT_EQ(std::vector<uint8_t>(again.data(), again.data() + again.length()), first);
+    // A seek (here to the start) drops what the resampler held as well.
+    conversion.GetBuffer();
+    conversion.Seek(0);
+    AudioBuffer sought = conversion.GetBuffer();
+    EXPECT_EQ(std::vector<uint8_t>(sought.data(), sought.data() + sought.length()), first);
 }
 
 TEST(ConversionStreamTest, ChangingTheTargetReopensTheConverter) {

@@ -1,18 +1,30 @@
 #include "mixer/Mixer.h"
 
+#include "engine/FfmpegTools.h"
+#include "engine/WaveOutDevice.h"
 #include "engine/WaveStream.h"
+#include "platform/CdLibrary.h"
+#include "platform/WaveOut.h"
 #include "spectrum/SpectrumAnalyzer.h"
+#include "support/DiscImage.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
 #include <new>
 #include <thread>
 
 using namespace testing_support;
+using namespace std::chrono_literals;
 
 namespace {
+
+// Seeking is heard through SDL's disk driver, chosen before any device opens.
+const bool diskDriverChosen = chooseSdlDiskDriver();
 
 size_t drainBytes(AudioStream& stream, std::vector<uint32_t>* sizes = nullptr) {
     size_t total = 0;
@@ -263,3 +275,97 @@ TEST(Mixer, OutputAnalyserPassesThePlayedAudioUnchangedAndAnalysesAllOfIt) {
     EXPECT_EQ(front.size(), analyser.FftSize() + 1);
     EXPECT_EQ(analyser.SpectrumCount(), 51u); // more than the queue keeps
 }
+namespace {
+
+// The frequency of 16-bit mono samples from their sign changes.
+double toneOf(const std::vector<int16_t>& samples) {
+    size_t changes = 0;
+    for (size_t i = 1; i < samples.size(); ++i) {
+        changes += (samples[i - 1] < 0) != (samples[i] < 0);
+    }
+    return double(changes) * 44100 / (2.0 * double(samples.size()));
+}
+
+struct PlayOverCount : CommandTarget {
+    void postCommand(int id) override { count += id == kPlayOver; }
+    bool reaches(int n) {
+        for (int i = 0; i < 1000 && count.load() < n; ++i) {
+            std::this_thread::sleep_for(10ms);
+        }
+        std::this_thread::sleep_for(50ms); // time for one too many
+        return count.load() == n;
+    }
+    std::atomic<int> count{0};
+};
+
+// Ten seconds of a tone at 300 + 100 x s Hz during second s, as a WAVE, MP3
+// or WMA file or a CD track, played by the Mixer on the disk driver.
+class MixerSeekTest : public ::testing::TestWithParam<std::string> {
+  protected:
+    void SetUp() override {
+        if (!diskDriverChosen || !ffmpeg_tools::available()) {
+            GTEST_SKIP() << "ffmpeg is not installed";
+        }
+        const std::string kind = GetParam();
+        const std::string file = dir.file("steps." + kind);
+        ASSERT_TRUE(ffmpeg_tools::make(
+            file, "-f lavfi -i \"aevalsrc=0.5*sin(2*PI*(300+100*floor(t))*t):s=44100:d=10\"",
+            kind == "wma"   ? "-ac 2 -c:a wmav2 -b:a 128k"
+            : kind == "mp3" ? "-ac 2 -b:a 192k"
+                            : "-ac 2 -f s16le -c:a pcm_s16le"));
+        if (kind == "cd") {
+            registerDiscImage(DiscImage().pcm(readFileBytes(file)).write(dir.path(), "disc"));
+            ASSERT_NE(nullptr, mixer.LoadCdTrack(0));
+        } else if (kind == "wav") {
+            writeFileBytes(file, waveFile(pcmFormat(2, 44100, 16), readFileBytes(file)));
+            ASSERT_NE(nullptr, mixer.LoadWave(file.c_str()));
+        } else {
+            ASSERT_NE(nullptr, mixer.LoadWMA(file.c_str()));
+        }
+        setenv("SDL_DISKAUDIOFILE", output.c_str(), 1);
+        device.SetNotifyWindow(&playOvers);
+        device.SetSource(&mixer);
+        ASSERT_EQ(std::string("disk"), waveOutDriverName());
+    }
+    void TearDown() override { clearDiscImages(); }
+
+    TempDir dir;
+    const std::string output = dir.file("heard.raw");
+    PlayOverCount playOvers;
+    Mixer mixer;
+    WaveOutDevice device; // declared after the Mixer: closed before it goes
+};
+
+} // namespace
+
+TEST_P(MixerSeekTest, SeekIsHeardAtOnceAndTheEndStillComesOnce) {
+    ASSERT_TRUE(device.Play());
+    // Five buffers of second 0 are queued: the seek drops them unheard.
+    const size_t before = std::filesystem::file_size(output);
+    ASSERT_TRUE(device.Seek(7));
+    ASSERT_TRUE(playOvers.reaches(1));
+    EXPECT_EQ(WaveOutDevice::kPlaying, device.GetState()); // ran out, not stopped
+    EXPECT_FALSE(device.Seek(2));                          // ended: nothing to move
+    const std::vector<uint8_t> bytes = readFileBytes(output);
+    std::vector<int16_t> after((bytes.size() - before) / 2);
+    std::memcpy(after.data(), bytes.data() + before, after.size() * 2);
+    std::erase(after, 0); // the driver's silence
+    // Within one buffer (4410 samples) second 7 sounds, then seconds 8 and 9
+    // to the end, and nothing of the old position.
+    ASSERT_GT(after.size(), 3 * 4410u);
+    EXPECT_NEAR(1000.0, toneOf({after.begin() + 4410, after.begin() + 2 * 4410}), 30.0);
+    EXPECT_NEAR(3.0 * 44100, double(after.size()), 6000.0);
+
+    // Past the end, the item ends as at its end; while paused, at Resume.
+    device.Restart();
+    ASSERT_TRUE(device.Seek(60));
+    ASSERT_TRUE(playOvers.reaches(2));
+    device.Restart();
+    ASSERT_TRUE(device.Pause());
+    ASSERT_TRUE(device.Seek(60));
+    ASSERT_TRUE(playOvers.reaches(2));
+    ASSERT_TRUE(device.Resume());
+    ASSERT_TRUE(playOvers.reaches(3));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, MixerSeekTest, ::testing::Values("wav", "mp3", "wma", "cd"));

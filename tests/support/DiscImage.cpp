@@ -1,5 +1,6 @@
 #include "support/DiscImage.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fcntl.h>
@@ -44,6 +45,14 @@ DiscImage& DiscImage::tone(uint32_t frames, uint32_t hz) {
     return *this;
 }
 
+DiscImage& DiscImage::pcm(std::vector<uint8_t> bytes) {
+    Track t{static_cast<uint32_t>((bytes.size() + kCdFrameBytes - 1) / kCdFrameBytes), 0, false,
+            false};
+    t.content = std::move(bytes);
+    tracks.push_back(std::move(t));
+    return *this;
+}
+
 DiscImage& DiscImage::silentAudio(uint32_t frames) {
     tracks.push_back({frames, 0, false, true});
     return *this;
@@ -72,6 +81,10 @@ std::vector<uint8_t> DiscImage::trackBytes(size_t index) const {
         return {};
     }
     std::vector<uint8_t> out(static_cast<size_t>(t.frames) * kCdFrameBytes);
+    if (!t.content.empty()) {
+        std::copy(t.content.begin(), t.content.end(), out.begin());
+        return out;
+    }
     if (t.tone) {
         const size_t samples = static_cast<size_t>(t.frames) * (kCdFrameBytes / 4);
         for (size_t i = 0; i < samples; ++i) {

@@ -19,6 +19,9 @@ class DiscImage {
     // An audio track of a stereo sine (hz left, 1.5 x hz right) at half
     // scale: audio whose byte order other readers can recognise.
     DiscImage& tone(uint32_t frames, uint32_t hz);
+    // An audio track holding these bytes of 16-bit stereo, padded with zeros
+    // to whole frames.
+    DiscImage& pcm(std::vector<uint8_t> bytes);
     // An audio track of silence stored sparsely (a hole in the BIN), for
     // very long tracks.
     DiscImage& silentAudio(uint32_t frames);
@@ -51,6 +54,7 @@ class DiscImage {
         bool isData = false;
         bool sparse = false;
         bool tone = false;
+        std::vector<uint8_t> content{}; // the bytes of a pcm track
     };
     std::vector<Track> tracks;
 };
