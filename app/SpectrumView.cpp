@@ -42,7 +42,6 @@ void SpectrumView::setRunning(bool run) {
     framesSinceNew = 0;
     timer.start(kFrameMs, this);
     show();
-    raise();
 }
 
 double SpectrumView::bandLow(int band) const {
