@@ -113,7 +113,7 @@ std::string DialogFolders::settingsPath() const {
 }
 
 std::string DialogFolders::defaultFolder() const {
-    const std::string music = musicFolderSetting(configHome + "/user-dirs.dirs", home);
+    std::string music = musicFolderSetting(configHome + "/user-dirs.dirs", home);
     struct stat musicInfo {};
     struct stat homeInfo {};
     // xdg-user-dir answers the home folder for a music folder that is not
@@ -149,7 +149,7 @@ bool DialogFolders::remember(DialogKind kind, const std::string& folder) const {
     settings[keyOf(kind)] = folder;
     std::string text = "# The folders Velumo's file dialogs open in\n";
     for (const auto& [key, value] : settings) {
-        text += key + "=" + value + "\n";
+        text.append(key).append("=").append(value).append("\n");
     }
 
     const std::string path = settingsPath();

@@ -49,8 +49,10 @@ bool sameText(const std::string& a, const std::string& b) {
 }
 
 // The length of a regular file that can be opened for reading, or -1.
+// Opened without blocking: a pipe named like an audio file would otherwise
+// hold the window until something writes to it.
 int64_t readableFileLength(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return -1;
     }

@@ -138,9 +138,13 @@ TEST_F(WindowTest, FilesAreSkippedByExtensionAndReadability) {
     std::filesystem::create_directory(folder);
     const std::string junk = dir.file("junk.wav");
     writeFileBytes(junk, std::vector<uint8_t>(1023, 0x55));
+    // A pipe named like audio is skipped without waiting for a writer.
+    testing_support::FifoWatch pipe(dir.file("pipe.wav"));
+    ASSERT_TRUE(pipe.made());
 
-    chooseFiles({upper, noDot, text, missing, folder, junk});
+    chooseFiles({upper, noDot, text, missing, folder, dir.file("pipe.wav"), junk});
     window().onCommand(kIdAddFiles);
+    EXPECT_FALSE(pipe.released());
     ASSERT_EQ(rowCount(), 2);
     EXPECT_EQ(row(0, 1), "LOUD.WAV");
     EXPECT_EQ(row(0, 2), "00:01");
@@ -511,6 +515,7 @@ TEST_F(WindowTest, DroppedFilesAndFoldersAreAddedByTheAddAudioFilesRules) {
     EXPECT_TRUE(dropOnList(w, uris));
 
     std::vector<std::string> names;
+    names.reserve(static_cast<size_t>(rowCount()));
     for (int i = 0; i < rowCount(); ++i) {
         names.push_back(row(i, 1));
     }
