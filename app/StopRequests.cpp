@@ -35,9 +35,8 @@ void onStopSignal(int) {
 
 // Ends the modal widgets above the window one at a time, then closes the
 // window. A dialog that does not end at once (a conversion finishing its
-// file) is looked at again shortly.
-void closeFromTop(const QPointer<QWidget>& target) {
-    QWidget* window = target.data();
+// file) is looked at again shortly; the retry goes with the window.
+void closeFromTop(QWidget* window) {
     if (window == nullptr) {
         return;
     }
@@ -51,7 +50,7 @@ void closeFromTop(const QPointer<QWidget>& target) {
         } else {
             top->close();
         }
-        QTimer::singleShot(kRetryMs, window, [target] { closeFromTop(target); });
+        QTimer::singleShot(kRetryMs, window, [window] { closeFromTop(window); });
         return;
     }
     window->close();
@@ -60,7 +59,7 @@ void closeFromTop(const QPointer<QWidget>& target) {
 } // namespace
 
 void closeWindowFromTop(QWidget* window) {
-    closeFromTop(QPointer<QWidget>(window));
+    closeFromTop(window);
 }
 
 bool closeOnStopRequest(QWidget* window) {
@@ -77,11 +76,11 @@ bool closeOnStopRequest(QWidget* window) {
         char bytes[16];
         while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
         }
-        closeFromTop(stopTarget);
+        closeFromTop(stopTarget.data());
     });
 #ifndef QT_NO_SESSIONMANAGER
     QObject::connect(qApp, &QGuiApplication::commitDataRequest, window,
-                     [] { closeFromTop(stopTarget); });
+                     [] { closeFromTop(stopTarget.data()); });
 #endif
 
     struct sigaction action {};

@@ -67,9 +67,9 @@ int main(int argc, char* argv[]) {
         window.setCommandHandler(kIdConvert, convertCommand);
         window.setCommandHandler(kIdCdRefresh, cdRefreshCommand);
         window.setCommandHandler(kIdRecord, runRecordCommand);
-        closeOnStopRequest(&window);
         // The desktop's player controls; nothing without a session bus.
         const auto mpris = MprisService::startOnSessionBus(window);
+        closeOnStopRequest(&window);
         result = window.exec();
         removeQtDialogs();
     }

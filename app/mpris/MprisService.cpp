@@ -12,7 +12,6 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QLabel>
-#include <QPointer>
 #include <QTimer>
 #include <QUrl>
 
@@ -120,7 +119,7 @@ int MprisService::rowCount() const {
 
 QString MprisService::playbackStatus() const {
     const auto* label = qobject_cast<QLabel*>(window.control(kIdStatus));
-    const QString shown = label ? label->text() : QString();
+    QString shown = label ? label->text() : QString();
     if (shown == QStringLiteral("Playing") || shown == QStringLiteral("Paused")) {
         return shown;
     }
@@ -284,11 +283,7 @@ void MprisService::raise() {
 
 void MprisService::quit() {
     // After the answer: closing may end the program's event loop.
-    QTimer::singleShot(0, &window, [target = QPointer<QWidget>(&window)] {
-        if (target) {
-            closeWindowFromTop(target);
-        }
-    });
+    QTimer::singleShot(0, &window, [target = &window] { closeWindowFromTop(target); });
 }
 
 MprisService::Announced MprisService::current() const {

@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 using namespace window_test;
+using testing_support::catchesSignal;
 using testing_support::DiscImage;
 using testing_support::haveTool;
 using testing_support::readFileBytes;
@@ -122,25 +123,6 @@ class XServer {
     std::unique_ptr<Child> server;
     std::string name;
 };
-
-// Whether process pid has a handler for signal (its SigCgt mask in /proc),
-// waiting up to timeoutMs for the program to install it.
-bool catchesSignal(pid_t pid, int signal, int timeoutMs) {
-    const std::string path = "/proc/" + std::to_string(pid) + "/status";
-    for (int waited = 0; waited <= timeoutMs; waited += 20) {
-        const std::vector<uint8_t> bytes = readFileBytes(path);
-        const std::string status(bytes.begin(), bytes.end());
-        const size_t at = status.find("SigCgt:");
-        if (at != std::string::npos) {
-            const unsigned long long mask = std::stoull(status.substr(at + 7), nullptr, 16);
-            if ((mask >> (signal - 1)) & 1U) {
-                return true;
-            }
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-}
 
 std::vector<std::string> storedNames(const std::string& path) {
     const StoredListDecoding stored = decodeStoredList(readFileBytes(path));

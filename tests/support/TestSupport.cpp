@@ -11,7 +11,9 @@
 #include <fstream>
 #include <random>
 #include <stdexcept>
+#include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -104,6 +106,25 @@ std::vector<uint8_t> noiseBytes(size_t size, uint32_t seed) {
 std::vector<uint8_t> readFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Whether process pid has a handler for signal (its SigCgt mask in /proc),
+// waiting up to timeoutMs for the program to install it.
+bool catchesSignal(int pid, int signal, int timeoutMs) {
+    const std::string path = "/proc/" + std::to_string(pid) + "/status";
+    for (int waited = 0; waited <= timeoutMs; waited += 20) {
+        const std::vector<uint8_t> bytes = readFileBytes(path);
+        const std::string status(bytes.begin(), bytes.end());
+        const size_t at = status.find("SigCgt:");
+        if (at != std::string::npos) {
+            const unsigned long long mask = std::stoull(status.substr(at + 7), nullptr, 16);
+            if ((mask >> (signal - 1)) & 1U) {
+                return true;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
 }
 
 void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {

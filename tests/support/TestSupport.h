@@ -75,6 +75,10 @@ std::vector<uint8_t> noiseBytes(size_t size, uint32_t seed);
 std::vector<uint8_t> readFileBytes(const std::string& path);
 void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
+// Whether process pid has a handler for signal (its SigCgt mask in /proc),
+// waiting up to timeoutMs for the program to install it.
+bool catchesSignal(int pid, int signal, int timeoutMs);
+
 // Interleaved 16-bit samples of a sine per channel (channel c at frequency
 // hz x (c + 1)), amplitude 0..1 of full scale.
 std::vector<int16_t> sineSamples(uint32_t rate, uint16_t channels, uint32_t frames,
