@@ -42,6 +42,8 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     QApplication application(argc, argv); // takes Qt's own options out of argv
+    // Wayland desktops match the window to its menu entry and icon by this.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.velumo.Velumo"));
 
     std::vector<std::string> discs;
     for (int i = 1; i < argc; ++i) {

@@ -104,11 +104,6 @@ std::unique_ptr<MprisService> MprisService::startOnSessionBus(MainWindow& target
     return std::make_unique<MprisService>(target, QDBusConnection::sessionBus());
 }
 
-void MprisService::setSeeker(std::function<void(double)> seeker) {
-    seekTo = std::move(seeker);
-    windowChanged();
-}
-
 bool MprisService::loaded() const {
     return window.playbackMixer().hasEntries();
 }
@@ -227,21 +222,19 @@ void MprisService::previous() {
 }
 
 void MprisService::seek(int64_t offset) {
-    if (!seekTo || !loaded()) {
+    if (!loaded()) {
         return;
     }
-    const Announced now = current();
+    // The slider's own path: past the end, the item ends as at its end and
+    // the repeat mode decides what follows.
     const double target = static_cast<double>(position() + offset);
-    if (now.length > 0 && target > static_cast<double>(now.length)) {
-        next(); // past the end: on to the next item, as its end would
-        return;
+    if (window.seekTo(std::max(target, 0.0) / kMicroseconds)) {
+        Q_EMIT player->Seeked(position());
     }
-    seekTo(std::max(target, 0.0) / kMicroseconds);
-    Q_EMIT player->Seeked(position());
 }
 
 void MprisService::setPosition(const QDBusObjectPath& track, int64_t at) {
-    if (!seekTo || !loaded() || at < 0) {
+    if (!loaded() || at < 0) {
         return;
     }
     const Announced now = current();
@@ -250,8 +243,9 @@ void MprisService::setPosition(const QDBusObjectPath& track, int64_t at) {
     if (track.path() != currentTrack || (now.length > 0 && at > now.length)) {
         return;
     }
-    seekTo(static_cast<double>(at) / kMicroseconds);
-    Q_EMIT player->Seeked(position());
+    if (window.seekTo(static_cast<double>(at) / kMicroseconds)) {
+        Q_EMIT player->Seeked(position());
+    }
 }
 
 void MprisService::openUri(const QString& uri) {

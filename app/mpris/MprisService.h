@@ -68,11 +68,6 @@ class MprisService : public QObject {
     // The name held on the bus; empty when nothing is registered.
     const QString& busName() const { return name; }
 
-    // Installs the operation that moves the playing item to a time in
-    // seconds. With one installed, CanSeek is true and Seek and SetPosition
-    // call it; without, they do nothing.
-    void setSeeker(std::function<void(double seconds)> seeker);
-
     // --- What the adaptors report and do ---
     QString playbackStatus() const; // "Playing", "Paused" or "Stopped"
     // mpris:trackid, and for a loaded item xesam:title, mpris:length (when
@@ -94,7 +89,9 @@ class MprisService : public QObject {
     bool canGoPrevious() const;
     bool canPlay() const;
     bool canPause() const;
-    bool canSeek() const { return static_cast<bool>(seekTo); }
+    // Seek and SetPosition take the position slider's path
+    // (MainWindow::seekTo), which moves a playing or paused item.
+    bool canSeek() const { return loaded(); }
 
     void play();
     void pause();
@@ -139,7 +136,6 @@ class MprisService : public QObject {
     QDBusConnection bus;
     QString name;
     MprisPlayerAdaptor* player = nullptr; // owned by the service
-    std::function<void(double)> seekTo;
     Announced announced;
     bool checkPending = false;
 };

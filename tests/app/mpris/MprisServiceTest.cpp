@@ -220,6 +220,16 @@ TEST_F(MprisTest, ClientsDriveThePlayerAndHearTheChanges) {
     EXPECT_TRUE(waitFor([&] { return near(recentPitch(heard), 440); })) << recentPitch(heard);
     EXPECT_EQ(window().currentIndex, 0);
 
+    // SetPosition and Seek take the position slider's path.
+    playerctl({"position", "7"});
+    EXPECT_TRUE(waitFor([&] { return window().elapsedSeconds >= 7.0; }));
+    EXPECT_LT(window().elapsedSeconds, 9.0);
+    playerctl({"position", "5+"});
+    EXPECT_TRUE(waitFor([&] { return window().elapsedSeconds >= 12.0; }))
+        << window().elapsedSeconds;
+    EXPECT_LT(window().elapsedSeconds, 14.0);
+    EXPECT_NEAR(std::stod(playerctl({"position"})), window().elapsedSeconds, 1.0);
+
     playerctl({"play-pause"});
     EXPECT_TRUE(waitFor([&] { return status() == "Paused"; }));
     playerctl({"play-pause"});
@@ -246,11 +256,11 @@ TEST_F(MprisTest, ClientsDriveThePlayerAndHearTheChanges) {
     monitor.terminate();
     monitor.waitForFinished(5000);
     const std::string announced = QString::fromUtf8(monitor.readAll()).toStdString();
-    for (const char* change :
-         {"'PlaybackStatus': <'Playing'>", "'PlaybackStatus': <'Paused'>",
-          "'PlaybackStatus': <'Stopped'>", "'xesam:title': <'high.wav'>",
-          "'mpris:trackid': <objectpath '/org/velumo/track/3'>", "'Volume': <0.250",
-          "'Volume': <0.749", "'LoopStatus': <'Track'>", "'CanGoNext': <true>"}) {
+    for (const char* change : {"'PlaybackStatus': <'Playing'>", "'PlaybackStatus': <'Paused'>",
+                               "'PlaybackStatus': <'Stopped'>", "'xesam:title': <'high.wav'>",
+                               "'mpris:trackid': <objectpath '/org/velumo/track/3'>",
+                               "'Volume': <0.250", "'Volume': <0.749", "'LoopStatus': <'Track'>",
+                               "'CanGoNext': <true>", "'CanSeek': <true>"}) {
         EXPECT_NE(announced.find(change), std::string::npos) << change << "\n" << announced;
     }
 }
