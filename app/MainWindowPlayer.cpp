@@ -163,7 +163,11 @@ int MainWindow::loadCdTrack(const std::string& title) {
         timeText = "00:00";
         titleText = "No Audio";
         emptyPlayer();
-        removeAllRows();
+        // The rows of the CD list stand for the disc that went away; the
+        // rows of a file list (a CD row among them) are the user's and stay.
+        if (listMode == kListCdTracks) {
+            removeAllRows();
+        }
         result = 2;
     } else if (drive->OpenTrack(track)) {
         showLoadedItem(title);

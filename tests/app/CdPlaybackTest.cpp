@@ -116,6 +116,37 @@ TEST_F(CdPlaybackTest, DiscThatGoesAwayEmptiesTheList) {
     EXPECT_EQ(messages->texts(), (std::vector<std::string>{"Fault to play CD!"}));
 }
 
+// A CD row of the file list played, then the disc goes away: the file rows
+// are the user's and stay, and the close box stores them.
+TEST_F(CdPlaybackTest, DiscThatGoesAwayKeepsTheRowsOfTheFileList) {
+    MainWindow& w = window();
+    ASSERT_EQ(w.listMode, kListFiles);
+    const std::string wave = testing_support::writeWave(dir.file("a.wav"), 1, 44100, 0.7);
+    ASSERT_EQ(w.addFiles({wave}), 1);
+    w.addRow("Track-00", 0, 0, "CDROM");
+    w.addRow("Track-01", 0, 0, "CDROM");
+    ASSERT_EQ(w.loadItem("CDROM", "Track-00"), 0);
+    ASSERT_TRUE(w.playbackMixer().IsCdTrack());
+
+    std::filesystem::resize_file(dir.file("disc.bin"), 0);
+    clearDiscImages();
+    for (int i = 0; i < 3 && !w.playbackMixer().GetBuffer().isEmpty(); ++i) {
+    }
+    auto* drive = dynamic_cast<CdDrive*>(w.playbackMixer().GetStream(0));
+    ASSERT_NE(drive, nullptr);
+    if (drive->discReady) {
+        GTEST_SKIP() << "the drive still reports a disc";
+    }
+    EXPECT_EQ(w.loadItem("CDROM", "Track-01"), 2);
+    EXPECT_EQ(labelText(kIdTitle), "No Audio");
+    EXPECT_EQ(rowCount(), 3);
+    EXPECT_EQ(row(0, 4), wave);
+    w.show();
+    w.close();
+    resetWindow();
+    EXPECT_EQ(rowCount(), 3);
+}
+
 // CD rows kept in the file list (from a list stored in the CD mode) while
 // the Mixer holds no CD: the row's track of the first drive is loaded.
 TEST_F(CdPlaybackTest, StoredCdRowLoadsItsTrackFromTheFirstDrive) {
