@@ -11,6 +11,9 @@ void runRecordCommand(MainWindow& window) {
     const std::string take = files.recordedTakePath();
 
     window.onCommand(kIdStop);
+    // A Record that follows a take already shown goes back to the file rows
+    // if it fails: those are what the recording mode keeps aside.
+    const int modeBefore = window.listMode == kListRecording ? kListFiles : window.listMode;
     window.setListMode(kListRecording);
 
     auto dialog = std::make_unique<RecordDialog>(&window);
@@ -21,10 +24,12 @@ void runRecordCommand(MainWindow& window) {
     dialog.reset();
 
     if (!recorded) {
-        // Capture never started: the file is an earlier take, or none. The
-        // window stays in the recording mode with nothing loaded.
+        // Capture never started: the file is an earlier take, or none, and
+        // nothing is loaded. The list goes back to the mode it was in, with
+        // its rows and buttons enabled, rather than staying greyed for a
+        // take that does not exist.
+        window.setListMode(modeBefore);
         window.resetPlayer();
-        window.setListMode(kListRecording);
         window.setStatus(0);
         return;
     }

@@ -2,6 +2,7 @@
 
 #include "app/WindowFixture.h"
 #include "app/record/RecordCommand.h"
+#include "controls/BitmapButton.h"
 #include "encode/OutputFile.h"
 
 #include <QApplication>
@@ -141,6 +142,7 @@ TEST_F(RecordDialogTest, WithoutADeviceTheEarlierTakeStaysAndNothingIsLoaded) {
     useAudioDriver("velumo-no-such-driver");
     MainWindow& win = window();
     const std::string song = testing_support::writeWave(dir.file("song.wav"), 1, 44100, 0.7);
+    ASSERT_EQ(win.addFiles({song}), 1);
     ASSERT_EQ(win.loadFile(song, "song.wav"), 0);
     const std::string take = win.programFiles().recordedTakePath();
     std::vector<uint8_t> earlier(5000);
@@ -164,7 +166,30 @@ TEST_F(RecordDialogTest, WithoutADeviceTheEarlierTakeStaysAndNothingIsLoaded) {
     EXPECT_FALSE(win.playbackMixer().hasEntries());
     EXPECT_EQ(win.titleText, "");
     EXPECT_EQ(labelText(kIdStatus), "Stopped");
-    EXPECT_EQ(win.listMode, kListRecording);
+    // The list is back in the file mode, usable, with its row.
+    EXPECT_EQ(win.listMode, kListFiles);
+    EXPECT_EQ(rowCount(), 1);
+    EXPECT_EQ(row(0, 4), song);
+    EXPECT_TRUE(win.listView->isEnabled());
+    for (BitmapButton* button : {win.repeatButton, win.removeButton, win.clearAllButton,
+                                 win.moveUpButton, win.moveDownButton}) {
+        EXPECT_TRUE(button->isEnabled()) << button->toolTipText().toStdString();
+    }
+}
+
+TEST_F(RecordDialogTest, AFailedRecordAfterATakeReturnsToTheFileRows) {
+    useAudioDriver("velumo-no-such-driver");
+    MainWindow& win = window();
+    const std::string song = testing_support::writeWave(dir.file("song.wav"), 1, 44100, 0.7);
+    ASSERT_EQ(win.addFiles({song}), 1);
+    // As an earlier take leaves the window: the recording mode, list greyed.
+    win.setListMode(kListRecording);
+    ASSERT_FALSE(win.listView->isEnabled());
+    record(win, 300, clickStop);
+    EXPECT_EQ(win.listMode, kListFiles);
+    EXPECT_EQ(rowCount(), 1);
+    EXPECT_TRUE(win.listView->isEnabled());
+    EXPECT_TRUE(win.clearAllButton->isEnabled());
 }
 
 TEST_F(RecordDialogTest, TheDialogOpensBelowAndRightOfItsPlaceWithoutACloseBox) {
