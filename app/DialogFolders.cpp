@@ -1,11 +1,12 @@
 #include "app/DialogFolders.h"
 
+#include "platform/RegularFile.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <pwd.h>
 #include <sstream>
@@ -30,11 +31,23 @@ bool isFolder(const std::string& path, struct stat* info = nullptr) {
            S_ISDIR(out->st_mode);
 }
 
+// Longer settings are not a file Velumo or the desktop wrote: only their
+// start is read.
+constexpr size_t kSettingsLimit = 64 * 1024;
+
+// The text of a small settings file; "" when it is missing or is not a
+// regular file (a FIFO there must not hold the dialog, nor a device fill
+// the memory).
 std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    const RegularFileContents contents = readRegularFile(path.c_str(), kSettingsLimit);
+    if (!contents.ok) {
+        if (!contents.missing) {
+            std::fprintf(stderr, "velumo: cannot read %s: %s\n", path.c_str(),
+                         contents.problem.c_str());
+        }
+        return {};
+    }
+    return {contents.bytes.begin(), contents.bytes.end()};
 }
 
 // The "key=value" lines of the settings file.

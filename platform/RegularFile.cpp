@@ -84,3 +84,50 @@ std::string regularFileProblem(const char* path) {
     }
     return std::strerror(opened.error);
 }
+
+RegularFileContents readRegularFile(const char* path, size_t limit) {
+    RegularFileContents result;
+    RegularFileOpen opened = openRegularFile(path);
+    if (!opened.ok()) {
+        result.missing = opened.error == ENOENT || opened.error == ENOTDIR;
+        result.problem = opened.notRegular()
+                             ? std::string("is ") + kindOf(opened.mode) + ", not a regular file"
+                             : std::string(std::strerror(opened.error));
+        return result;
+    }
+    struct stat info {};
+    size_t wanted = limit;
+    if (::fstat(opened.fd, &info) == 0 && info.st_size >= 0 &&
+        static_cast<uint64_t>(info.st_size) < wanted) {
+        wanted = static_cast<size_t>(info.st_size);
+    }
+    // One byte past the limit tells a file that is longer; a file that grew
+    // since fstat is read up to the limit too.
+    result.bytes.resize(wanted < limit ? wanted + 1 : limit + 1);
+    size_t done = 0;
+    int readError = 0;
+    while (done < result.bytes.size()) {
+        const ssize_t n = ::read(opened.fd, result.bytes.data() + done, result.bytes.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            readError = errno;
+            break;
+        }
+        if (n == 0) {
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    ::close(opened.fd);
+    if (readError != 0) {
+        result.bytes.clear();
+        result.problem = std::strerror(readError);
+        return result;
+    }
+    result.truncated = done > limit;
+    result.bytes.resize(done > limit ? limit : done);
+    result.ok = true;
+    return result;
+}

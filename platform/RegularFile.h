@@ -11,7 +11,10 @@
 //
 // Any thread.
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 // The outcome of openRegularFile: a descriptor, or why there is none.
 struct RegularFileOpen {
@@ -33,3 +36,18 @@ RegularFileOpen openRegularFile(const char* path);
 // directory", ...) or what the path names instead ("is a FIFO, not a
 // regular file"). Empty when path is a readable regular file.
 std::string regularFileProblem(const char* path);
+
+// The outcome of readRegularFile.
+struct RegularFileContents {
+    bool ok = false;            // the file was opened and read
+    bool missing = false;       // nothing at the path (ENOENT, ENOTDIR)
+    bool truncated = false;     // the file is longer than the limit
+    std::vector<uint8_t> bytes; // at most limit bytes from the start
+    std::string problem;        // why it could not be read (as regularFileProblem)
+};
+
+// Reads at most limit bytes of the regular file at path, for the small
+// files Velumo keeps (its settings and stored list): never blocks on a FIFO,
+// never reads a device, and never allocates more than the file holds up to
+// the limit.
+RegularFileContents readRegularFile(const char* path, size_t limit);

@@ -24,6 +24,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -232,6 +233,40 @@ TEST_F(QtDialogsTest, FileDialogsOpenInTheMusicFolderFirstThenWhereTheirLastChoi
     EXPECT_EQ(nextRun.folder(DialogKind::AddFiles), home + "/elsewhere");
     EXPECT_EQ(nextRun.folder(DialogKind::SaveConverted), home + "/saved");
     EXPECT_EQ(testing_support::readFileBytes(window.programFiles().storedListPath()), listBytes);
+}
+
+// What stands where the settings files belong is read only when it is a
+// small regular file: a FIFO, a device or a huge file never holds the dialog.
+TEST_F(QtDialogsTest, SettingsThatAreNotSmallFilesAreReadAsNone) {
+    const DialogFolders folders(config, home);
+    const std::string settings = folders.settingsPath();
+    std::filesystem::create_directories(config + "/velumo");
+    std::filesystem::create_directory(home + "/kept");
+    for (int kind = 0; kind < 3; ++kind) {
+        std::filesystem::remove(settings);
+        if (kind == 0) {
+            ASSERT_EQ(::mkfifo(settings.c_str(), 0600), 0);
+            ASSERT_EQ(::mkfifo((config + "/user-dirs.dirs").c_str(), 0600), 0);
+        } else if (kind == 1) {
+            std::filesystem::create_symlink("/dev/zero", settings);
+        } else {
+            // A 1 GB sparse file whose last line names a folder.
+            const std::string line = "\nadd-files=" + home + "/kept\n";
+            {
+                std::ofstream out(settings, std::ios::binary);
+                out.seekp((1LL << 30) - static_cast<long long>(line.size()));
+                out << line;
+            }
+        }
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_EQ(folders.folder(DialogKind::AddFiles), home) << kind;
+        EXPECT_LT(clock.elapsed(), 2000) << kind;
+        // Remembering replaces whatever stood there by the settings file.
+        ASSERT_TRUE(folders.remember(DialogKind::AddFiles, home + "/kept")) << kind;
+        EXPECT_EQ(folders.folder(DialogKind::AddFiles), home + "/kept") << kind;
+        std::filesystem::remove(config + "/user-dirs.dirs");
+    }
 }
 
 TEST_F(QtDialogsTest, WithoutAMusicFolderOfItsOwnTheDialogsOpenAtHome) {
