@@ -2,8 +2,10 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <pwd.h>
 #include <system_error>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -37,6 +39,37 @@ std::string envValue(const char* name) {
 
 } // namespace
 
+std::string ProgramFiles::homeDirectory() {
+    std::string home = envValue("HOME");
+    if (!home.empty() && home.front() == '/') {
+        return home;
+    }
+    const struct passwd* entry = ::getpwuid(::getuid());
+    if (entry != nullptr && entry->pw_dir != nullptr && entry->pw_dir[0] == '/') {
+        return entry->pw_dir;
+    }
+    return {};
+}
+
+namespace {
+
+// Whether files can be written in dir, creating it (and its parents) if
+// needed: the nearest existing folder on its path can be written.
+bool canHoldFiles(const std::string& dir) {
+    std::filesystem::path path(dir);
+    std::error_code error;
+    while (!path.empty() && !std::filesystem::exists(path, error)) {
+        if (path == path.parent_path()) {
+            return false;
+        }
+        path = path.parent_path();
+    }
+    return !path.empty() && std::filesystem::is_directory(path, error) &&
+           ::access(path.c_str(), W_OK | X_OK) == 0;
+}
+
+} // namespace
+
 std::string executablePath() {
     std::error_code error;
     auto path = std::filesystem::read_symlink("/proc/self/exe", error);
@@ -48,7 +81,7 @@ ProgramFiles ProgramFiles::current() {
     if (program.empty()) {
         program = "velumo";
     }
-    return locate(program, envValue("XDG_DATA_HOME"), envValue("HOME"), installDirectory());
+    return locate(program, envValue("XDG_DATA_HOME"), homeDirectory(), installDirectory());
 }
 
 std::string ProgramFiles::installDirectory() {
@@ -71,12 +104,31 @@ ProgramFiles ProgramFiles::locate(const std::string& programPath, const std::str
     if (!installed && ::access(files.dataDir.c_str(), W_OK) == 0) {
         return files;
     }
-    // An installed copy: the user's data directory instead. A relative
-    // XDG_DATA_HOME is invalid by the base-directory rules and is ignored.
+    // An installed copy, or a folder that cannot be written: the user's
+    // data directory instead, the first place in order that can hold the
+    // files. A relative XDG_DATA_HOME is invalid by the base-directory rules
+    // and is ignored.
+    std::vector<std::string> places;
     if (!xdgDataHome.empty() && xdgDataHome.front() == '/') {
-        files.dataDir = joinPath(xdgDataHome, "velumo");
-    } else if (!home.empty() && home.front() == '/') {
-        files.dataDir = joinPath(home, ".local/share/velumo");
+        places.push_back(joinPath(xdgDataHome, "velumo"));
+    }
+    if (!home.empty() && home.front() == '/') {
+        places.push_back(joinPath(home, ".local/share/velumo"));
+    }
+    for (const std::string& place : places) {
+        if (canHoldFiles(place)) {
+            files.dataDir = place;
+            return files;
+        }
+    }
+    // No place can hold them: the first place, where writing then fails and
+    // says so. An installed program never gets its files beside it; a
+    // program run from a folder of its own keeps that folder as the last
+    // resort.
+    if (!places.empty()) {
+        files.dataDir = places.front();
+    } else if (installed) {
+        files.dataDir.clear();
     }
     return files;
 }
@@ -98,7 +150,7 @@ ProgramFiles ProgramFiles::inDirectory(const std::string& directory,
 }
 
 std::string ProgramFiles::storedListPath() const {
-    return joinPath(dataDir, fileNameOf(program) + ".ini");
+    return dataDir.empty() ? std::string() : joinPath(dataDir, fileNameOf(program) + ".ini");
 }
 
 std::string ProgramFiles::programDirectoryListPath() const {
@@ -111,10 +163,13 @@ std::string ProgramFiles::programDirectoryListPath() const {
 }
 
 std::string ProgramFiles::recordedTakePath() const {
-    return joinPath(dataDir, "_temp.wav");
+    return dataDir.empty() ? std::string() : joinPath(dataDir, "_temp.wav");
 }
 
 bool ProgramFiles::ensureDataDirectory() const {
+    if (dataDir.empty()) {
+        return false;
+    }
     std::error_code error;
     std::filesystem::create_directories(dataDir, error);
     return std::filesystem::is_directory(dataDir, error);

@@ -5,9 +5,13 @@
 // the executable's path with ".ini" appended (velumo.ini), the take is
 // "_temp.wav" in the same directory. An installed copy (its directory is the
 // directory it was built to be installed in, or cannot be written) keeps
-// both in the user's data directory instead: $XDG_DATA_HOME/velumo when
-// XDG_DATA_HOME is an absolute path, otherwise $HOME/.local/share/velumo.
-// The file names stay the same. Checking the install directory, not only
+// both in the user's data directory instead: the first of
+// $XDG_DATA_HOME/velumo (when XDG_DATA_HOME is an absolute path) and
+// <home>/.local/share/velumo that can hold files, where the home is $HOME,
+// or the password database's entry when HOME is unset or relative. When
+// neither can, the first of them (writing then fails and says so); an
+// installed copy with neither has no data directory at all (empty), never
+// its own folder. The file names stay the same. Checking the install directory, not only
 // whether it is writable, keeps root running /usr/local/bin/velumo from
 // writing its list into /usr/local/bin.
 
@@ -25,6 +29,10 @@ class ProgramFiles {
     static ProgramFiles locate(const std::string& programPath, const std::string& xdgDataHome,
                                const std::string& home, const std::string& installBinDir = {});
 
+    // The user's home: $HOME when it is an absolute path, else the password
+    // database's entry for the user; empty when neither names one.
+    static std::string homeDirectory();
+
     // The directory the build installs the programs in (the full bindir);
     // empty when the build names none.
     static std::string installDirectory();
@@ -37,7 +45,8 @@ class ProgramFiles {
     static ProgramFiles elsewhere(const std::string& programPath, const std::string& dataDirectory);
 
     const std::string& programPath() const { return program; }
-    // The directory that holds the stored list and the take.
+    // The directory that holds the stored list and the take; empty when
+    // there is none (storedListPath and recordedTakePath are then empty).
     const std::string& dataDirectory() const { return dataDir; }
     // dataDirectory + "/" + the executable's file name + ".ini".
     std::string storedListPath() const;

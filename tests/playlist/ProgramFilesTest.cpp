@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <pwd.h>
+#include <unistd.h>
 
 TEST(ProgramFiles, FilesLiveNextToAWritableProgram) {
     testing_support::TempDir dir;
@@ -69,4 +71,52 @@ TEST(ProgramFiles, ProgramInItsInstallDirectoryUsesTheUserDataDirectoryEvenWhenW
     EXPECT_EQ(installed.front(), '/');
     EXPECT_EQ(ProgramFiles::current().dataDirectory(),
               std::filesystem::path(executablePath()).parent_path().string());
+}
+
+// The places are tried in order, and an installed program without any
+// never gets its list beside itself.
+TEST(ProgramFiles, TheFirstPlaceThatCanHoldTheFilesIsTakenAndNeverTheInstallFolder) {
+    testing_support::TempDir dir;
+    const std::string bin = dir.file("bin");
+    std::filesystem::create_directories(bin);
+    const std::string program = bin + "/velumo";
+    // XDG_DATA_HOME names a file: nothing can be made below it, even by root.
+    const std::string notAFolder = dir.file("data-file");
+    testing_support::writeFileBytes(notAFolder, {1});
+    const std::string home = dir.file("home");
+    EXPECT_EQ(ProgramFiles::locate(program, notAFolder, home, bin).dataDirectory(),
+              home + "/.local/share/velumo");
+    EXPECT_EQ(ProgramFiles::locate(program, dir.file("xdg"), home, bin).dataDirectory(),
+              dir.file("xdg") + "/velumo");
+    // Neither place can: the first, where writing fails and says so.
+    EXPECT_EQ(ProgramFiles::locate(program, notAFolder, notAFolder, bin).dataDirectory(),
+              notAFolder + "/velumo");
+    // No place at all: no data directory, and no list path beside the program.
+    const ProgramFiles none = ProgramFiles::locate(program, "", "", bin);
+    EXPECT_EQ(none.dataDirectory(), "");
+    EXPECT_EQ(none.storedListPath(), "");
+    EXPECT_EQ(none.recordedTakePath(), "");
+    EXPECT_FALSE(none.ensureDataDirectory());
+}
+
+TEST(ProgramFiles, WithoutHomeTheHomeComesFromThePasswordDatabase) {
+    const char* saved = std::getenv("HOME");
+    const std::string before = saved ? saved : "";
+    const struct passwd* entry = ::getpwuid(::getuid());
+    ASSERT_NE(entry, nullptr);
+    for (const char* value : {static_cast<const char*>(nullptr), "", "relative/home"}) {
+        if (value) {
+            setenv("HOME", value, 1);
+        } else {
+            unsetenv("HOME");
+        }
+        EXPECT_EQ(ProgramFiles::homeDirectory(), entry->pw_dir) << (value ? value : "unset");
+    }
+    setenv("HOME", "/somewhere/else", 1);
+    EXPECT_EQ(ProgramFiles::homeDirectory(), "/somewhere/else");
+    if (saved) {
+        setenv("HOME", before.c_str(), 1);
+    } else {
+        unsetenv("HOME");
+    }
 }
