@@ -482,15 +482,19 @@ void MainWindow::paintEvent(QPaintEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    storeList();
+    // A visible window closes through reject, which stores the list.
+    if (!isVisible()) {
+        storeList();
+    }
     QDialog::closeEvent(event);
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
-    const bool plain = event->modifiers() == Qt::NoModifier ||
-                       (event->modifiers() == Qt::KeypadModifier && event->key() == Qt::Key_Enter);
-    if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
-        accept();
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        // Nothing that takes the key has focus (a list row and an image
+        // button take it themselves): it must not close the window, as the
+        // dialog's default handling would.
+        event->accept();
         return;
     }
     if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
@@ -509,6 +513,7 @@ void MainWindow::reject() {
         killTimer(timerId);
         timerId = 0;
     }
+    storeList();
     QDialog::reject();
 }
 

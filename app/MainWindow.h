@@ -248,7 +248,10 @@ class MainWindow : public QDialog, public CommandTarget {
     void contextMenuEvent(QContextMenuEvent* event) override;
 
   public:
-    // Escape and the close box end here; Enter (accept) too.
+    // Escape and the close box end here, storing the list first (once,
+    // however the window is closed). Return and Enter never close the
+    // window: on a list row they play it, on a focused image button they
+    // press it, and elsewhere they do nothing. accept ends as reject does.
     void reject() override;
     void accept() override;
     void showAbout();

@@ -5,6 +5,7 @@
 #include <QByteArrayView>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QMouseEvent>
 
 #include <algorithm>
@@ -246,4 +247,19 @@ void PlayListView::mouseDoubleClickEvent(QMouseEvent* event) {
         owner->postCommand(kNewItem);
     }
     QTreeWidget::mouseDoubleClickEvent(event);
+}
+
+void PlayListView::keyPressEvent(QKeyEvent* event) {
+    const auto modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        modifiers == Qt::NoModifier) {
+        const int row = GetSelectedRow();
+        if (row >= 0 && owner != nullptr) {
+            clickedRow = row;
+            owner->postCommand(kNewItem);
+        }
+        event->accept();
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
 }

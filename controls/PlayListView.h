@@ -2,8 +2,9 @@
 // The play list control: a flat report-style list of rows with five text
 // columns (the columns themselves are created by the owner with
 // setHeaderLabels / setColumnWidth). Besides being a list it
-//  - tells its owner which row was double-clicked (clickedRow, then a posted
-//    NewItem command);
+//  - tells its owner which row was double-clicked, or on which row Return
+//    (or keypad Enter) was pressed (clickedRow, then a posted NewItem
+//    command);
 //  - keeps one saved copy of its rows (SaveRows / RestoreRows);
 //  - swaps two rows with their state (SwapRows) and deselects all rows;
 //  - stores and loads its rows in the stored-list layout (playlist/StoredList.h).
@@ -81,11 +82,16 @@ class PlayListView : public QTreeWidget {
     void SelectRow(int row);
     bool IsRowSelected(int row) const;
 
-    // The row of the last double-click that hit a row; 0 at construction.
+    // The row of the last double-click that hit a row, or of the last
+    // Return on the selected row; 0 at construction.
     int32_t clickedRow = 0;
 
   protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    // Return and keypad Enter on the selected row play it as a double-click
+    // does; with no row selected the key is taken and does nothing, so that
+    // it never reaches the window.
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     void applySelectionPalette();

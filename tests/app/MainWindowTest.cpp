@@ -188,7 +188,20 @@ std::vector<uint8_t> oneRowList() {
 }
 } // namespace
 
-TEST_F(WindowTest, CloseBoxStoresTheListButEscapeAndEnterDoNot) {
+namespace {
+std::vector<uint8_t> twoRowList() {
+    std::vector<uint8_t> bytes = oneRowList();
+    bytes[0] = 2;
+    bytes.push_back(0);
+    for (const std::string text : {"b.wav", "00:02", "0 KB", "/x/b.wav"}) {
+        bytes.push_back(static_cast<uint8_t>(text.size()));
+        bytes.insert(bytes.end(), text.begin(), text.end());
+    }
+    return bytes;
+}
+} // namespace
+
+TEST_F(WindowTest, CloseBoxAndEscapeStoreTheListAndReturnNeverClosesTheWindow) {
     const std::string listPath = dir.file("velumo.ini");
     {
         MainWindow& w = window();
@@ -199,25 +212,59 @@ TEST_F(WindowTest, CloseBoxStoresTheListButEscapeAndEnterDoNot) {
         EXPECT_EQ(readFileBytes(listPath), oneRowList());
         resetWindow();
     }
-    // The keys reach the window from the window itself, from the list and
-    // from the bitrate combo's edit field.
+    // The keys reach the window from the window itself, from the list (a
+    // row selected or none) and from the bitrate combo's edit field.
     for (const Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter}) {
-        for (int target = 0; target < 3; ++target) {
+        for (int target = 0; target < 4; ++target) {
+            writeFileBytes(listPath, oneRowList());
             MainWindow& w = window();
             ASSERT_EQ(rowCount(), 1);
             w.show();
             w.addRow("b.wav", 2, 200, "/x/b.wav");
             QWidget* receiver = target == 0   ? static_cast<QWidget*>(&w)
-                                : target == 1 ? static_cast<QWidget*>(w.listView)
+                                : target <= 2 ? static_cast<QWidget*>(w.listView)
                                               : static_cast<QWidget*>(w.bitrateCombo->lineEdit());
             ASSERT_NE(receiver, nullptr);
-            QTest::keyClick(receiver, key);
-            EXPECT_FALSE(w.isVisible()) << key << " " << target;
-            EXPECT_EQ(readFileBytes(listPath), oneRowList()) << key << " " << target;
+            receiver->setFocus();
+            w.listView->SelectRow(target == 2 ? 1 : -1);
+            const auto modifiers = key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier;
+            QTest::keyClick(receiver, key, modifiers);
+            QCoreApplication::processEvents();
+            if (key == Qt::Key_Escape) {
+                EXPECT_FALSE(w.isVisible()) << key << " " << target;
+                EXPECT_EQ(readFileBytes(listPath), twoRowList()) << target;
+            } else {
+                EXPECT_TRUE(w.isVisible()) << key << " " << target;
+                EXPECT_EQ(rowCount(), 2);
+                EXPECT_EQ(readFileBytes(listPath), oneRowList()) << key << " " << target;
+            }
             EXPECT_EQ(w.bitrateCombo->count(), 8);
             resetWindow();
         }
     }
+}
+
+TEST_F(WindowTest, ReturnOnAListRowPlaysItAsADoubleClickDoes) {
+    useAudioDriver("dummy");
+    const std::string first = testing_support::writeWave(dir.file("one.wav"), 1, 44100, 3.0);
+    const std::string second = testing_support::writeWave(dir.file("two.wav"), 1, 44100, 3.0);
+    MainWindow& w = window();
+    w.show();
+    ASSERT_EQ(w.addFiles({first, second}), 2);
+    w.listView->setFocus();
+    w.listView->SelectRow(1);
+    QTest::keyClick(w.listView, Qt::Key_Return);
+    ASSERT_TRUE(waitFor([&] { return w.loadedFile() == second; }));
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(w.currentIndex, 1);
+    EXPECT_EQ(w.titleText, "two.wav");
+    EXPECT_TRUE(waitFor([&] { return labelText(kIdStatus) == "Playing"; }));
+    w.listView->SelectRow(0);
+    QTest::keyClick(w.listView, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_TRUE(waitFor([&] { return w.loadedFile() == first; }));
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(rowCount(), 2);
+    w.onCommand(kIdStop);
 }
 
 TEST_F(WindowTest, AboutBoxOpensFromTheWindowAndClosesWithOk) {
@@ -253,9 +300,10 @@ TEST_F(WindowTest, EnterPressesTheFocusedImageButtonAndTheWindowStays) {
     EXPECT_TRUE(w.isVisible());
     EXPECT_EQ(w.repeatMode, kRepeatAll);
     EXPECT_FALSE(std::filesystem::exists(listPath));
-    // Escape on the button still ends the window.
+    // Escape on the button ends the window as its close box does.
     QTest::keyClick(w.repeatButton, Qt::Key_Escape);
     EXPECT_FALSE(w.isVisible());
+    EXPECT_TRUE(std::filesystem::exists(listPath));
 }
 
 namespace {
