@@ -288,6 +288,17 @@ class MainWindow : public QDialog, public CommandTarget {
     // is Stopped and one message gives the reason.
     void outputFailed(const std::string& reason);
     std::string rowText(int row, int column) const;
+    // What addFiles learns of one file.
+    struct ProbedFileInfo {
+        bool usable = false; // a regular file of a kind the player reads
+        int64_t length = 0;  // bytes
+        int64_t seconds = 0; // whole seconds
+    };
+    // Reads paths on a worker thread into probed (sized as paths), running
+    // the window's events meanwhile; returns how many were read before the
+    // end or a cancel.
+    size_t probeWhileAnswering(const std::vector<std::string>& paths,
+                               std::vector<ProbedFileInfo>& probed);
     void setListEnabled(bool enabled);
 
     // Commands

@@ -8,20 +8,29 @@
 #include "engine/WaveStream.h"
 #include "engine/WmaStream.h"
 #include "platform/FileDialog.h"
+#include "platform/MessageBox.h"
+#include "platform/RegularFile.h"
 #include "playlist/AudioItem.h"
 
 #include <QByteArrayView>
+#include <QEventLoop>
+#include <QProgressDialog>
 #include <QString>
+#include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
+#include <unordered_set>
 
 namespace {
 
@@ -62,6 +71,73 @@ int64_t readableFileLength(const std::string& path) {
     return regular ? static_cast<int64_t>(info.st_size) : -1;
 }
 
+// The five texts of a file's row: "", name, "mm:ss", "n KB", path.
+StoredRow fileRow(const std::string& name, int64_t seconds, int64_t sizeBytes,
+                  const std::string& path) {
+    seconds = std::max<int64_t>(seconds, 0);
+    sizeBytes = std::max<int64_t>(sizeBytes, 0);
+    char time[32];
+    std::snprintf(time, sizeof time, "%02lld:%02lld", static_cast<long long>(seconds / 60),
+                  static_cast<long long>(seconds % 60));
+    char size[32];
+    std::snprintf(size, sizeof size, "%lld KB", static_cast<long long>(sizeBytes / 1024));
+    return {std::string(), name, time, size, path};
+}
+
+// The form of a text under which sameText finds its equals: valid UTF-8
+// case-folded, anything else byte for byte (marked apart from the first).
+std::string foldedText(const std::string& text) {
+    const QByteArrayView bytes(text.data(), static_cast<qsizetype>(text.size()));
+    if (!bytes.isValidUtf8()) {
+        return '\x02' + text;
+    }
+    return '\x01' + QString::fromUtf8(bytes).toCaseFolded().toStdString();
+}
+
+// The key of a row for the duplicate check: its path and its name.
+std::string duplicateKey(const std::string& name, const std::string& path) {
+    return foldedText(path) + '\0' + foldedText(name);
+}
+
+// What Add Audio Files learns of one file; any thread.
+struct ProbedFile {
+    bool usable = false;
+    int64_t length = 0;
+    int64_t seconds = 0;
+};
+
+ProbedFile probeFile(const std::string& path) {
+    ProbedFile probed;
+    const FileKind kind = fileKind(path, ExtensionRule::AfterLastDot);
+    if (kind != FileKind::Wave && !readByMediaReader(kind)) {
+        return probed;
+    }
+    const int64_t length = readableFileLength(path);
+    if (length < 0) {
+        return probed;
+    }
+    double duration = 0.0;
+    if (kind == FileKind::Wave) {
+        WaveStream stream;
+        stream.LoadWave(path.c_str());
+        duration = stream.GetDuration();
+    } else {
+        WmaStream stream;
+        stream.Open(path.c_str());
+        duration = stream.GetDuration();
+    }
+    probed.usable = true;
+    probed.length = length;
+    if (duration > 0.0 && duration < 1e12) {
+        probed.seconds = static_cast<int64_t>(duration);
+    }
+    return probed;
+}
+
+// From this many files on, Add Audio Files reads them on a worker thread
+// while the window goes on answering and shows how far it has come.
+constexpr size_t kProbeInBackgroundFrom = 64;
+
 bool writeAll(int fd, const std::vector<uint8_t>& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
@@ -95,58 +171,101 @@ bool MainWindow::addRow(const std::string& name, int64_t seconds, int64_t sizeBy
             return false;
         }
     }
-    if (seconds < 0) {
-        seconds = 0;
-    }
-    if (sizeBytes < 0) {
-        sizeBytes = 0;
-    }
-    char time[32];
-    std::snprintf(time, sizeof time, "%02lld:%02lld", static_cast<long long>(seconds / 60),
-                  static_cast<long long>(seconds % 60));
-    char size[32];
-    std::snprintf(size, sizeof size, "%lld KB", static_cast<long long>(sizeBytes / 1024));
-
+    const StoredRow texts = fileRow(name, seconds, sizeBytes, path);
     const int row = listView->InsertItem(count, std::string());
-    listView->SetItemText(row, 1, name);
-    listView->SetItemText(row, 2, time);
-    listView->SetItemText(row, 3, size);
-    listView->SetItemText(row, 4, path);
+    for (int column = 1; column < kStoredColumns; ++column) {
+        listView->SetItemText(row, column, texts[static_cast<size_t>(column)]);
+    }
     return true;
 }
 
+size_t MainWindow::probeWhileAnswering(const std::vector<std::string>& paths,
+                                       std::vector<ProbedFileInfo>& probed) {
+    std::atomic<size_t> done{0};
+    std::atomic<bool> stop{false};
+    std::atomic<bool> finished{false};
+    std::thread worker([&] {
+        for (size_t i = 0; i < paths.size() && !stop.load(std::memory_order_relaxed); ++i) {
+            const ProbedFile file = probeFile(paths[i]);
+            probed[i] = {file.usable, file.length, file.seconds};
+            done.store(i + 1, std::memory_order_release);
+        }
+        finished.store(true, std::memory_order_release);
+    });
+
+    const int total = static_cast<int>(std::min<size_t>(paths.size(), INT_MAX));
+    QProgressDialog progress(QStringLiteral("Adding audio files..."), QStringLiteral("Cancel"), 0,
+                             total, this);
+    progress.setWindowTitle(QStringLiteral("Add Audio Files"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    // Cancel, Escape and a stop request (which ends the modal dialogs above
+    // the window) all end the reading; the files read so far are added.
+    connect(&progress, &QProgressDialog::canceled, this, [&stop] { stop = true; });
+    connect(&progress, &QDialog::finished, this, [&stop] { stop = true; });
+
+    QEventLoop loop;
+    QTimer tick;
+    tick.setInterval(50);
+    connect(&tick, &QTimer::timeout, this, [&] {
+        if (finished.load(std::memory_order_acquire)) {
+            loop.quit();
+            return;
+        }
+        if (progress.wasCanceled()) {
+            stop = true;
+        }
+        progress.setValue(static_cast<int>(done.load(std::memory_order_acquire)));
+    });
+    tick.start();
+    if (!finished.load(std::memory_order_acquire)) {
+        loop.exec();
+    }
+    tick.stop();
+    stop = true;
+    worker.join();
+    return done.load(std::memory_order_acquire);
+}
+
 int MainWindow::addFiles(const std::vector<std::string>& paths) {
-    int added = 0;
-    for (const std::string& path : paths) {
+    if (!listView) {
+        return 0;
+    }
+    std::vector<ProbedFileInfo> probed(paths.size());
+    size_t count = paths.size();
+    if (paths.size() < kProbeInBackgroundFrom) {
+        for (size_t i = 0; i < paths.size(); ++i) {
+            const ProbedFile file = probeFile(paths[i]);
+            probed[i] = {file.usable, file.length, file.seconds};
+        }
+    } else {
+        count = probeWhileAnswering(paths, probed);
+    }
+
+    // One pass over the rows there are, then one look per file: the check
+    // stays linear however many files come at once.
+    std::unordered_set<std::string> seen;
+    const int existing = listView->GetItemCount();
+    seen.reserve(static_cast<size_t>(existing) + count);
+    for (int row = 0; row < existing; ++row) {
+        seen.insert(duplicateKey(listView->GetItemText(row, 1), listView->GetItemText(row, 4)));
+    }
+    std::vector<StoredRow> rows;
+    for (size_t i = 0; i < count; ++i) {
+        if (!probed[i].usable) {
+            continue;
+        }
+        const std::string& path = paths[i];
         const auto slash = path.rfind('/');
         const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-        const FileKind kind = fileKind(path, ExtensionRule::AfterLastDot);
-
-        const int64_t length = readableFileLength(path);
-        if (length < 0) {
-            continue;
-        }
-        double duration = 0.0;
-        if (kind == FileKind::Wave) {
-            WaveStream stream;
-            stream.LoadWave(path.c_str());
-            duration = stream.GetDuration();
-        } else if (readByMediaReader(kind)) {
-            WmaStream stream;
-            stream.Open(path.c_str());
-            duration = stream.GetDuration();
-        } else {
-            continue;
-        }
-        int64_t seconds = 0;
-        if (duration > 0.0 && duration < 1e12) {
-            seconds = static_cast<int64_t>(duration);
-        }
-        if (addRow(name, seconds, length, path)) {
-            ++added;
+        if (seen.insert(duplicateKey(name, path)).second) {
+            rows.push_back(fileRow(name, probed[i].seconds, probed[i].length, path));
         }
     }
-    return added;
+    listView->AppendRows(rows);
+    return static_cast<int>(rows.size());
 }
 
 void MainWindow::onAddFiles() {

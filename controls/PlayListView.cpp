@@ -233,6 +233,10 @@ std::optional<std::vector<uint8_t>> PlayListView::SerializeSavedRows() const {
     return encodeStoredList(savedRows);
 }
 
+void PlayListView::AppendRows(const std::vector<StoredRow>& rows) {
+    addTopLevelItems(makeItems(rows, std::min(GetColumnCount(), kStoredColumns)));
+}
+
 bool PlayListView::Serialize(const uint8_t* bytes, size_t size) {
     const StoredListDecoding decoded = decodeStoredList(bytes, size);
     insertTopLevelItems(0, makeItems(decoded.rows, kStoredColumns));

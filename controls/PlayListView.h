@@ -74,6 +74,9 @@ class PlayListView : public QTreeWidget {
     // Inserts a row at index (clamped to 0..count) with the text of column 0;
     // returns the row's index.
     int InsertItem(int index, const std::string& column0);
+    // Appends rows (their five texts) in one step, which is much faster
+    // than InsertItem row by row for a long list.
+    void AppendRows(const std::vector<StoredRow>& rows);
     bool DeleteItem(int row);
     void DeleteAllItems();
     // The selected row, or -1.

@@ -9,12 +9,17 @@
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QMimeData>
+#include <QProgressDialog>
 #include <QTest>
+#include <QTimer>
 
 #include <csignal>
 #include <filesystem>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace window_test;
 using testing_support::readFileBytes;
@@ -109,6 +114,71 @@ TEST_F(WindowTest, DuplicatesAreRefusedIgnoringCaseButOtherDirectoriesAreNot) {
     chooseFiles({file, file});
     w.onCommand(kIdAddFiles);
     EXPECT_EQ(rowCount(), 4);
+}
+
+// A folder of 20,000 small files: added in seconds, the window answering
+// and showing its progress meanwhile, duplicates still refused.
+TEST_F(WindowTest, TwentyThousandFilesAreAddedInSecondsWhileTheWindowAnswers) {
+    constexpr int kFiles = 20000;
+    const std::vector<uint8_t> wave =
+        testing_support::waveFile(pcmFormat(1, 8000, 16), std::vector<uint8_t>(16000, 0x11));
+    const std::string folder = dir.file("many");
+    std::filesystem::create_directory(folder);
+    std::vector<std::string> paths;
+    for (int i = 0; i < kFiles; ++i) {
+        paths.push_back(folder + "/take" + std::to_string(i) + ".wav");
+        writeFileBytes(paths.back(), wave);
+    }
+    // Again, some of them: duplicates of the same batch.
+    paths.insert(paths.end(), paths.begin(), paths.begin() + 100);
+    MainWindow& w = window();
+    w.show();
+    ASSERT_TRUE(w.addRow("TAKE7.WAV", 0, 0, folder + "/TAKE7.wav"));
+
+    int ticks = 0;
+    bool progressSeen = false;
+    QTimer answering;
+    answering.setInterval(20);
+    QObject::connect(&answering, &QTimer::timeout, [&] {
+        ++ticks;
+        for (const QProgressDialog* progress : w.findChildren<QProgressDialog*>()) {
+            progressSeen = progressSeen || progress->isVisible();
+        }
+    });
+    answering.start();
+    QElapsedTimer clock;
+    clock.start();
+    const int added = w.addFiles(paths);
+    const qint64 elapsed = clock.elapsed();
+    answering.stop();
+
+    EXPECT_EQ(added, kFiles - 1);
+    ASSERT_EQ(rowCount(), kFiles);
+    EXPECT_EQ(row(1, 4), folder + "/take0.wav");
+    EXPECT_EQ(row(1, 2), "00:01");
+    EXPECT_EQ(row(1, 3), "15 KB");
+    EXPECT_EQ(row(kFiles - 1, 1), "take" + std::to_string(kFiles - 1) + ".wav");
+    // Seconds in a plain build (a check of every row for every file took
+    // minutes); the bound leaves room for a sanitizer on a loaded machine.
+    EXPECT_LT(elapsed, 120000) << "adding took " << elapsed << " ms";
+    // The window ran its events throughout.
+    EXPECT_GE(ticks, static_cast<int>(elapsed / 20 / 4)) << elapsed << " ms";
+    if (elapsed > 1500) {
+        EXPECT_TRUE(progressSeen);
+    }
+    std::printf("added %d files in %lld ms\n", added, static_cast<long long>(elapsed));
+
+    // Cancel ends the reading: the files read until then are added.
+    w.onCommand(kIdClearAll);
+    QTimer::singleShot(100, [&] {
+        for (QProgressDialog* progress : w.findChildren<QProgressDialog*>()) {
+            progress->cancel();
+        }
+    });
+    const int partly = w.addFiles(paths);
+    EXPECT_LT(partly, kFiles);
+    EXPECT_EQ(rowCount(), partly);
+    EXPECT_TRUE(w.isVisible());
 }
 
 TEST_F(WindowTest, SizesAndTimesRoundDown) {
