@@ -7,6 +7,7 @@
 #include "controls/PlayListView.h"
 #include "controls/TemplateBuilder.h"
 #include "controls/TransparentSlider.h"
+#include "platform/MessageBox.h"
 #include "resources/DialogTemplate.h"
 #include "resources/Images.h"
 #include "resources/StringTable.h"
@@ -513,7 +514,13 @@ void MainWindow::reject() {
         killTimer(timerId);
         timerId = 0;
     }
-    storeList();
+    if (!storeList() && listView) {
+        // The last moment the user can still act on it (add a home, free
+        // space, copy the rows elsewhere): say so in the window, not only
+        // on standard error.
+        showMessage("The play list could not be stored: " + storeProblem +
+                    "\nThe rows of this session will be lost when the window closes.");
+    }
     QDialog::reject();
 }
 

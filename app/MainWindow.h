@@ -134,7 +134,10 @@ class MainWindow : public QDialog, public CommandTarget {
     // Reads the stored list into the rows (after the existing ones). False
     // when the file is missing or unreadable, or ended early or was
     // malformed; the rows read in full are kept either way, and the next
-    // storeList first keeps the damaged file as "<list>.damaged". Temporary
+    // storeList first keeps the damaged file as "<list>.damaged". A list
+    // that exists but cannot be read as a regular file (no permission, a
+    // FIFO, a folder) is never stored over: storeList writes
+    // "<list>.session" instead. Temporary
     // files of a store that never finished are removed first. With no list
     // in the data directory, a list next to the program is read instead.
     bool loadStoredList();
@@ -142,10 +145,16 @@ class MainWindow : public QDialog, public CommandTarget {
     // directory that then replaces the old one, so that a failed write leaves
     // the old list as it was. While CD tracks or the recording are shown,
     // the saved copy of the file rows is written instead of the rows shown.
-    // False when it could not be written.
+    // False when it could not be written; closing the window then tells
+    // the user which file and why before the window goes. When another
+    // window stored the list after this one read it, that list is first
+    // kept as "<list>.other" and a message says so.
     bool storeList();
     // Adds the files at paths as Add Audio Files does with a dialog's choice;
-    // returns the number of rows added.
+    // returns the number of rows added. Many files are read on a worker
+    // thread while the window answers and a progress dialog shows how far
+    // it has come; its Cancel adds the files read until then. The rows come
+    // in one step, checked for duplicates in one pass.
     int addFiles(const std::vector<std::string>& paths);
 
     // --- The player ---
@@ -158,7 +167,8 @@ class MainWindow : public QDialog, public CommandTarget {
     // drive moves to that track and the device goes on playing; otherwise
     // the Mixer loads that track of the first CD drive (opening a drive of
     // its own), the status is Stopped and the device opens on the Mixer.
-    // Without a disc the CD rows of the CD list are deleted.
+    // Without a disc the rows of the CD list are deleted; the rows of the
+    // file list stay.
     int loadCdTrack(const std::string& title);
     // Loads the first audio track of the first CD drive as loadCdTrack does,
     // makes row 0 current and selected, with the status Stopped. True when
@@ -331,6 +341,31 @@ class MainWindow : public QDialog, public CommandTarget {
 
     void removeLeftoverListFiles() const;
     void keepDamagedList();
+    // Where the rows go when the stored list could not be read: beside it,
+    // "<list>.session".
+    std::string sessionListPath() const;
+    // The stored list that exists but could not be read at start; never
+    // stored over.
+    std::string unreadableListPath;
+    // Why the last storeList failed: the file and the system's reason.
+    std::string storeProblem;
+
+    // Which file the stored list was, to notice a store by another window.
+    struct FileStamp {
+        bool exists = false;
+        uint64_t device = 0;
+        uint64_t inode = 0;
+        int64_t size = 0;
+        int64_t modified = 0; // nanoseconds
+        static FileStamp of(const std::string& path);
+        bool operator==(const FileStamp&) const = default;
+    };
+    // The stored list as this window last read or stored it.
+    FileStamp listStamp;
+    // When another window stored the list since then, keeps that list as
+    // "<list>.other" and says so, before this window's list replaces it.
+    void keepListOfAnotherWindow();
+    std::string otherWindowListPath() const;
     // The stored list read at start when it was damaged, until kept.
     std::string damagedListPath;
 

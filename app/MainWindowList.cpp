@@ -40,7 +40,7 @@ constexpr const char* kAudioFilter =
 
 // A stored list larger than this is not a list Velumo wrote; reading stops
 // there, as at any other damage.
-constexpr off_t kStoredListLimit = 64 * 1024 * 1024;
+constexpr size_t kStoredListLimit = 64 * 1024 * 1024;
 
 // Equal without regard to case. Texts that are not valid UTF-8 (file names
 // are bytes) are equal only byte for byte: decoded, two different names
@@ -402,43 +402,33 @@ bool MainWindow::loadStoredList() {
     }
     removeLeftoverListFiles();
     std::string path = files.storedListPath();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT && !files.programDirectoryListPath().empty()) {
+    // What this window read: a later store by another window shows as a
+    // change of it.
+    listStamp = FileStamp::of(path);
+    RegularFileContents contents = readRegularFile(path.c_str(), kStoredListLimit);
+    if (contents.missing && !files.programDirectoryListPath().empty()) {
         // The list of a run from before the program's directory became
         // read-only; the next store writes it to the data directory.
         path = files.programDirectoryListPath();
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        contents = readRegularFile(path.c_str(), kStoredListLimit);
     }
-    if (fd < 0) {
+    if (contents.missing) {
         return false;
     }
-    std::vector<uint8_t> bytes;
-    struct stat info {};
-    bool readFailed = ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode);
-    if (!readFailed) {
-        const off_t wanted = info.st_size < kStoredListLimit ? info.st_size : kStoredListLimit;
-        bytes.resize(static_cast<size_t>(wanted));
-        size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                readFailed = n < 0;
-                break;
-            }
-            done += static_cast<size_t>(n);
+    if (!contents.ok) {
+        // A list that is there but cannot be read (another owner, a FIFO, a
+        // folder) may hold the user's rows: it is never stored over.
+        if (path == files.storedListPath()) {
+            unreadableListPath = path;
         }
-        bytes.resize(done);
-    }
-    ::close(fd);
-    if (readFailed) {
-        std::fprintf(stderr, "velumo: cannot read the stored list %s\n", path.c_str());
+        std::fprintf(stderr,
+                     "velumo: cannot read the stored list %s: %s; it is left as it is and this "
+                     "session's list is stored as %s\n",
+                     path.c_str(), contents.problem.c_str(), sessionListPath().c_str());
         return false;
     }
     const int before = listView->GetItemCount();
-    const bool complete = listView->Serialize(bytes);
+    const bool complete = listView->Serialize(contents.bytes) && !contents.truncated;
     // The rows past the damage are not lost without a trace: the next store
     // keeps the file it read.
     damagedListPath = complete ? std::string() : path;
@@ -448,6 +438,10 @@ bool MainWindow::loadStoredList() {
                      path.c_str(), listView->GetItemCount() - before);
     }
     return complete;
+}
+
+std::string MainWindow::sessionListPath() const {
+    return files.storedListPath() + ".session";
 }
 
 void MainWindow::keepDamagedList() {
@@ -477,18 +471,27 @@ bool MainWindow::storeList() {
         saved = listView->SerializeSavedRows();
     }
     const std::vector<uint8_t> bytes = saved ? std::move(*saved) : listView->Serialize();
-    const std::string path = files.storedListPath();
+    // A list that could not be read at start is left as it is.
+    const std::string path =
+        unreadableListPath.empty() ? files.storedListPath() : sessionListPath();
     if (!files.ensureDataDirectory()) {
-        std::fprintf(stderr, "velumo: cannot create %s\n", files.dataDirectory().c_str());
+        storeProblem = files.dataDirectory().empty()
+                           ? std::string("there is no folder for it (neither HOME nor "
+                                         "XDG_DATA_HOME names one)")
+                           : "the folder " + files.dataDirectory() + " cannot be created";
+        std::fprintf(stderr, "velumo: cannot store the list: %s\n", storeProblem.c_str());
         return false;
+    }
+    if (path == files.storedListPath()) {
+        keepListOfAnotherWindow();
     }
     // Written beside the list and renamed over it only once complete, so a
     // crash or a full disk leaves the previous list intact.
     std::string temporary = path + ".XXXXXX";
     const int fd = ::mkstemp(temporary.data());
     if (fd < 0) {
-        std::fprintf(stderr, "velumo: cannot write the stored list %s: %s\n", path.c_str(),
-                     std::strerror(errno));
+        storeProblem = path + ": " + std::strerror(errno);
+        std::fprintf(stderr, "velumo: cannot write the stored list %s\n", storeProblem.c_str());
         return false;
     }
     struct stat old {};
@@ -505,9 +508,54 @@ bool MainWindow::storeList() {
         ok = false;
     }
     if (!ok) {
-        std::fprintf(stderr, "velumo: cannot write the stored list %s: %s\n", path.c_str(),
-                     std::strerror(errno));
+        storeProblem = path + ": " + std::strerror(errno);
+        std::fprintf(stderr, "velumo: cannot write the stored list %s\n", storeProblem.c_str());
         ::unlink(temporary.c_str());
     }
+    if (ok && path == files.storedListPath()) {
+        listStamp = FileStamp::of(path);
+    }
     return ok;
+}
+
+MainWindow::FileStamp MainWindow::FileStamp::of(const std::string& path) {
+    FileStamp stamp;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) {
+        stamp.exists = true;
+        stamp.device = static_cast<uint64_t>(info.st_dev);
+        stamp.inode = static_cast<uint64_t>(info.st_ino);
+        stamp.size = static_cast<int64_t>(info.st_size);
+        stamp.modified = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 +
+                         static_cast<int64_t>(info.st_mtim.tv_nsec);
+    }
+    return stamp;
+}
+
+void MainWindow::keepListOfAnotherWindow() {
+    const std::string path = files.storedListPath();
+    const FileStamp now = FileStamp::of(path);
+    if (!now.exists || now == listStamp) {
+        return;
+    }
+    // Another window (or another program) stored the list after this one
+    // read it: its rows are not this window's to throw away.
+    const std::string copy = otherWindowListPath();
+    std::error_code error;
+    std::filesystem::copy_file(path, copy, std::filesystem::copy_options::overwrite_existing,
+                               error);
+    if (error) {
+        std::fprintf(stderr, "velumo: cannot keep the list stored by another window %s as %s: %s\n",
+                     path.c_str(), copy.c_str(), error.message().c_str());
+        return;
+    }
+    listStamp = now;
+    showMessage("The play list " + path +
+                " was changed by another Velumo window after this one read it.\nThat list is "
+                "kept as " +
+                copy + "; this window's list is stored as " + path + ".");
+}
+
+std::string MainWindow::otherWindowListPath() const {
+    return files.storedListPath() + ".other";
 }

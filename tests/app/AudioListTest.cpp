@@ -525,6 +525,110 @@ TEST_F(WindowTest, GarbageAndEmptyStoredListsStartAnEmptyWindow) {
     }
 }
 
+// A stored list that is there but cannot be read as a file: start does not
+// wait on it, and the session's rows go beside it, never over it.
+TEST_F(WindowTest, AStoredListThatCannotBeReadIsNeverStoredOver) {
+    const std::string list = dir.file("velumo.ini");
+    const std::vector<uint8_t> secret = encodeStoredList({{"", "s.wav", "00:01", "1 KB", "/s"}});
+    enum Kind { kFifo, kFolder, kNoPermission };
+    for (const Kind kind : {kFifo, kFolder, kNoPermission}) {
+        std::filesystem::remove_all(list);
+        std::filesystem::remove_all(list + ".session");
+        if (kind == kFifo) {
+            ASSERT_EQ(::mkfifo(list.c_str(), 0600), 0);
+        } else if (kind == kFolder) {
+            std::filesystem::create_directory(list);
+        } else {
+            if (::geteuid() == 0) {
+                continue; // root reads any file
+            }
+            writeFileBytes(list, secret);
+            ASSERT_EQ(::chmod(list.c_str(), 0), 0);
+        }
+        MainWindow& w = window();
+        EXPECT_EQ(rowCount(), 0) << kind;
+        w.addRow("mine.wav", 1, 1, "/m/mine.wav");
+        w.show();
+        w.close();
+        resetWindow();
+        struct stat info {};
+        ASSERT_EQ(::lstat(list.c_str(), &info), 0) << kind;
+        if (kind == kFifo) {
+            EXPECT_TRUE(S_ISFIFO(info.st_mode));
+        } else if (kind == kFolder) {
+            EXPECT_TRUE(S_ISDIR(info.st_mode));
+        } else {
+            ::chmod(list.c_str(), 0600);
+            EXPECT_EQ(readFileBytes(list), secret);
+        }
+        const auto kept = decodeStoredList(readFileBytes(list + ".session"));
+        ASSERT_EQ(kept.rows.size(), 1U) << kind;
+        EXPECT_EQ(kept.rows[0][4], "/m/mine.wav");
+    }
+}
+
+// An installed program with no place for its list: nothing lands beside
+// it, and closing says in the window that the rows are not stored.
+TEST_F(WindowTest, AListThatCannotBeStoredIsReportedInTheWindowBeforeItCloses) {
+    const std::string bin = dir.file("bin");
+    std::filesystem::create_directories(bin);
+    {
+        MainWindow w(ProgramFiles::locate(bin + "/velumo", "", "", bin));
+        w.addRow("a.wav", 1, 1, "/a.wav");
+        w.show();
+        w.close();
+        EXPECT_FALSE(w.isVisible());
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(bin));
+    // A data folder that cannot be made (a file stands in its way).
+    writeFileBytes(dir.file("blocked"), {1});
+    {
+        MainWindow w(ProgramFiles::elsewhere(bin + "/velumo", dir.file("blocked") + "/velumo"));
+        w.addRow("a.wav", 1, 1, "/a.wav");
+        w.show();
+        QTest::keyClick(&w, Qt::Key_Escape);
+        EXPECT_FALSE(w.isVisible());
+    }
+    const std::vector<std::string> texts = messages->texts();
+    ASSERT_EQ(texts.size(), 2U);
+    EXPECT_NE(texts[0].find("could not be stored: there is no folder"), std::string::npos)
+        << texts[0];
+    EXPECT_NE(texts[1].find(dir.file("blocked") + "/velumo"), std::string::npos) << texts[1];
+    EXPECT_NE(texts[1].find("cannot be created"), std::string::npos) << texts[1];
+}
+
+// Two windows on one list: the one closed last keeps the other's list
+// beside its own and says so, instead of storing over it unseen.
+TEST_F(WindowTest, AListStoredByAnotherWindowIsKeptBesideAndReported) {
+    const std::string list = dir.file("velumo.ini");
+    writeFileBytes(list, encodeStoredList({{"", "old.wav", "00:01", "1 KB", "/m/old.wav"}}));
+    MainWindow& first = window();
+    {
+        MainWindow second(ProgramFiles::inDirectory(dir.path().string()));
+        second.addRow("second.wav", 1, 1, "/m/second.wav");
+        second.show();
+        second.close();
+    }
+    EXPECT_TRUE(messages->texts().empty());
+    const std::vector<uint8_t> secondList = readFileBytes(list);
+    ASSERT_EQ(decodeStoredList(secondList).rows.size(), 2U);
+
+    first.addRow("first.wav", 1, 1, "/m/first.wav");
+    ASSERT_TRUE(first.storeList());
+    EXPECT_EQ(readFileBytes(list + ".other"), secondList);
+    const auto stored = decodeStoredList(readFileBytes(list));
+    ASSERT_EQ(stored.rows.size(), 2U);
+    EXPECT_EQ(stored.rows[1][4], "/m/first.wav");
+    ASSERT_EQ(messages->texts().size(), 1U);
+    EXPECT_NE(messages->texts()[0].find(list + ".other"), std::string::npos);
+
+    // Its own stores since then are no change by another window.
+    first.addRow("more.wav", 1, 1, "/m/more.wav");
+    ASSERT_TRUE(first.storeList());
+    EXPECT_EQ(messages->texts().size(), 1U);
+    EXPECT_EQ(readFileBytes(list + ".other"), secondList);
+}
+
 TEST_F(WindowTest, FailedStoreLeavesTheOldListInPlace) {
     MainWindow& w = window();
     w.addRow("a", 1, 1, "/a");
