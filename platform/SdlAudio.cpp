@@ -20,6 +20,17 @@ void closeDevice(SDL_AudioDeviceID device) {
     --openDevices;
 }
 
+// Caller holds sdlAudioMutex. After a failure, with no device open, quits
+// SDL's audio, so that the next use picks its driver afresh: SDL falls back
+// to another driver when no sound server runs, and would keep it after the
+// server has started.
+void forgetDriverLocked() {
+    if (ready && openDevices == 0) {
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        ready = false;
+    }
+}
+
 // Caller holds sdlAudioMutex. Keeps SDL's text for sdlLastFailure; a failure
 // without one still says what went wrong.
 void noteFailure(const char* fallback) {
@@ -71,6 +82,9 @@ bool sdlAudioReadyLocked() {
     // and SIGTERM for a quit event no Velumo program reads: the signals
     // stay the program's own.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // A sound server's monitor sources (what its outputs play) are ordinary
+    // inputs to record from; SDL leaves them out of its list unless asked.
+    SDL_SetHint("SDL_AUDIO_INCLUDE_MONITORS", "1");
     SDL_ClearError();
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         noteFailure("audio could not be initialised");
@@ -83,6 +97,12 @@ bool sdlAudioReadyLocked() {
 
 int sdlDeviceCountLocked(bool capture) {
     int n = SDL_GetNumAudioDevices(capture ? 1 : 0);
+    if (n == 0) {
+        const char* driver = SDL_GetCurrentAudioDriver();
+        lastFailure = std::string("no audio ") + (capture ? "input" : "output") +
+                      " device on the " + (driver ? driver : "current") + " driver";
+        forgetDriverLocked();
+    }
     return n < 0 ? 1 : n;
 }
 
@@ -167,6 +187,7 @@ int sdlStartPort(SdlWavePort& port, const SdlWaveDevice& device, const WaveForma
             noteFailure("the audio device could not be opened");
             std::fprintf(stderr, "Velumo: cannot open the audio %s device: %s\n",
                          device.capture ? "input" : "output", lastFailure.c_str());
+            forgetDriverLocked();
             return kWaveBadDevice;
         }
         ++openDevices;

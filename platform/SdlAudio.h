@@ -23,8 +23,11 @@ std::mutex& sdlAudioMutex();
 bool sdlAudioReadyLocked();
 
 // Caller holds sdlAudioMutex and audio is ready. The number of capture (or
-// playback) devices SDL lists; 1 when SDL cannot list them, as the default
-// device may still open.
+// playback) devices SDL lists, monitors of a sound server's outputs
+// included; 1 when SDL cannot list them, as the default device may still
+// open. When there is none, the reason is kept for sdlLastFailure and, with
+// no device open, audio is quit so that the next call tries the drivers
+// afresh. A device that cannot be opened does the same.
 int sdlDeviceCountLocked(bool capture);
 
 // The SDL audio driver in use, or "" before audio was initialised.
