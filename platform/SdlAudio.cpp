@@ -183,6 +183,16 @@ int sdlStartPort(SdlWavePort& port, const SdlWaveDevice& device, const WaveForma
         // ours.
         SDL_ClearError();
         port.device = SDL_OpenAudioDevice(name, capture, &want, &have, 0);
+        if (port.device == 0 && name == nullptr && openDevices == 0) {
+            // The driver SDL chose when audio started may no longer be the
+            // one to use: a sound server started since, or the one it spoke
+            // to has gone and another took its place. Start afresh once.
+            forgetDriverLocked();
+            if (sdlAudioReadyLocked()) {
+                SDL_ClearError();
+                port.device = SDL_OpenAudioDevice(nullptr, capture, &want, &have, 0);
+            }
+        }
         if (port.device == 0) {
             noteFailure("the audio device could not be opened");
             std::fprintf(stderr, "Velumo: cannot open the audio %s device: %s\n",
