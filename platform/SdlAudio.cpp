@@ -3,6 +3,7 @@
 #include <SDL.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -146,9 +147,10 @@ bool sdlFormatFor(const WaveFormat& format, SDL_AudioFormat* out) {
            format.nBlockAlign == format.nChannels * bytesPerSample;
 }
 
-Uint16 periodSamples(uint32_t rate) {
+Uint16 periodSamples(uint32_t rate, bool roomy) {
+    const uint32_t least = roomy ? rate / 30 : rate / 50;
     uint32_t samples = 256;
-    while (samples < 4096 && samples < rate / 50) {
+    while (samples < 8192 && samples < least) {
         samples *= 2;
     }
     return Uint16(samples);
@@ -160,7 +162,6 @@ int sdlStartPort(SdlWavePort& port, const SdlWaveDevice& device, const WaveForma
     want.freq = int(format.nSamplesPerSec);
     want.format = sampleFormat;
     want.channels = Uint8(format.nChannels);
-    want.samples = periodSamples(format.nSamplesPerSec);
     want.callback = device.feed;
     want.userdata = &port;
     const int capture = device.capture ? 1 : 0;
@@ -170,6 +171,15 @@ int sdlStartPort(SdlWavePort& port, const SdlWaveDevice& device, const WaveForma
         if (!sdlAudioReadyLocked()) {
             return kWaveBadDevice;
         }
+        // A player needs no low latency, and a sound server on a busy
+        // machine needs room: playback periods of at least a thirtieth of a
+        // second (2048 samples at 44.1 kHz), as the desktop's players ask
+        // for. SDL's disk and dummy drivers take periods at their own fixed
+        // pace, with no server to starve, and keep short ones.
+        const char* driver = SDL_GetCurrentAudioDriver();
+        const bool fileDriver =
+            driver && (std::strcmp(driver, "disk") == 0 || std::strcmp(driver, "dummy") == 0);
+        want.samples = periodSamples(format.nSamplesPerSec, !device.capture && !fileDriver);
         const char* name = nullptr;
         if (device.index != kSdlDefaultDevice) {
             if (device.index >= unsigned(sdlDeviceCountLocked(device.capture))) {

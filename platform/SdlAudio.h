@@ -54,9 +54,10 @@ bool sdlPortLost(const SdlWavePort& port);
 // one sample frame. False for any other.
 bool sdlFormatFor(const WaveFormat& format, SDL_AudioFormat* out);
 
-// Samples per device period at a rate: about 20 to 40 ms, a power of two
-// as SDL prefers.
-Uint16 periodSamples(uint32_t rate);
+// Samples per device period at a rate, a power of two as SDL prefers:
+// about 20 to 40 ms, or 33 to 66 ms when roomy (playback through a sound
+// server or a sound card).
+Uint16 periodSamples(uint32_t rate, bool roomy);
 
 // What an open wave device holds whatever its direction; WaveOutPort and
 // WaveInPort derive from it and add their own fields.
