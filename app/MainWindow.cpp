@@ -249,6 +249,9 @@ void MainWindow::initialise() {
         volumeSlider->setPageStep(4096);
     }
     volume = 0x8000;
+    // The output plays at the level the slider shows from the first item on,
+    // not only once the slider has been touched.
+    outputDevice.SetVolume(uint32_t(volume) | uint32_t(volume) << 16);
 
     titleText = "no audio file";
 

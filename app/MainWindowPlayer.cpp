@@ -275,7 +275,11 @@ void MainWindow::onPlay() {
     if (outputDevice.GetState() == WaveOutDevice::kPaused) {
         outputDevice.Resume();
     } else if (!(outputDevice.GetState() == WaveOutDevice::kPlaying && outputDevice.playing)) {
+        // Restart plays the item from its start (after a lost device too,
+        // whose time had run on): the time and position start there with it.
         outputDevice.Restart();
+        elapsedSeconds = 0.0;
+        showElapsed();
     }
     setStatus(1);
 }

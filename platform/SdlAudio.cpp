@@ -3,6 +3,7 @@
 #include <SDL.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -18,6 +19,17 @@ void closeDevice(SDL_AudioDeviceID device) {
     std::lock_guard lock(sdlAudioMutex());
     SDL_CloseAudioDevice(device);
     --openDevices;
+}
+
+// Caller holds sdlAudioMutex. After a failure, with no device open, quits
+// SDL's audio, so that the next use picks its driver afresh: SDL falls back
+// to another driver when no sound server runs, and would keep it after the
+// server has started.
+void forgetDriverLocked() {
+    if (ready && openDevices == 0) {
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        ready = false;
+    }
 }
 
 // Caller holds sdlAudioMutex. Keeps SDL's text for sdlLastFailure; a failure
@@ -71,6 +83,9 @@ bool sdlAudioReadyLocked() {
     // and SIGTERM for a quit event no Velumo program reads: the signals
     // stay the program's own.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // A sound server's monitor sources (what its outputs play) are ordinary
+    // inputs to record from; SDL leaves them out of its list unless asked.
+    SDL_SetHint("SDL_AUDIO_INCLUDE_MONITORS", "1");
     SDL_ClearError();
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         noteFailure("audio could not be initialised");
@@ -83,6 +98,12 @@ bool sdlAudioReadyLocked() {
 
 int sdlDeviceCountLocked(bool capture) {
     int n = SDL_GetNumAudioDevices(capture ? 1 : 0);
+    if (n == 0) {
+        const char* driver = SDL_GetCurrentAudioDriver();
+        lastFailure = std::string("no audio ") + (capture ? "input" : "output") +
+                      " device on the " + (driver ? driver : "current") + " driver";
+        forgetDriverLocked();
+    }
     return n < 0 ? 1 : n;
 }
 
@@ -126,9 +147,10 @@ bool sdlFormatFor(const WaveFormat& format, SDL_AudioFormat* out) {
            format.nBlockAlign == format.nChannels * bytesPerSample;
 }
 
-Uint16 periodSamples(uint32_t rate) {
+Uint16 periodSamples(uint32_t rate, bool roomy) {
+    const uint32_t least = roomy ? rate / 30 : rate / 50;
     uint32_t samples = 256;
-    while (samples < 4096 && samples < rate / 50) {
+    while (samples < 8192 && samples < least) {
         samples *= 2;
     }
     return Uint16(samples);
@@ -140,7 +162,6 @@ int sdlStartPort(SdlWavePort& port, const SdlWaveDevice& device, const WaveForma
     want.freq = int(format.nSamplesPerSec);
     want.format = sampleFormat;
     want.channels = Uint8(format.nChannels);
-    want.samples = periodSamples(format.nSamplesPerSec);
     want.callback = device.feed;
     want.userdata = &port;
     const int capture = device.capture ? 1 : 0;
@@ -150,6 +171,15 @@ int sdlStartPort(SdlWavePort& port, const SdlWaveDevice& device, const WaveForma
         if (!sdlAudioReadyLocked()) {
             return kWaveBadDevice;
         }
+        // A player needs no low latency, and a sound server on a busy
+        // machine needs room: playback periods of at least a thirtieth of a
+        // second (2048 samples at 44.1 kHz), as the desktop's players ask
+        // for. SDL's disk and dummy drivers take periods at their own fixed
+        // pace, with no server to starve, and keep short ones.
+        const char* driver = SDL_GetCurrentAudioDriver();
+        const bool fileDriver =
+            driver && (std::strcmp(driver, "disk") == 0 || std::strcmp(driver, "dummy") == 0);
+        want.samples = periodSamples(format.nSamplesPerSec, !device.capture && !fileDriver);
         const char* name = nullptr;
         if (device.index != kSdlDefaultDevice) {
             if (device.index >= unsigned(sdlDeviceCountLocked(device.capture))) {
@@ -163,10 +193,21 @@ int sdlStartPort(SdlWavePort& port, const SdlWaveDevice& device, const WaveForma
         // ours.
         SDL_ClearError();
         port.device = SDL_OpenAudioDevice(name, capture, &want, &have, 0);
+        if (port.device == 0 && name == nullptr && openDevices == 0) {
+            // The driver SDL chose when audio started may no longer be the
+            // one to use: a sound server started since, or the one it spoke
+            // to has gone and another took its place. Start afresh once.
+            forgetDriverLocked();
+            if (sdlAudioReadyLocked()) {
+                SDL_ClearError();
+                port.device = SDL_OpenAudioDevice(nullptr, capture, &want, &have, 0);
+            }
+        }
         if (port.device == 0) {
             noteFailure("the audio device could not be opened");
             std::fprintf(stderr, "Velumo: cannot open the audio %s device: %s\n",
                          device.capture ? "input" : "output", lastFailure.c_str());
+            forgetDriverLocked();
             return kWaveBadDevice;
         }
         ++openDevices;

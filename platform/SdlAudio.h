@@ -23,8 +23,11 @@ std::mutex& sdlAudioMutex();
 bool sdlAudioReadyLocked();
 
 // Caller holds sdlAudioMutex and audio is ready. The number of capture (or
-// playback) devices SDL lists; 1 when SDL cannot list them, as the default
-// device may still open.
+// playback) devices SDL lists, monitors of a sound server's outputs
+// included; 1 when SDL cannot list them, as the default device may still
+// open. When there is none, the reason is kept for sdlLastFailure and, with
+// no device open, audio is quit so that the next call tries the drivers
+// afresh. A device that cannot be opened does the same.
 int sdlDeviceCountLocked(bool capture);
 
 // The SDL audio driver in use, or "" before audio was initialised.
@@ -51,9 +54,10 @@ bool sdlPortLost(const SdlWavePort& port);
 // one sample frame. False for any other.
 bool sdlFormatFor(const WaveFormat& format, SDL_AudioFormat* out);
 
-// Samples per device period at a rate: about 20 to 40 ms, a power of two
-// as SDL prefers.
-Uint16 periodSamples(uint32_t rate);
+// Samples per device period at a rate, a power of two as SDL prefers:
+// about 20 to 40 ms, or 33 to 66 ms when roomy (playback through a sound
+// server or a sound card).
+Uint16 periodSamples(uint32_t rate, bool roomy);
 
 // What an open wave device holds whatever its direction; WaveOutPort and
 // WaveInPort derive from it and add their own fields.

@@ -17,6 +17,7 @@
 #include "platform/WaveHeader.h"
 
 #include <cstdint>
+#include <string>
 
 struct WaveFormat; // the 18-byte format record (base/WaveFormat.h)
 
@@ -46,8 +47,17 @@ static_assert(sizeof(WaveInCaps) == 48, "WaveInCaps keeps the classic layout");
 // 44100 and 96000 Hz rates, all of which SDL converts to.
 constexpr uint32_t kWaveInAllStandardFormats = 0x000FFFFF;
 
-// Number of capture devices; 0 when there is none or audio cannot start.
+// Number of capture devices, monitors of the sound server's outputs
+// included; 0 when there is none or audio cannot start (waveInErrorText
+// says why). A later call tries the audio drivers afresh.
 unsigned waveInGetNumDevs();
+// Why there was no capture device or it could not be opened, in SDL's
+// words, for the user; "" when that never happened.
+std::string waveInErrorText();
+// Whether the device of an open handle has gone away (unplugged, the sound
+// server gone). It captures nothing more: from the moment it was lost no
+// byte is added to any header. False for a null handle.
+bool waveInDeviceLost(WaveInHandle handle);
 // Fills caps for a device index (or kWaveMapper); size is the record size
 // the caller believes in, at least 48.
 int waveInGetDevCaps(unsigned deviceId, WaveInCaps* caps, uint32_t size);
@@ -69,7 +79,9 @@ int waveInStart(WaveInHandle handle);
 int waveInStop(WaveInHandle handle);
 
 // Stops capture and hands back every queued header, the partly filled one
-// with bytesRecorded set, in queue order. Their WIM_DATA messages have all
+// with bytesRecorded set, in queue order; captured bytes still waiting for
+// a header are first moved into the queued ones, and what they cannot take
+// is dropped. Their WIM_DATA messages have all
 // been delivered when reset returns. Refused (kWaveError) on the notifier
 // thread.
 int waveInReset(WaveInHandle handle);

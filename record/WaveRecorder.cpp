@@ -2,6 +2,7 @@
 
 #include "platform/MessageBox.h"
 
+#include <string>
 #include <utility>
 
 namespace {
@@ -38,7 +39,10 @@ uint32_t WaveRecorder::buffersWritten() const {
 
 uint32_t WaveRecorder::Start() {
     if (waveInGetNumDevs() == 0) {
-        showMessage(kNoDeviceMessage);
+        // SDL's reason on a second line: no sound server, no input on it.
+        const std::string reason = waveInErrorText();
+        showMessage(reason.empty() ? std::string(kNoDeviceMessage)
+                                   : std::string(kNoDeviceMessage) + "\n" + reason);
         return 0;
     }
     if (waveInGetDevCaps(0, &capabilities, sizeof capabilities) != kWaveOk) {
@@ -134,8 +138,20 @@ void WaveRecorder::WaveInCallback(WaveInHandle, unsigned message, void* instance
 
 void WaveRecorder::OnData(WaveHeader* header) {
     std::lock_guard lock(mutex);
-    if (!device || !recording || !header) {
-        return; // a buffer handed back by Stop's reset stays pending for Stop
+    if (!device || !header) {
+        return;
+    }
+    if (!recording) {
+        // A buffer handed back by Stop's reset stays pending for Stop. After
+        // a lost device, what it holds is the last sound really captured,
+        // and is kept.
+        if (salvaging && header->bytesRecorded > 0 && writer && writer->isRunning()) {
+            AudioBuffer partial = AudioBuffer::fromHeader(header);
+            partial.setLength(header->bytesRecorded);
+            writer->Write(partial);
+            partial.setLength(header->bufferLength);
+        }
+        return;
     }
     recording = queueBufferLocked();
     AudioBuffer buffer = AudioBuffer::fromHeader(header);
@@ -159,7 +175,9 @@ void WaveRecorder::Stop() {
         }
         opened = device;
         // Cleared before the reset: the buffers the reset hands back, the
-        // partly filled one among them, are not written.
+        // partly filled one among them, are not written, unless the device
+        // was lost: capture ended there, and all it took is kept.
+        salvaging = recording && waveInDeviceLost(opened);
         recording = false;
     }
     // Not under the lock: the reset waits until the notifier thread has
@@ -179,4 +197,10 @@ void WaveRecorder::Stop() {
     writer->Finish();
     writer->Close();
     device = nullptr;
+    salvaging = false;
+}
+
+bool WaveRecorder::inputLost() const {
+    std::lock_guard lock(mutex);
+    return recording && waveInDeviceLost(device);
 }

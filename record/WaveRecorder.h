@@ -7,7 +7,8 @@
 // are queued while capture runs, and each one that comes back full is written
 // and replaced by a new one. Stop resets the device before anything else, so
 // the buffer that was filling at that moment is dropped: the file holds only
-// whole buffers, 4096 x n bytes of data.
+// whole buffers, 4096 x n bytes of data. After a lost input device (see
+// inputLost) Stop keeps that last part too, as it is all there will be.
 //
 // Threads: the constructor, SetOutputFile, Start, Stop and the destructor run
 // on one owner thread (the user-interface thread). OnOpen, OnData and OnClose
@@ -61,7 +62,8 @@ class WaveRecorder {
 
     // Opens the default input device, starts capture and then opens the
     // file (an existing one is replaced without asking). 0 on success and
-    // when there is no input device ("No Sound Device" is shown); otherwise
+    // when there is no input device ("No Sound Device" is shown, with the
+    // reason on a second line when there is one); otherwise
     // the device's error code, after its message. A device that opens but
     // cannot take its buffers stays open, silent, until Stop. Unless
     // capture started (isRecording), the file is not touched.
@@ -78,6 +80,11 @@ class WaveRecorder {
 
     // What the recorder is doing, for its owner and tests.
     bool isRecording() const;
+    // While recording: the input device has gone away (the sound server
+    // ended, the device was unplugged). Nothing more is captured; the owner
+    // calls Stop, which keeps all that was captured until then, the last
+    // partly filled buffer included.
+    bool inputLost() const;
     // Buffers written to the file since Start.
     uint32_t buffersWritten() const;
     const WaveFormat& captureFormat() const { return format; }
@@ -94,6 +101,7 @@ class WaveRecorder {
     WaveInHandle device = nullptr;
     std::unique_ptr<WaveFileWriter> writer;
     uint32_t written = 0;
+    bool salvaging = false; // Stop after a lost device: partial buffers are written
 
     // Owner thread only
     WaveInCaps capabilities{};

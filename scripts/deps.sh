@@ -14,6 +14,7 @@ if [[ "${1:-}" == "--test" ]]; then
         xvfb xauth xdotool imagemagick sox ffmpeg lame cd-paranoia
         bc time
         dbus dbus-bin playerctl xdg-user-dirs
+        pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber
         desktop-file-utils appstream man-db groff-base lintian dpkg-dev fakeroot file)
 fi
 

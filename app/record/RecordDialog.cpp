@@ -2,6 +2,7 @@
 
 #include "app/DisplayFont.h"
 #include "controls/TemplateBuilder.h"
+#include "platform/MessageBox.h"
 #include "resources/DialogTemplate.h"
 #include "resources/Images.h"
 
@@ -104,6 +105,19 @@ void RecordDialog::timerEvent(QTimerEvent* event) {
 }
 
 void RecordDialog::onTimer() {
+    if (recorder.isRecording() && recorder.inputLost()) {
+        // Nothing more comes in: counting on would promise sound that is not
+        // there. The take ends here, with all that was captured.
+        killTimer(timerId);
+        timerId = 0;
+        inputLost = true;
+        recorder.Stop();
+        if (auto* label = qobject_cast<QLabel*>(control(kIdRecordLabel))) {
+            label->setText(QString::fromUtf8(kInputLostText));
+        }
+        showMessage(kInputLostMessage);
+        return;
+    }
     ++elapsedSeconds;
     char text[32];
     std::snprintf(text, sizeof text, "%02d:%02d", elapsedSeconds / 60, elapsedSeconds % 60);

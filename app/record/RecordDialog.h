@@ -41,8 +41,11 @@ class RecordDialog : public QDialog {
     void SetOutputFile(const std::string& path);
 
     // One timer tick: one more second, shown as "%02d:%02d" (the minutes
-    // widen past 99).
+    // widen past 99). When the input device has gone away, the recording
+    // is stopped instead, the count ends and kInputLostMessage is shown.
     void onTimer();
+    // Whether the recording ended because the input device went away.
+    bool inputWasLost() const { return inputLost; }
     // Stop and Escape: the timer ends and so does the dialog.
     void reject() override;
 
@@ -56,6 +59,12 @@ class RecordDialog : public QDialog {
     static constexpr int kTimerPeriodMs = 1000;
     // The label's text when capture did not start.
     static constexpr const char* kNotRecordingText = "No recording";
+    // The label's text, and the message, when the input device went away
+    // while recording: the take holds what was captured until then.
+    static constexpr const char* kInputLostText = "Input lost";
+    static constexpr const char* kInputLostMessage =
+        "The sound input device was lost. The recording stopped there; the take holds what was "
+        "recorded until then.";
     // How far the dialog opens from where it would be placed, in pixels.
     static constexpr int kOffsetRight = 30;
     static constexpr int kOffsetDown = 50;
@@ -79,4 +88,5 @@ class RecordDialog : public QDialog {
     int timerId = 0;
     bool initialised = false;
     bool captureStarted = false;
+    bool inputLost = false;
 };

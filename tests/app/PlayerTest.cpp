@@ -6,12 +6,15 @@
 
 #include "controls/BitmapButton.h"
 #include "controls/TransparentSlider.h"
+#include "platform/WaveOut.h"
+#include "support/SoundServer.h"
 
 #include <QTest>
 
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 
 using namespace window_test;
 using testing_support::writeFileBytes;
@@ -369,6 +372,37 @@ TEST_F(PlayerTest, LostSoundOutputStopsThePlayerWithOneMessage) {
     EXPECT_EQ(messages->texts().size(), 1u);
 }
 
+// A sound server that goes away mid-item stops the player; Play, once a
+// server is back, starts the item from 0:00 and the time with it.
+TEST_F(PlayerTest, PlayAfterALostServerStartsTheItemAndItsTimeFromZero) {
+    auto server = std::make_unique<testing_support::SoundServer>();
+    ASSERT_TRUE(server->ok()) << server->whyNot();
+    waveAudioShutdown();
+    server->use();
+    addWaves(1, 30.0);
+    MainWindow& w = window();
+    w.onCommand(kIdPlay);
+    ASSERT_EQ(status(), "Playing");
+    ASSERT_TRUE(waitFor([&] { return w.elapsedSeconds >= 1.0; }, 10000));
+    server->kill();
+    ASSERT_TRUE(waitFor([&] { return !messages->texts().empty(); }, 10000));
+    EXPECT_EQ(status(), "Stopped");
+
+    server = std::make_unique<testing_support::SoundServer>();
+    ASSERT_TRUE(server->ok()) << server->whyNot();
+    server->use();
+    w.onCommand(kIdPlay);
+    EXPECT_EQ(status(), "Playing");
+    EXPECT_EQ(messages->texts().size(), 1u); // the new server opened at once
+    EXPECT_LT(w.elapsedSeconds, 0.5);
+    EXPECT_EQ(labelText(kIdTime), "00:00");
+    QTest::qWait(1000);
+    // The time shown follows what is heard: the mixer is ahead of it by the
+    // queued buffers only.
+    EXPECT_LT(w.elapsedSeconds, 2.0);
+    EXPECT_LT(std::abs(w.playbackMixer().GetPosition() - w.elapsedSeconds), 1.0);
+}
+
 TEST_F(PlayerTest, VolumeSliderSetsBothChannels) {
     MainWindow& w = window();
     w.volumeSlider->setValue(0);
@@ -383,6 +417,30 @@ TEST_F(PlayerTest, VolumeSliderSetsBothChannels) {
     w.positionSlider->setValue(90);
     ASSERT_TRUE(waitFor([&] { return w.positionSlider->value() != 90; }, 5000));
     EXPECT_LT(w.positionSlider->value(), 20);
+}
+
+// The level heard from the first item on is the one the slider shows, not
+// full scale until the slider is first touched.
+TEST_F(PlayerTest, TheFirstItemPlaysAtTheVolumeTheSliderShows) {
+    const std::string heard = dir.file("heard.raw");
+    useAudioDriver("disk", heard.c_str());
+    addWaves(1, 2.0); // a sine at half of full scale
+    MainWindow& w = window();
+    ASSERT_EQ(w.volumeSlider->value(), 0x8000);
+    w.onCommand(kIdPlay);
+    ASSERT_TRUE(waitFor(
+        [&] {
+            std::error_code error;
+            return std::filesystem::file_size(heard, error) > 44100 && !error;
+        },
+        5000));
+    w.onCommand(kIdStop);
+    const std::vector<uint8_t> bytes = testing_support::readFileBytes(heard);
+    int peak = 0;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        peak = std::max(peak, std::abs(int(int16_t(bytes[i] | bytes[i + 1] << 8))));
+    }
+    EXPECT_NEAR(peak / 32767.0, 0.5 * 0x8000 / 0xFFFF, 0.02);
 }
 
 TEST_F(PlayerTest, Mp3AndWaveRowsPlayInSequence) {

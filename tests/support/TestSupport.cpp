@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <stdexcept>
@@ -105,7 +106,26 @@ std::vector<uint8_t> noiseBytes(size_t size, uint32_t seed) {
 
 std::vector<uint8_t> readFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::vector<uint8_t> bytes;
+    // The bytes the file holds now, in one read. A file another thread is
+    // still writing (SDL's disk driver writes a period of silence every
+    // millisecond while its device is open) must not be chased to an end it
+    // never reaches: a reader slower than the writer, as a byte-at-a-time
+    // copy is under the thread sanitizer on a busy machine, never returned.
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    if (!error && size > 0) {
+        bytes.resize(size_t(size));
+        in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(size));
+        bytes.resize(size_t(in.gcount()));
+        return bytes;
+    }
+    // Files without a size ahead (/proc): read in blocks to their end.
+    char block[4096];
+    while (in.read(block, sizeof block) || in.gcount() > 0) {
+        bytes.insert(bytes.end(), block, block + in.gcount());
+    }
+    return bytes;
 }
 
 // Whether process pid has a handler for signal (its SigCgt mask in /proc),

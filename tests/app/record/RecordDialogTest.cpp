@@ -4,6 +4,8 @@
 #include "app/record/RecordCommand.h"
 #include "controls/BitmapButton.h"
 #include "encode/OutputFile.h"
+#include "platform/WaveOut.h"
+#include "support/SoundServer.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -12,6 +14,7 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 
@@ -157,7 +160,11 @@ TEST_F(RecordDialogTest, WithoutADeviceTheEarlierTakeStaysAndNothingIsLoaded) {
         clickStop(dialog);
     });
 
-    EXPECT_EQ(messages->texts(), std::vector<std::string>{WaveRecorder::kNoDeviceMessage});
+    // "No Sound Device", and SDL's reason on a second line.
+    ASSERT_EQ(messages->texts().size(), 1u);
+    EXPECT_EQ(messages->texts()[0].substr(0, messages->texts()[0].find('\n')),
+              WaveRecorder::kNoDeviceMessage);
+    EXPECT_NE(messages->texts()[0].find('\n'), std::string::npos);
     EXPECT_FALSE(wasRecording);
     EXPECT_EQ(label, RecordDialog::kNotRecordingText);
     EXPECT_EQ(seenTime, "00:00"); // nothing counted
@@ -205,6 +212,48 @@ TEST_F(RecordDialogTest, TheDialogOpensBelowAndRightOfItsPlaceWithoutACloseBox) 
     EXPECT_FALSE(dialog.windowFlags() & Qt::WindowCloseButtonHint);
     EXPECT_FALSE(dialog.windowFlags() & Qt::WindowSystemMenuHint);
     dialog.reject();
+}
+
+TEST_F(RecordDialogTest, ALostInputStopsTheCountAndKeepsWhatWasCaptured) {
+    testing_support::SoundServer server;
+    ASSERT_TRUE(server.ok()) << server.whyNot();
+    ASSERT_GE(server.loadModule("module-sine-source", {"source_name=velumo_sine"}), 0);
+    ASSERT_TRUE(server.waitFor("sources", "velumo_sine"));
+    ASSERT_TRUE(server.pactl({"set-default-source", "velumo_sine"}));
+    waveAudioShutdown();
+    server.use();
+
+    MainWindow& win = window();
+    const std::string take = win.programFiles().recordedTakePath();
+    bool lost = false;
+    std::string label;
+    std::vector<std::string> shown;
+    record(win, 2500, [&](RecordDialog& dialog) {
+        server.kill();
+        lost = QTest::qWaitFor([&] { return dialog.inputWasLost(); }, 20000);
+        const int counted = dialog.seconds();
+        QTest::qWait(1500); // the count stays where the input went
+        EXPECT_EQ(dialog.seconds(), counted);
+        label = qobject_cast<QLabel*>(dialog.control(kIdRecordLabel))->text().toStdString();
+        shown = messages->texts();
+        clickStop(dialog);
+    });
+    EXPECT_TRUE(wasRecording);
+    ASSERT_TRUE(lost);
+    EXPECT_EQ(label, RecordDialog::kInputLostText);
+    EXPECT_EQ(shown, std::vector<std::string>{RecordDialog::kInputLostMessage});
+    // The take is loaded, and it is all sound: nothing was made up after
+    // the loss.
+    EXPECT_EQ(win.titleText, "Record Audio");
+    std::vector<uint8_t> bytes = testing_support::readFileBytes(take);
+    ASSERT_GT(bytes.size(), 44u + WaveRecorder::kBufferBytes);
+    std::vector<int16_t> samples((bytes.size() - 44) / 2);
+    std::memcpy(samples.data(), bytes.data() + 44, samples.size() * 2);
+    const double taken = double(samples.size()) / WaveRecorder::kSampleRate;
+    const testing_support::HeardSound heard =
+        testing_support::listen(samples, 1, WaveRecorder::kSampleRate);
+    EXPECT_NEAR(heard.soundSeconds, taken, 0.05);
+    EXPECT_EQ(heard.gaps, 0);
 }
 
 } // namespace
