@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -227,8 +228,13 @@ void MprisService::seek(int64_t offset) {
     }
     // The slider's own path: past the end, the item ends as at its end and
     // the repeat mode decides what follows.
-    const double target = static_cast<double>(position() + offset);
-    if (window.seekTo(std::max(target, 0.0) / kMicroseconds)) {
+    // Clients may send any 64-bit offset: the sum saturates instead of
+    // wrapping to the other end.
+    int64_t target = 0;
+    if (__builtin_add_overflow(position(), offset, &target)) {
+        target = offset > 0 ? INT64_MAX : 0;
+    }
+    if (window.seekTo(static_cast<double>(std::max<int64_t>(target, 0)) / kMicroseconds)) {
         Q_EMIT player->Seeked(position());
     }
 }
@@ -255,6 +261,11 @@ void MprisService::openUri(const QString& uri) {
     }
     const QByteArray bytes =
         QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+    // A path holds no NUL byte: %00 would make the row's path name another
+    // file than the one opened.
+    if (bytes.isEmpty() || bytes.contains('\0')) {
+        return;
+    }
     const std::string path(bytes.constData(), static_cast<size_t>(bytes.size()));
     window.addFiles({path});
     for (int row = 0; row < rowCount(); ++row) {

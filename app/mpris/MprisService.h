@@ -102,7 +102,8 @@ class MprisService : public QObject {
     void seek(int64_t offset);
     void setPosition(const QDBusObjectPath& track, int64_t at);
     // Adds a file:// URL's file as Add Audio Files does and plays it as a
-    // double click on its row does. Other URLs are ignored.
+    // double click on its row does. Other URLs, and paths with a NUL byte
+    // (%00), are ignored.
     void openUri(const QString& uri);
     void raise();
     // Closes the window as its close box does (the list is stored), after

@@ -325,6 +325,37 @@ TEST_F(MprisTest, RootInterfaceRaisesQuitsAndSharesTheBus) {
     EXPECT_EQ(stored.rows[0][4], latin);
 }
 
+// Arguments at the ends of their range: a seek by the largest offsets goes
+// to the item's end or start, and a URL whose path holds a NUL byte names
+// no file.
+TEST_F(MprisTest, ExtremeSeeksClampAndUrlsWithANulByteAreRefused) {
+    useAudioDriver("dummy");
+    const std::string tone = writeWave(dir.file("tone.wav"), 1, 44100, 20.0);
+    ASSERT_EQ(window().addFiles({tone}), 1);
+    MprisService& mpris = startService();
+    mpris.play();
+    ASSERT_TRUE(waitFor([&] { return status() == "Playing"; })) << status();
+    mpris.seek(5'000'000);
+    EXPECT_EQ(mpris.position(), 5'000'000);
+    mpris.seek(INT64_MIN);
+    EXPECT_EQ(mpris.position(), 0);
+    mpris.seek(5'000'000);
+    mpris.seek(INT64_MAX);
+    EXPECT_EQ(mpris.position(), 20'000'000);
+
+    // The path before the NUL names a file that exists.
+    const std::string url =
+        "file://" + QUrl::toPercentEncoding(QString::fromStdString(tone), "/").toStdString();
+    for (const std::string& bad : {url + "%00.wav", url + "%00", std::string("file:///%00")}) {
+        mpris.openUri(QString::fromStdString(bad));
+    }
+    waitFor([] { return false; }, 200);
+    EXPECT_EQ(rowCount(), 1);
+    for (int row = 0; row < rowCount(); ++row) {
+        EXPECT_EQ(window().listView->GetItemText(row, 4).find('\0'), std::string::npos);
+    }
+}
+
 // Without a bus nothing is registered and the window plays as before; the
 // program itself starts on a session bus, answers playerctl and quits on
 // request, and with a bus address that leads nowhere runs silently.
