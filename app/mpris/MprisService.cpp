@@ -7,8 +7,10 @@
 #include "controls/PlayListView.h"
 #include "controls/TransparentSlider.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QLabel>
@@ -198,32 +200,64 @@ bool MprisService::canPause() const {
     return canPlay();
 }
 
+bool MprisService::busy() const {
+    return commandPending || QApplication::activeModalWidget() != nullptr;
+}
+
+bool MprisService::refusedAsBusy() {
+    if (!busy()) {
+        return false;
+    }
+    if (calledFromDBus()) {
+        sendErrorReply(QDBusError::Failed,
+                       QStringLiteral("Velumo is showing a message; try again once it is closed"));
+    }
+    return true;
+}
+
+void MprisService::post(int commandId) {
+    if (busy()) {
+        return;
+    }
+    // One command at a time: the ones that arrive before it runs, or while
+    // the box it may show is open, are refused, so that a held media key
+    // cannot pile up message boxes, each inside the one before.
+    commandPending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this, commandId] {
+            commandPending = false;
+            window.onCommand(commandId);
+        },
+        Qt::QueuedConnection);
+}
+
 void MprisService::play() {
-    window.postCommand(kIdPlay);
+    post(kIdPlay);
 }
 
 void MprisService::pause() {
-    window.postCommand(kIdPause);
+    post(kIdPause);
 }
 
 void MprisService::playPause() {
-    window.postCommand(playbackStatus() == QStringLiteral("Playing") ? kIdPause : kIdPlay);
+    post(playbackStatus() == QStringLiteral("Playing") ? kIdPause : kIdPlay);
 }
 
 void MprisService::stop() {
-    window.postCommand(kIdStop);
+    post(kIdStop);
 }
 
 void MprisService::next() {
-    window.postCommand(kIdNext);
+    post(kIdNext);
 }
 
 void MprisService::previous() {
-    window.postCommand(kIdPrev);
+    post(kIdPrev);
 }
 
 void MprisService::seek(int64_t offset) {
-    if (!loaded()) {
+    if (busy() || !loaded()) {
         return;
     }
     // The slider's own path: past the end, the item ends as at its end and
@@ -240,7 +274,7 @@ void MprisService::seek(int64_t offset) {
 }
 
 void MprisService::setPosition(const QDBusObjectPath& track, int64_t at) {
-    if (!loaded() || at < 0) {
+    if (busy() || !loaded() || at < 0) {
         return;
     }
     const Announced now = current();
@@ -256,7 +290,7 @@ void MprisService::setPosition(const QDBusObjectPath& track, int64_t at) {
 
 void MprisService::openUri(const QString& uri) {
     const QUrl url(uri);
-    if (!url.isLocalFile() || window.listMode != kListFiles || !window.listView) {
+    if (busy() || !url.isLocalFile() || window.listMode != kListFiles || !window.listView) {
         return;
     }
     const QByteArray bytes =
@@ -271,7 +305,7 @@ void MprisService::openUri(const QString& uri) {
     for (int row = 0; row < rowCount(); ++row) {
         if (window.listView->GetItemText(row, 4) == path) {
             window.listView->clickedRow = row;
-            window.postCommand(kNewItem);
+            post(kNewItem);
             return;
         }
     }
