@@ -362,6 +362,7 @@ TEST_F(MprisTest, AFloodOfCallsNeverStacksMessageBoxes) {
         QDBusConnection client = QDBusConnection::connectToBus(privateBus->address, clientName);
         ASSERT_TRUE(client.isConnected());
         std::vector<QDBusPendingCall> calls;
+        calls.reserve(300);
         for (int i = 0; i < 300; ++i) {
             calls.push_back(client.asyncCall(QDBusMessage::createMethodCall(
                 QString::fromLatin1(MprisService::kServiceName),
