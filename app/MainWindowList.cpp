@@ -2,6 +2,7 @@
 // three list modes and the stored list.
 
 #include "app/MainWindow.h"
+#include "base/ReplacedFile.h"
 
 #include "controls/BitmapButton.h"
 #include "controls/PlayListView.h"
@@ -137,21 +138,6 @@ ProbedFile probeFile(const std::string& path) {
 // From this many files on, Add Audio Files reads them on a worker thread
 // while the window goes on answering and shows how far it has come.
 constexpr size_t kProbeInBackgroundFrom = 64;
-
-bool writeAll(int fd, const std::vector<uint8_t>& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
 
 } // namespace
 
@@ -380,20 +366,9 @@ void MainWindow::setListMode(int mode) {
 }
 
 void MainWindow::removeLeftoverListFiles() const {
-    // A store that was killed leaves its temporary file: the list's name, a
-    // dot and six characters that mkstemp chose.
-    const std::string path = files.storedListPath();
-    const std::string prefix = path.substr(path.rfind('/') + 1) + ".";
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(files.dataDirectory(), error)) {
-        const std::string name = entry.path().filename().string();
-        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
-            std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
-                        [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }) &&
-            entry.is_regular_file(error)) {
-            std::filesystem::remove(entry.path(), error);
-        }
-    }
+    // A store that was killed leaves its temporary file, under a name no
+    // user would choose; files the user keeps beside the list stay.
+    ReplacedFile::removeLeftoverTemporaries(files.dataDirectory());
 }
 
 bool MainWindow::loadStoredList() {
@@ -487,30 +462,15 @@ bool MainWindow::storeList() {
     }
     // Written beside the list and renamed over it only once complete, so a
     // crash or a full disk leaves the previous list intact.
-    std::string temporary = path + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        storeProblem = path + ": " + std::strerror(errno);
-        std::fprintf(stderr, "velumo: cannot write the stored list %s\n", storeProblem.c_str());
-        return false;
-    }
-    struct stat old {};
-    const mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-    if (::fchmod(fd, mode) != 0) {
-        // mkstemp's owner-only mode is a safe default; not worth failing for.
-    }
-    bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
+    ReplacedFile replacement;
+    bool ok = replacement.open(path) && replacement.writeAll(bytes);
     if (ok && !damagedListPath.empty()) {
         keepDamagedList();
     }
-    if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) {
-        ok = false;
-    }
+    ok = ok && replacement.commit();
     if (!ok) {
-        storeProblem = path + ": " + std::strerror(errno);
+        storeProblem = path + ": " + replacement.problem();
         std::fprintf(stderr, "velumo: cannot write the stored list %s\n", storeProblem.c_str());
-        ::unlink(temporary.c_str());
     }
     if (ok && path == files.storedListPath()) {
         listStamp = FileStamp::of(path);

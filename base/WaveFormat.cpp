@@ -3,6 +3,7 @@
 #include "base/FormatLimits.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 bool sameFormat(const WaveFormat& a, const WaveFormat& b) {
@@ -21,18 +22,37 @@ WaveFormat pcmFormat(uint16_t channels, uint32_t samplesPerSec, uint16_t bitsPer
     return f;
 }
 
+uint32_t bytesPerSecond(const WaveFormat& format) {
+    constexpr uint16_t kIeeeFloat = 3;
+    constexpr uint16_t kALaw = 6;
+    constexpr uint16_t kMuLaw = 7;
+    constexpr uint16_t kExtensible = 0xFFFE;
+    switch (format.wFormatTag) {
+    case kWaveFormatPcm:
+    case kIeeeFloat:
+    case kALaw:
+    case kMuLaw:
+    case kExtensible:
+        return static_cast<uint32_t>(
+            std::min<uint64_t>(uint64_t{format.nBlockAlign} * format.nSamplesPerSec, UINT32_MAX));
+    default:
+        return format.nAvgBytesPerSec;
+    }
+}
+
 uint64_t secondsToBytes(const WaveFormat& format, uint64_t seconds) {
     if (format.nBlockAlign == 0) {
         return 0;
     }
-    return format.nBlockAlign * ((seconds * format.nAvgBytesPerSec) / format.nBlockAlign);
+    return format.nBlockAlign * ((seconds * bytesPerSecond(format)) / format.nBlockAlign);
 }
 
 uint32_t tenthOfSecondBytes(const WaveFormat& format) {
+    const uint32_t tenth = bytesPerSecond(format) / 10;
     if (format.nBlockAlign == 0) {
-        return format.nAvgBytesPerSec / 10;
+        return tenth;
     }
-    return format.nBlockAlign * ((format.nAvgBytesPerSec / 10) / format.nBlockAlign);
+    return format.nBlockAlign * std::max<uint32_t>(tenth / format.nBlockAlign, 1);
 }
 
 FormatBuffer::FormatBuffer() : FormatBuffer(defaultWaveFormat()) {}

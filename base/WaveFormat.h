@@ -35,13 +35,19 @@ inline WaveFormat defaultWaveFormat() {
     return pcmFormat(2, 44100, 16);
 }
 
+// Bytes per second of the format. Where one block is one sample frame (PCM,
+// IEEE float, A-law, mu-law, the extensible form) that is nBlockAlign x rate,
+// whatever nAvgBytesPerSec says: files get that field wrong, and a byte rate
+// of 1 would make every read empty. Other formats only state it there.
+uint32_t bytesPerSecond(const WaveFormat& format);
+
 // Bytes for whole seconds of the format, rounded down to whole blocks:
-// nBlockAlign x ((seconds x nAvgBytesPerSec) / nBlockAlign). 64-bit, so that
+// nBlockAlign x ((seconds x bytesPerSecond) / nBlockAlign). 64-bit, so that
 // long positions do not wrap; 0 for a format with no block alignment.
 uint64_t secondsToBytes(const WaveFormat& format, uint64_t seconds);
 
-// One tenth of a second of the format, rounded down to whole blocks
-// (the request size of every source that loads a format).
+// One tenth of a second of the format, rounded down to whole blocks but at
+// least one block (the request size of every source that loads a format).
 uint32_t tenthOfSecondBytes(const WaveFormat& format);
 
 // Owned storage for a stream's format: largestFormatSize() bytes, zero-filled,

@@ -2,6 +2,8 @@
 
 #include "platform/MessageBox.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -70,6 +72,14 @@ std::array<uint8_t, Mp3FileWriter::kTagBytes> Mp3FileWriter::makeTag(const std::
     return tag;
 }
 
+void Mp3FileWriter::logEncoderFailure() const {
+    // The encoder's failures show no message box; without this line a
+    // library that loads but fails would leave no trace of why.
+    const std::string& why = encoderLibrary->lastFailure();
+    std::fprintf(stderr, "%s: %s: the MP3 encoder failed: %s\n", program_invocation_short_name,
+                 fileName.c_str(), why.empty() ? "unknown reason" : why.c_str());
+}
+
 bool Mp3FileWriter::Begin() {
     streamOpen = false;
     chunkCalls = 0;
@@ -88,6 +98,7 @@ bool Mp3FileWriter::Begin() {
     config = makeConfig(format);
     if (encoderLibrary->beInitStream(&config, &samplesPerChunk, &outputBufferSize,
                                      &encoderStream) != kBeOk) {
+        logEncoderFailure();
         return false;
     }
     outputBuffer.reset(new (std::nothrow) uint8_t[outputBufferSize]);
@@ -126,6 +137,7 @@ bool Mp3FileWriter::Encode(AudioBuffer& input, AudioBuffer& out) {
         if (encoderLibrary->beEncodeChunk(encoderStream, n,
                                           reinterpret_cast<const int16_t*>(bytes + pos),
                                           outputBuffer.get(), &outputBytes) != kBeOk) {
+            logEncoderFailure();
             out = AudioBuffer();
             return false;
         }
@@ -162,6 +174,7 @@ bool Mp3FileWriter::Finish() {
     }
     streamOpen = false;
     if (encoderLibrary->beDeinitStream(encoderStream, outputBuffer.get(), &outputBytes) != kBeOk) {
+        logEncoderFailure();
         return false;
     }
     if (outputBytes > 0 && !writeToFile(outputBuffer.get(), outputBytes)) {

@@ -59,6 +59,10 @@ class Mp3FileWriter : public OutputFile {
     int32_t leftoverBytes = -1;
 
   private:
+    // One line on standard error naming the file and the encoder call that
+    // failed.
+    void logEncoderFailure() const;
+
     std::unique_ptr<EncoderLibrary> encoderLibrary;
     BeConfig config{};
     uint32_t samplesPerChunk = 0;

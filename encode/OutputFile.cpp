@@ -13,12 +13,6 @@ namespace {
 // and fewer, larger system writes keep a conversion cheap.
 constexpr size_t kFileBufferBytes = 256 * 1024;
 
-// The mode a new file gets from fopen: 0666 less the process's umask.
-mode_t newFileMode() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
-}
 } // namespace
 
 OutputFile::OutputFile() : pending(AudioBuffer::allocate(1024)) {}
@@ -52,11 +46,12 @@ bool OutputFile::Open(bool noPrompt) {
         return false;
     }
     if (!noPrompt) {
-        if (FILE* probe = std::fopen(fileName.c_str(), "rb")) {
-            std::fclose(probe);
-            if (!askYesNo(kOverwriteQuestion, kOverwriteCaption)) {
-                return false;
-            }
+        // Only a regular file is replaced; anything else is refused below
+        // without a question.
+        struct stat existing {};
+        if (::stat(fileName.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
+            !askYesNo(kOverwriteQuestion, kOverwriteCaption)) {
+            return false;
         }
     }
     if (file) {
@@ -67,30 +62,25 @@ bool OutputFile::Open(bool noPrompt) {
     endedAtLimit = false;
     // The bytes go to a new file beside the target, which replaces the
     // target only once complete: a failed job leaves the old file as it was.
-    const size_t slash = fileName.rfind('/');
-    const std::string directory = slash == std::string::npos ? "" : fileName.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
-    temporaryName = directory + "." + name + ".velumo-XXXXXX";
-    const int fd = ::mkostemp(temporaryName.data(), O_CLOEXEC);
-    if (fd >= 0) {
-        // The new file gets the mode the target has, or a new file's mode.
-        struct stat old {};
-        const mode_t mode = ::stat(fileName.c_str(), &old) == 0 && S_ISREG(old.st_mode)
-                                ? (old.st_mode & 07777)
-                                : newFileMode();
-        [[maybe_unused]] const int changed = ::fchmod(fd, mode); // mkstemp's 0600 is safe too
-        file = ::fdopen(fd, "wb");
-        if (!file) {
+    if (replacement.open(fileName)) {
+        const int fd = ::dup(replacement.fd());
+        file = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+        if (!file && fd >= 0) {
             ::close(fd);
         }
+        if (!file) {
+            noteSystemError();
+            replacement.discard();
+        }
+    } else {
+        systemError = replacement.error(); // 0 for a target that is no file
     }
     if (!file) {
-        noteSystemError();
-        if (fd >= 0) {
-            ::unlink(temporaryName.c_str());
-        }
-        temporaryName.clear();
-        showMessage(kOpenFailedMessage);
+        // Something other than a regular file is named with what it is; a
+        // file that cannot be created gets the usual message.
+        showMessage(replacement.error() == 0 && !replacement.problem().empty()
+                        ? fileName + ": " + replacement.problem()
+                        : std::string(kOpenFailedMessage));
         return false;
     }
     std::setvbuf(file, nullptr, _IOFBF, kFileBufferBytes);
@@ -199,14 +189,13 @@ bool OutputFile::Close() {
         ok = false;
     }
     file = nullptr;
-    if (ok && std::rename(temporaryName.c_str(), fileName.c_str()) != 0) {
-        noteSystemError();
+    if (ok && !replacement.commit()) {
+        systemError = systemError != 0 ? systemError : replacement.error();
         ok = false;
     }
     if (!ok) {
-        ::unlink(temporaryName.c_str());
+        replacement.discard();
     }
-    temporaryName.clear();
     return ok;
 }
 
@@ -215,7 +204,6 @@ void OutputFile::Discard() {
     if (file) {
         std::fclose(file);
         file = nullptr;
-        ::unlink(temporaryName.c_str());
     }
-    temporaryName.clear();
+    replacement.discard();
 }

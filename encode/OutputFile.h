@@ -12,6 +12,7 @@
 // conversion worker, or the recorder's callback and owner threads). Stop may
 // be called from any thread; it takes effect after the buffer in hand.
 
+#include "base/ReplacedFile.h"
 #include "base/WaveFormat.h"
 #include "engine/AudioBuffer.h"
 #include "engine/AudioStream.h"
@@ -48,7 +49,10 @@ class OutputFile {
     virtual bool Finish() = 0;
     // Opens a new file for writing in fileName's directory (a hidden name
     // beginning with "." and the target's name), which Close renames over
-    // fileName once complete. Unless noPrompt, an existing file is only
+    // fileName once complete (see ReplacedFile: a link keeps naming the
+    // new file, the old file's owner and attributes are kept, a target in a
+    // folder that refuses new files is written over in one pass, and a
+    // target that is not a regular file is refused). Unless noPrompt, an existing file is only
     // replaced when the user answers Yes to the overwrite question. False
     // (with a message when the file cannot be created) on failure; an empty
     // fileName fails silently.
@@ -95,7 +99,7 @@ class OutputFile {
     FILE* file = nullptr;
     AudioStream* source = nullptr;
     std::string fileName;
-    std::string temporaryName; // the file being written, until Close
+    ReplacedFile replacement; // where the bytes go until Close
     int systemError = 0;
     // Set by a writer that refused a buffer because its format can hold no
     // more: Run then completes the file as it stands instead of removing it.

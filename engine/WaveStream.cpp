@@ -67,7 +67,7 @@ bool WaveStream::loadChunks() {
         return false;
     }
     // Without these, neither buffer sizes nor positions can be computed.
-    if (format->nBlockAlign == 0 || format->nAvgBytesPerSec == 0) {
+    if (format->nBlockAlign == 0 || bytesPerSecond(*format) == 0) {
         return false;
     }
     // A format that no conversion reads (no channels, an impossible rate or
@@ -154,15 +154,15 @@ void WaveStream::Seek(uint32_t seconds) {
 }
 
 double WaveStream::GetPosition() {
-    if (!loaded || format->nAvgBytesPerSec == 0) {
+    if (!loaded || bytesPerSecond(*format) == 0) {
         return 0.0;
     }
-    return double(reader.tell() - dataStart) / format->nAvgBytesPerSec;
+    return double(reader.tell() - dataStart) / bytesPerSecond(*format);
 }
 
 double WaveStream::GetDuration() {
-    if (format->nAvgBytesPerSec == 0) {
+    if (bytesPerSecond(*format) == 0) {
         return 0.0;
     }
-    return double(reader.fileLength() - dataStart) / format->nAvgBytesPerSec;
+    return double(reader.fileLength() - dataStart) / bytesPerSecond(*format);
 }

@@ -125,6 +125,13 @@ struct EncoderLibrary::Encoder {
 
 EncoderLibrary::EncoderLibrary() : api(std::make_unique<Api>()) {}
 
+namespace {
+std::string callFailure(const char* call, int status) {
+    return std::string(call) + " failed with " + std::to_string(status) + " in " +
+           encoderLibraryName();
+}
+} // namespace
+
 EncoderLibrary::~EncoderLibrary() {
     if (encoder && encoder->flags) {
         api->lame_close(encoder->flags);
@@ -203,8 +210,10 @@ BeResult EncoderLibrary::beInitStream(const BeConfig* config, uint32_t* samplesP
     }
     int channels = mode == kBeModeMono ? 1 : 2;
 
+    failure.clear();
     lame_global_flags* gf = api->lame_init();
     if (!gf) {
+        failure = "lame_init returned no encoder in " + encoderLibraryName();
         return kBeNoMoreHandles;
     }
     api->lame_set_errorf(gf, quiet);
@@ -248,7 +257,8 @@ BeResult EncoderLibrary::beInitStream(const BeConfig* config, uint32_t* samplesP
             }
         }
     }
-    if (api->lame_init_params(gf) < 0) {
+    if (const int status = api->lame_init_params(gf); status < 0) {
+        failure = callFailure("lame_init_params", status);
         api->lame_close(gf);
         return kBeInvalidFormatParameters;
     }
@@ -304,6 +314,9 @@ BeResult EncoderLibrary::beEncodeChunk(BeStream stream, uint32_t count, const in
             api->lame_encode_buffer_interleaved(encoder->flags, pcm, int(count / 2), output, size);
     }
     if (result < 0) {
+        failure = callFailure(encoder->channels == 1 ? "lame_encode_buffer"
+                                                     : "lame_encode_buffer_interleaved",
+                              result);
         return result == -1 ? kBeBufferTooSmall : kBeInvalidFormatParameters;
     }
     *outputBytes = uint32_t(result);
@@ -319,6 +332,7 @@ BeResult EncoderLibrary::beDeinitStream(BeStream stream, uint8_t* output, uint32
     api->lame_close(encoder->flags);
     encoder.reset();
     if (result < 0) {
+        failure = callFailure("lame_encode_flush", result);
         return kBeBufferTooSmall;
     }
     *outputBytes = uint32_t(result);

@@ -117,6 +117,11 @@ class EncoderLibrary {
     // Flushes the encoder into output and ends the stream (also on failure).
     BeResult beDeinitStream(BeStream stream, uint8_t* output, uint32_t* outputBytes);
 
+    // Which of LAME's calls made the last failed be* call fail, and how
+    // ("lame_init_params failed with -1 in libmp3lame.so.0"), for a log
+    // line; empty when the failure was the caller's (a wrong handle).
+    const std::string& lastFailure() const { return failure; }
+
   private:
     struct Api;
     struct Encoder;
@@ -126,6 +131,7 @@ class EncoderLibrary {
     std::unique_ptr<Api> api;
     std::unique_ptr<Encoder> encoder; // one stream at a time
     BeStream nextHandle = 1;
+    std::string failure;
 };
 
 // The file name dlopen looks for ("libmp3lame.so.0"). Tests point it at a

@@ -16,7 +16,6 @@ extern "C" {
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
@@ -50,13 +49,14 @@ const char* const kFormats = "mp3,asf";
 
 // Opening reads no more than a fixed budget whatever the file's size: the
 // container is told from its first bytes, the streams from their first
-// packets, and the whole of it must finish within a time limit. A file with
-// no audio frames in it (zeros, noise) is then refused quickly instead of
-// being read to its end.
+// packets, and a file with no audio frames in it (zeros, noise) is refused
+// once it has been read that far without one, instead of being read to its
+// end. Time is no bound: a file on slow storage (a network or FUSE mount, a
+// disk waking up) opens however long its reads take, and the owner's stop
+// flag ends a wait for it.
 constexpr int kProbeBytes = 1 << 20;              // telling the container
 constexpr int64_t kStreamInfoBytes = 4 << 20;     // learning the streams
 constexpr int64_t kAnalyzeMicroseconds = 5000000; // of audio, likewise
-constexpr auto kOpenTimeLimit = std::chrono::milliseconds(1500);
 // The demuxer and its parser keep what they read until they find a packet
 // in it (and keep it twice while their buffer grows), so reading on through
 // bytes that hold none would take time and memory in proportion to the
@@ -102,9 +102,6 @@ struct MediaReader::State {
     // Set by the owner; checked by every read and by FFmpeg's loops. Any
     // thread may set what it points to.
     const std::atomic<bool>* stop = nullptr;
-    // While opening: the time by which opening must be done.
-    bool opening = false;
-    std::chrono::steady_clock::time_point deadline;
 
     // Immutable after open
     AVFormatContext* input = nullptr;
@@ -165,10 +162,7 @@ MediaReader::State::~State() {
 }
 
 bool MediaReader::State::interrupted() const {
-    if (stop && stop->load(std::memory_order_acquire)) {
-        return true;
-    }
-    return opening && std::chrono::steady_clock::now() > deadline;
+    return stop && stop->load(std::memory_order_acquire);
 }
 
 int MediaReader::State::interruptCallback(void* opaque) {
@@ -469,8 +463,6 @@ MediaResult MediaReader::open(const char* path) {
         state = std::make_unique<State>();
         State& s = *state;
         s.stop = stop;
-        s.opening = true;
-        s.deadline = std::chrono::steady_clock::now() + kOpenTimeLimit;
         MediaResult failure = kMediaInvalidFormat;
         if (!s.openFile(path, &failure)) {
             state.reset();
@@ -491,7 +483,6 @@ MediaResult MediaReader::open(const char* path) {
             }
         }
         if (s.audioIndex < 0) {
-            s.opening = false;
             return kMediaOk; // opens, but offers no audio output
         }
         AVStream* stream = s.input->streams[s.audioIndex];
@@ -546,7 +537,6 @@ MediaResult MediaReader::open(const char* path) {
             state.reset();
             return why;
         }
-        s.opening = false;
         {
             int64_t ts = s.frame->best_effort_timestamp != AV_NOPTS_VALUE
                              ? s.frame->best_effort_timestamp

@@ -20,8 +20,9 @@
 //
 // Opening is bounded whatever the file's size: the container is told from at
 // most its first MiB, its header (tags included) from at most 32 MiB, the
-// streams from at most 4 MiB or 5 s of packets, the whole open takes at most
-// 1.5 s, and a file in which no audio frame decodes fails. Reading never
+// streams from at most 4 MiB or 5 s of packets, and a file in which no audio
+// frame decodes fails. The clock bounds nothing: slow storage is not hostile,
+// and the stop flag ends an open that waits on it. Reading never
 // goes on through more than 8 MiB without an audio packet or frame: the
 // file then counts as ended. So zeros, noise or a damaged file cost a
 // bounded time and memory, never one in proportion to the file.
@@ -52,7 +53,7 @@ constexpr MediaResult kMediaNoMoreSamples = static_cast<MediaResult>(0xC00D0BCF)
 constexpr MediaResult kMediaNotAFile =
     static_cast<MediaResult>(0x800700DE); // a FIFO, device, directory or socket
 constexpr MediaResult kMediaInterrupted =
-    static_cast<MediaResult>(0x800704C7); // stopped, or out of time while opening
+    static_cast<MediaResult>(0x800704C7); // stopped by the stop flag
 
 // Major types of outputs: 16 bytes each; the first four spell the kind.
 extern const uint8_t kMediaTypeAudio[16]; // "auds..."
@@ -113,7 +114,7 @@ class MediaReader {
     // (it has no audio output); one whose audio cannot be decoded, or in
     // which no audio frame decodes within the open's budget, does not.
     // kMediaNotAFile for anything but a regular file, kMediaInterrupted when
-    // the stop flag was set or the time ran out.
+    // the stop flag was set.
     MediaResult open(const char* path);
     MediaResult close();
 

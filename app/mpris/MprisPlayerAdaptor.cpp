@@ -54,37 +54,64 @@ bool MprisPlayerAdaptor::canSeek() const {
 }
 
 void MprisPlayerAdaptor::Next() {
+    if (service->refusedAsBusy()) {
+        return;
+    }
     service->next();
 }
 
 void MprisPlayerAdaptor::Previous() {
+    if (service->refusedAsBusy()) {
+        return;
+    }
     service->previous();
 }
 
 void MprisPlayerAdaptor::Pause() {
+    if (service->refusedAsBusy()) {
+        return;
+    }
     service->pause();
 }
 
 void MprisPlayerAdaptor::PlayPause() {
+    if (service->refusedAsBusy()) {
+        return;
+    }
     service->playPause();
 }
 
 void MprisPlayerAdaptor::Stop() {
+    if (service->refusedAsBusy()) {
+        return;
+    }
     service->stop();
 }
 
 void MprisPlayerAdaptor::Play() {
+    if (service->refusedAsBusy()) {
+        return;
+    }
     service->play();
 }
 
 void MprisPlayerAdaptor::Seek(qlonglong Offset) {
+    if (service->refusedAsBusy()) {
+        return;
+    }
     service->seek(Offset);
 }
 
 void MprisPlayerAdaptor::SetPosition(const QDBusObjectPath& TrackId, qlonglong Position) {
+    if (service->refusedAsBusy()) {
+        return;
+    }
     service->setPosition(TrackId, Position);
 }
 
 void MprisPlayerAdaptor::OpenUri(const QString& Uri) {
+    if (service->refusedAsBusy()) {
+        return;
+    }
     service->openUri(Uri);
 }

@@ -7,8 +7,10 @@
 #include "controls/PlayListView.h"
 #include "controls/TransparentSlider.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QLabel>
@@ -17,6 +19,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -197,44 +200,81 @@ bool MprisService::canPause() const {
     return canPlay();
 }
 
+bool MprisService::busy() const {
+    return commandPending || QApplication::activeModalWidget() != nullptr;
+}
+
+bool MprisService::refusedAsBusy() {
+    if (!busy()) {
+        return false;
+    }
+    if (calledFromDBus()) {
+        sendErrorReply(QDBusError::Failed,
+                       QStringLiteral("Velumo is showing a message; try again once it is closed"));
+    }
+    return true;
+}
+
+void MprisService::post(int commandId) {
+    if (busy()) {
+        return;
+    }
+    // One command at a time: the ones that arrive before it runs, or while
+    // the box it may show is open, are refused, so that a held media key
+    // cannot pile up message boxes, each inside the one before.
+    commandPending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this, commandId] {
+            commandPending = false;
+            window.onCommand(commandId);
+        },
+        Qt::QueuedConnection);
+}
+
 void MprisService::play() {
-    window.postCommand(kIdPlay);
+    post(kIdPlay);
 }
 
 void MprisService::pause() {
-    window.postCommand(kIdPause);
+    post(kIdPause);
 }
 
 void MprisService::playPause() {
-    window.postCommand(playbackStatus() == QStringLiteral("Playing") ? kIdPause : kIdPlay);
+    post(playbackStatus() == QStringLiteral("Playing") ? kIdPause : kIdPlay);
 }
 
 void MprisService::stop() {
-    window.postCommand(kIdStop);
+    post(kIdStop);
 }
 
 void MprisService::next() {
-    window.postCommand(kIdNext);
+    post(kIdNext);
 }
 
 void MprisService::previous() {
-    window.postCommand(kIdPrev);
+    post(kIdPrev);
 }
 
 void MprisService::seek(int64_t offset) {
-    if (!loaded()) {
+    if (busy() || !loaded()) {
         return;
     }
     // The slider's own path: past the end, the item ends as at its end and
     // the repeat mode decides what follows.
-    const double target = static_cast<double>(position() + offset);
-    if (window.seekTo(std::max(target, 0.0) / kMicroseconds)) {
+    // Clients may send any 64-bit offset: the sum saturates instead of
+    // wrapping to the other end.
+    int64_t target = 0;
+    if (__builtin_add_overflow(position(), offset, &target)) {
+        target = offset > 0 ? INT64_MAX : 0;
+    }
+    if (window.seekTo(static_cast<double>(std::max<int64_t>(target, 0)) / kMicroseconds)) {
         Q_EMIT player->Seeked(position());
     }
 }
 
 void MprisService::setPosition(const QDBusObjectPath& track, int64_t at) {
-    if (!loaded() || at < 0) {
+    if (busy() || !loaded() || at < 0) {
         return;
     }
     const Announced now = current();
@@ -250,17 +290,22 @@ void MprisService::setPosition(const QDBusObjectPath& track, int64_t at) {
 
 void MprisService::openUri(const QString& uri) {
     const QUrl url(uri);
-    if (!url.isLocalFile() || window.listMode != kListFiles || !window.listView) {
+    if (busy() || !url.isLocalFile() || window.listMode != kListFiles || !window.listView) {
         return;
     }
     const QByteArray bytes =
         QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+    // A path holds no NUL byte: %00 would make the row's path name another
+    // file than the one opened.
+    if (bytes.isEmpty() || bytes.contains('\0')) {
+        return;
+    }
     const std::string path(bytes.constData(), static_cast<size_t>(bytes.size()));
     window.addFiles({path});
     for (int row = 0; row < rowCount(); ++row) {
         if (window.listView->GetItemText(row, 4) == path) {
             window.listView->clickedRow = row;
-            window.postCommand(kNewItem);
+            post(kNewItem);
             return;
         }
     }

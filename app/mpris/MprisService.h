@@ -28,6 +28,7 @@
 // must be destroyed before the window it serves.
 
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QObject>
 #include <QString>
 #include <QVariantMap>
@@ -40,7 +41,7 @@ class MainWindow;
 class MprisPlayerAdaptor;
 class QDBusObjectPath;
 
-class MprisService : public QObject {
+class MprisService : public QObject, protected QDBusContext {
     Q_OBJECT
 
   public:
@@ -93,6 +94,14 @@ class MprisService : public QObject {
     // (MainWindow::seekTo), which moves a playing or paused item.
     bool canSeek() const { return loaded(); }
 
+    // Whether the transport must refuse calls now: a command of an earlier
+    // call has not run yet, or a modal box or dialog is open (a command run
+    // inside its event loop would open another box above it). The transport
+    // methods below then do nothing; the adaptor answers with a D-Bus error.
+    bool busy() const;
+    // For the adaptors: while busy(), answers the D-Bus call being handled
+    // with an error (org.freedesktop.DBus.Error.Failed) and returns true.
+    bool refusedAsBusy();
     void play();
     void pause();
     void playPause();
@@ -102,7 +111,8 @@ class MprisService : public QObject {
     void seek(int64_t offset);
     void setPosition(const QDBusObjectPath& track, int64_t at);
     // Adds a file:// URL's file as Add Audio Files does and plays it as a
-    // double click on its row does. Other URLs are ignored.
+    // double click on its row does. Other URLs, and paths with a NUL byte
+    // (%00), are ignored.
     void openUri(const QString& uri);
     void raise();
     // Closes the window as its close box does (the list is stored), after
@@ -110,6 +120,11 @@ class MprisService : public QObject {
     void quit();
 
   private:
+    // Queues the window's command unless busy().
+    void post(int commandId);
+
+    bool commandPending = false; // a command posted and not yet run
+
     // What PropertiesChanged announces, as last sent.
     struct Announced {
         QString status;

@@ -485,15 +485,21 @@ TEST_F(WindowTest, DamagedStoredListKeepsTheRowsBeforeTheDamage) {
 }
 
 TEST_F(WindowTest, StartRemovesWhatAKilledStoreLeftAndReadsAListLeftNextToTheProgram) {
-    writeFileBytes(dir.file("velumo.ini.Ab3xY9"), {1, 2, 3});
-    writeFileBytes(dir.file("velumo.ini.damaged"), {4});
-    writeFileBytes(dir.file("velumo.ini.keep"), {5});
+    // Only Velumo's own temporary name is removed; the user's files beside
+    // the list stay, six-character suffixes included.
+    writeFileBytes(dir.file(".velumo.ini.velumo-Ab3xY9"), {1, 2, 3});
+    for (const char* kept : {"velumo.ini.damaged", "velumo.ini.keep", "velumo.ini.backup",
+                             "velumo.ini.Ab3xY9", ".velumo.ini.velumo-Ab3xY9.old"}) {
+        writeFileBytes(dir.file(kept), {5});
+    }
     std::vector<StoredRow> rows = {{"", "old.wav", "00:01", "1 KB", "/m/old.wav"}};
     writeFileBytes(dir.file("velumo.ini"), encodeStoredList(rows));
     window();
-    EXPECT_FALSE(std::filesystem::exists(dir.file("velumo.ini.Ab3xY9")));
-    EXPECT_TRUE(std::filesystem::exists(dir.file("velumo.ini.damaged")));
-    EXPECT_TRUE(std::filesystem::exists(dir.file("velumo.ini.keep")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file(".velumo.ini.velumo-Ab3xY9")));
+    for (const char* kept : {"velumo.ini.damaged", "velumo.ini.keep", "velumo.ini.backup",
+                             "velumo.ini.Ab3xY9", ".velumo.ini.velumo-Ab3xY9.old"}) {
+        EXPECT_TRUE(std::filesystem::exists(dir.file(kept))) << kept;
+    }
     resetWindow();
 
     // The program's directory became read-only: its files now live in the
@@ -512,6 +518,19 @@ TEST_F(WindowTest, StartRemovesWhatAKilledStoreLeftAndReadsAListLeftNextToThePro
     // From now on the data directory's list is the one read.
     MainWindow again(ProgramFiles::elsewhere(dir.file("velumo"), data));
     EXPECT_EQ(again.listView->GetItemCount(), 2);
+}
+
+TEST_F(WindowTest, StoringTheListThroughALinkReplacesTheFileItNames) {
+    std::filesystem::create_directory(dir.file("lists"));
+    std::vector<StoredRow> rows = {{"", "old.wav", "00:01", "1 KB", "/m/old.wav"}};
+    writeFileBytes(dir.file("lists/mine.ini"), encodeStoredList(rows));
+    std::filesystem::create_symlink("lists/mine.ini", dir.file("velumo.ini"));
+    MainWindow& w = window();
+    ASSERT_EQ(rowCount(), 1);
+    w.addRow("new.wav", 1, 1, "/m/new.wav");
+    ASSERT_TRUE(w.storeList());
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("velumo.ini")));
+    EXPECT_EQ(decodeStoredList(readFileBytes(dir.file("lists/mine.ini"))).rows.size(), 2U);
 }
 
 TEST_F(WindowTest, GarbageAndEmptyStoredListsStartAnEmptyWindow) {

@@ -338,3 +338,35 @@ TEST(Mp3FileWriter, DecodedAudioMatchesTheInput) {
     // it over a window of a few thousand samples.
     EXPECT_GT(bestCorrelation(samples, decoded, 2500, nullptr, 6000), 0.98);
 }
+
+TEST(Mp3FileWriter, LibraryThatLoadsButFailsNamesTheFailingCallAndKeepsTheTarget) {
+    const struct {
+        const char* call;
+        const char* named; // in the line on standard error
+    } cases[] = {
+        {"lame_init", "lame_init returned no encoder in " VELUMO_FAILING_LAME},
+        {"lame_init_params", "lame_init_params failed with -1 in " VELUMO_FAILING_LAME},
+        {"lame_encode_buffer", "lame_encode_buffer failed with -3 in " VELUMO_FAILING_LAME},
+        {"lame_encode_flush", "lame_encode_flush failed with -1 in " VELUMO_FAILING_LAME},
+    };
+    LibraryNameOverride failing(VELUMO_FAILING_LAME);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.call);
+        TempDir dir;
+        MessageRecorder messages(MessageAnswer::Yes);
+        ::setenv("VELUMO_FAILING_LAME_CALL", c.call, 1);
+        writeFileBytes(dir.file("x.mp3"), {'I', 'D', '3'});
+        ScriptedStream source(pcmFormat(1, 22050, 16), toBytes(sineSamples(22050, 1, 22050)), 4410);
+        Mp3FileWriter writer;
+        writer.SetSource(&source);
+        writer.SetFileName(dir.file("x.mp3"));
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(writer.Run());
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_NE(err.find(dir.file("x.mp3") + ": the MP3 encoder failed: " + c.named),
+                  std::string::npos)
+            << err;
+        EXPECT_EQ(readFileBytes(dir.file("x.mp3")), (std::vector<uint8_t>{'I', 'D', '3'}));
+    }
+    ::unsetenv("VELUMO_FAILING_LAME_CALL");
+}

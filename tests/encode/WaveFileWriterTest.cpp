@@ -292,3 +292,44 @@ TEST(WaveFileWriter, RunTwiceStartsAFreshFileEachTime) {
     EXPECT_EQ(1200u, checkedDataLength(readFileBytes(dir.file("a.wav"))));
     EXPECT_EQ(400u, checkedDataLength(readFileBytes(dir.file("b.wav"))));
 }
+
+TEST(WaveFileWriter, LinkedTargetIsReplacedAtTheFileItNamesAndADeviceIsRefused) {
+    TempDir dir;
+    MessageRecorder messages(MessageAnswer::Yes);
+    std::filesystem::create_directory(dir.file("music"));
+    writeFileBytes(dir.file("music/take.wav"), {'o', 'l', 'd'});
+    ::chmod(dir.file("music/take.wav").c_str(), 0640);
+    std::filesystem::create_symlink("music/take.wav", dir.file("take.wav"));
+    // What a killed conversion left beside its target goes with the next.
+    writeFileBytes(dir.file("music/.take.wav.velumo-Q7tZ0a"), {1});
+    writeFileBytes(dir.file("music/take.wav.backup"), {2});
+    {
+        ScriptedStream source(pcmFormat(1, 22050, 16), ramp(800), 400);
+        WaveFileWriter writer;
+        writer.SetSource(&source);
+        writer.SetFileName(dir.file("take.wav"));
+        ASSERT_TRUE(writer.Run());
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("take.wav")));
+    EXPECT_EQ(checkedDataLength(readFileBytes(dir.file("music/take.wav"))), 800u);
+    struct stat info {};
+    ASSERT_EQ(::stat(dir.file("music/take.wav").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("music/.take.wav.velumo-Q7tZ0a")));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("music/take.wav.backup")));
+    EXPECT_EQ((std::vector<std::string>{"the output file has existed, overwrite it?"}),
+              messages.texts());
+
+    // A link to a device that refuses every byte fails, and is not replaced
+    // by a file.
+    std::filesystem::create_symlink("/dev/full", dir.file("full.wav"));
+    ScriptedStream source(pcmFormat(1, 22050, 16), ramp(800), 400);
+    WaveFileWriter writer;
+    writer.SetSource(&source);
+    writer.SetFileName(dir.file("full.wav"));
+    EXPECT_FALSE(writer.Run());
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("full.wav")));
+    ASSERT_EQ(messages.texts().size(), 2u);
+    EXPECT_EQ(messages.texts()[1],
+              dir.file("full.wav") + ": a character device, not a regular file");
+}

@@ -95,6 +95,33 @@ TEST_F(WaveStreamTest, RequestSizeIsATenthOfASecondInWholeBlocks) {
     }
 }
 
+TEST_F(WaveStreamTest, PcmSizesComeFromBlockAlignmentAndRateNotTheByteRateField) {
+    // Three seconds of 22050 Hz mono whose byte-rate field is wrong: reads,
+    // positions and the duration all follow the rate and the block size.
+    const std::vector<uint8_t> pcm = toBytes(sineSamples(22050, 1, 3 * 22050));
+    for (const uint32_t field : {0u, 1u, 2u, 10u, 44100u * 7}) {
+        SCOPED_TRACE(field);
+        WaveFormat f = pcmFormat(1, 22050, 16);
+        f.nAvgBytesPerSec = field;
+        WaveStream s;
+        ASSERT_TRUE(s.LoadWave(write(waveFile(f, pcm)).c_str()));
+        EXPECT_EQ(s.requestSize, 4410u);
+        EXPECT_DOUBLE_EQ(s.GetDuration(), 3.0);
+        s.Seek(2);
+        EXPECT_DOUBLE_EQ(s.GetPosition(), 2.0);
+        s.Rewind();
+        EXPECT_EQ(readAll(s), pcm);
+    }
+    // A compressed block larger than a tenth of a second is still read a
+    // block at a time.
+    WaveFormat big = pcmFormat(1, 8000, 16);
+    big.wFormatTag = 0x11; // IMA ADPCM
+    big.nBlockAlign = 4096;
+    big.nAvgBytesPerSec = 4055;
+    EXPECT_EQ(tenthOfSecondBytes(big), 4096u);
+    EXPECT_TRUE(messages.texts().empty());
+}
+
 TEST_F(WaveStreamTest, ChunksAroundTheAudioAreSkippedOrPlayed) {
     WaveFormat f = pcmFormat(1, 8000, 8);
     std::vector<uint8_t> pcm = ramp(1001);
@@ -248,7 +275,9 @@ TEST_F(WaveStreamTest, BrokenFilesFailWithoutMessages) {
         WaveFormat zero = f;
         zero.nBlockAlign = 0;
         cases.push_back({"zero block alignment", waveFile(zero, ramp(100))});
+        // A compressed format states its byte rate only there.
         WaveFormat noRate = f;
+        noRate.wFormatTag = 2;
         noRate.nAvgBytesPerSec = 0;
         cases.push_back({"zero byte rate", waveFile(noRate, ramp(100))});
     }
@@ -373,6 +402,7 @@ TEST_F(WaveStreamTest, DurationStillAnswersAfterAFailedLoad) {
 
     // A zero byte rate never divides.
     WaveFormat zero = pcmFormat(1, 8000, 8);
+    zero.wFormatTag = 2;
     zero.nAvgBytesPerSec = 0;
     WaveStream zeroRate;
     EXPECT_FALSE(zeroRate.LoadWave(write(waveFile(zero, ramp(10)), "zero.wav").c_str()));
@@ -385,7 +415,7 @@ TEST_F(WaveStreamTest, HugeByteRateDoesNotAllocateMoreThanTheFileHolds) {
     f.nAvgBytesPerSec = 0xFFFFFFF0u;
     WaveStream s;
     ASSERT_TRUE(s.LoadWave(write(waveFile(f, ramp(300))).c_str()));
-    EXPECT_EQ(s.requestSize, 0xFFFFFFF0u / 10);
+    EXPECT_EQ(s.requestSize, 800u); // PCM sizes come from the rate, not the field
     AudioBuffer b = s.GetBuffer();
     EXPECT_EQ(b.length(), 300u);
     EXPECT_TRUE(s.GetBuffer().isEmpty());

@@ -569,3 +569,34 @@ TEST_F(ConvertTool, TargetThatIsPartOfTheCdImageIsRefused) {
     EXPECT_EQ(0, o.status) << o.err;
     EXPECT_EQ(one.size() / 4, waveSamples(dir.file("rip.wav")).size());
 }
+
+TEST_F(ConvertTool, SlowStorageOpensHoweverLongItsReadsTake) {
+    if (kSanitized) {
+        GTEST_SKIP() << "a preloaded library cannot come before the sanitizer's runtime";
+    }
+    if (!haveTool("ffmpeg")) {
+        GTEST_SKIP() << "ffmpeg is not installed";
+    }
+    const std::string in = dir.file("slow.mp3");
+    int status = 0;
+    runCommand("ffmpeg -v error -f lavfi -i 'sine=frequency=440:duration=6' -ar 44100 -c:a "
+               "libmp3lame -b:a 128k " +
+                   shellQuoted(in),
+               &status);
+    ASSERT_EQ(0, status);
+    // Every read of the input waits two seconds, so opening alone takes
+    // that long: a file on a slow mount, not a hostile one.
+    const std::string out = dir.file("out.wav");
+    const auto start = std::chrono::steady_clock::now();
+    Outcome o = convert(shellQuoted(in) + " " + shellQuoted(out), dir,
+                        "VELUMO_SLOW_READ_SUFFIX=slow.mp3 VELUMO_SLOW_READ_MS=2000 "
+                        "LD_PRELOAD=" VELUMO_SLOW_READ " ");
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(0, o.status) << o.err;
+    EXPECT_GT(seconds, 4.0); // the reads were slow indeed
+    // All six seconds at the default 22050 Hz mono, give or take the
+    // decoder's edges.
+    const double heard = (static_cast<double>(readFileBytes(out).size()) - 44) / (22050 * 2);
+    EXPECT_NEAR(heard, 6.0, 0.1);
+}

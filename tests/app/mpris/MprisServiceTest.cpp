@@ -12,8 +12,12 @@
 #include "playlist/StoredList.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDialog>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QUrl>
 
 #include <chrono>
@@ -323,6 +327,105 @@ TEST_F(MprisTest, RootInterfaceRaisesQuitsAndSharesTheBus) {
     const StoredListDecoding stored = decodeStoredList(readFileBytes(listPath));
     ASSERT_EQ(stored.rows.size(), 1U);
     EXPECT_EQ(stored.rows[0][4], latin);
+}
+
+// A held media key on an item that cannot play: each PlayPause would show
+// "Fault to open audio file!", and a call handled inside that box's event
+// loop would open the next box above it. One box at a time; the calls that
+// come while it is open are answered with an error, every call is answered,
+// and the player takes calls again once the box is closed.
+TEST_F(MprisTest, AFloodOfCallsNeverStacksMessageBoxes) {
+    useAudioDriver("dummy");
+    writeFileBytes(dir.file("broken.wav"), std::vector<uint8_t>(4096, 0x5A));
+    window().addRow("broken.wav", 1, 4, dir.file("broken.wav"));
+    window().listView->SelectRow(0);
+    startService();
+
+    // Boxes shown as the window shows them: modal, with an event loop of
+    // their own, closed a moment later as a user would.
+    int open = 0;
+    int mostOpen = 0;
+    int shown = 0;
+    const MessageHandler previous = setMessageHandler([&](const MessageRequest&) {
+        ++shown;
+        mostOpen = std::max(mostOpen, ++open);
+        QDialog box(&window());
+        box.setModal(true);
+        QTimer::singleShot(300, &box, &QDialog::accept);
+        box.exec();
+        --open;
+        return MessageAnswer::Ok;
+    });
+
+    const QString clientName = connectionName + QStringLiteral("-client");
+    {
+        QDBusConnection client = QDBusConnection::connectToBus(privateBus->address, clientName);
+        ASSERT_TRUE(client.isConnected());
+        std::vector<QDBusPendingCall> calls;
+        calls.reserve(300);
+        for (int i = 0; i < 300; ++i) {
+            calls.push_back(client.asyncCall(QDBusMessage::createMethodCall(
+                QString::fromLatin1(MprisService::kServiceName),
+                QString::fromLatin1(MprisService::kObjectPath),
+                QString::fromLatin1(MprisService::kPlayerInterface), QStringLiteral("PlayPause"))));
+        }
+        EXPECT_TRUE(waitFor(
+            [&] {
+                return std::all_of(calls.begin(), calls.end(),
+                                   [](const QDBusPendingCall& c) { return c.isFinished(); }) &&
+                       open == 0;
+            },
+            60000));
+        const auto refused = std::count_if(calls.begin(), calls.end(),
+                                           [](const QDBusPendingCall& c) { return c.isError(); });
+        EXPECT_EQ(mostOpen, 1);
+        EXPECT_GE(shown, 1);
+        EXPECT_GT(refused, 0);
+        EXPECT_EQ(static_cast<int>(refused) + shown, 300) << shown << " boxes";
+
+        // Once the box is closed, calls are taken again.
+        QDBusPendingCall again = client.asyncCall(QDBusMessage::createMethodCall(
+            QString::fromLatin1(MprisService::kServiceName),
+            QString::fromLatin1(MprisService::kObjectPath),
+            QString::fromLatin1(MprisService::kPlayerInterface), QStringLiteral("Play")));
+        EXPECT_TRUE(waitFor([&] { return again.isFinished(); }, 10000));
+        EXPECT_FALSE(again.isError()) << again.error().message().toStdString();
+        EXPECT_TRUE(waitFor([&] { return shown >= 2 && open == 0; }, 10000));
+        EXPECT_EQ(mostOpen, 1);
+    }
+    QDBusConnection::disconnectFromBus(clientName);
+    setMessageHandler(previous);
+}
+
+// Arguments at the ends of their range: a seek by the largest offsets goes
+// to the item's end or start, and a URL whose path holds a NUL byte names
+// no file.
+TEST_F(MprisTest, ExtremeSeeksClampAndUrlsWithANulByteAreRefused) {
+    useAudioDriver("dummy");
+    const std::string tone = writeWave(dir.file("tone.wav"), 1, 44100, 20.0);
+    ASSERT_EQ(window().addFiles({tone}), 1);
+    MprisService& mpris = startService();
+    mpris.play();
+    ASSERT_TRUE(waitFor([&] { return status() == "Playing"; })) << status();
+    mpris.seek(5'000'000);
+    EXPECT_EQ(mpris.position(), 5'000'000);
+    mpris.seek(INT64_MIN);
+    EXPECT_EQ(mpris.position(), 0);
+    mpris.seek(5'000'000);
+    mpris.seek(INT64_MAX);
+    EXPECT_EQ(mpris.position(), 20'000'000);
+
+    // The path before the NUL names a file that exists.
+    const std::string url =
+        "file://" + QUrl::toPercentEncoding(QString::fromStdString(tone), "/").toStdString();
+    for (const std::string& bad : {url + "%00.wav", url + "%00", std::string("file:///%00")}) {
+        mpris.openUri(QString::fromStdString(bad));
+    }
+    waitFor([] { return false; }, 200);
+    EXPECT_EQ(rowCount(), 1);
+    for (int row = 0; row < rowCount(); ++row) {
+        EXPECT_EQ(window().listView->GetItemText(row, 4).find('\0'), std::string::npos);
+    }
 }
 
 // Without a bus nothing is registered and the window plays as before; the
