@@ -275,11 +275,14 @@ void MainWindow::onPlay() {
     if (outputDevice.GetState() == WaveOutDevice::kPaused) {
         outputDevice.Resume();
     } else if (!(outputDevice.GetState() == WaveOutDevice::kPlaying && outputDevice.playing)) {
-        // Restart plays the item from its start (after a lost device too,
-        // whose time had run on): the time and position start there with it.
+        // Restart plays the item from its start. After a lost device the
+        // time had run on: it starts there with the sound. A freshly loaded
+        // item keeps showing its length until the first tick.
         outputDevice.Restart();
-        elapsedSeconds = 0.0;
-        showElapsed();
+        if (elapsedSeconds > 0.0) {
+            elapsedSeconds = 0.0;
+            showElapsed();
+        }
     }
     setStatus(1);
 }

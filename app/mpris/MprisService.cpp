@@ -201,7 +201,10 @@ bool MprisService::canPause() const {
 }
 
 bool MprisService::busy() const {
-    return commandPending || QApplication::activeModalWidget() != nullptr;
+    // The window itself runs modally (it is the program's dialog): only a
+    // box or dialog above it counts.
+    const QWidget* modal = QApplication::activeModalWidget();
+    return commandPending || (modal != nullptr && modal != &window);
 }
 
 bool MprisService::refusedAsBusy() {
