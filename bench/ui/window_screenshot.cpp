@@ -10,7 +10,6 @@
 #include "playlist/AudioItem.h"
 
 #include <QApplication>
-#include <QFont>
 #include <QPixmap>
 
 #include <cmath>
@@ -34,7 +33,6 @@ int main(int argc, char* argv[]) {
         setenv("SDL_AUDIODRIVER", "dummy", 1);
     }
     QApplication application(argc, argv);
-    QFont::insertSubstitution("MS Sans Serif", "DejaVu Sans Condensed");
     setMessageHandler([](const MessageRequest& r) {
         std::fprintf(stderr, "message: %s\n", r.text.c_str());
         return MessageAnswer::Ok;
