@@ -4,6 +4,7 @@
 #include "app/DroppedFiles.h"
 #include "app/SpectrumView.h"
 #include "controls/BitmapButton.h"
+#include "controls/GroupFrame.h"
 #include "controls/PlayListView.h"
 #include "controls/TemplateBuilder.h"
 #include "controls/TransparentSlider.h"
@@ -295,6 +296,9 @@ void MainWindow::initialise() {
             child->setAutoFillBackground(false);
             if (auto* label = qobject_cast<QLabel*>(child); label && label->pixmap().isNull()) {
                 fitLabel(label, shownTexts(id, label));
+            } else if (auto* box = qobject_cast<GroupFrame*>(child)) {
+                // Wide and tall enough for its title in this font.
+                box->resize(box->size().expandedTo(box->minimumSizeHint()));
             }
         }
     }

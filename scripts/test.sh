@@ -21,6 +21,10 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=suppressions=$PWD/tests/tsan.supp:halt_on_error=1:second_deadlock_stack=1
+# ctest runs every test through tests/support/run-hermetic.sh, which gives it
+# a home, XDG folders, locale, time zone, fonts (FONTCONFIG_FILE) and Qt
+# settings of its own; the builds and checks here run in the C locale.
+export LC_ALL=C.UTF-8
 
 # The C++ files of the tree: what git tracks, plus new files not yet added.
 cxx_files() {
