@@ -50,9 +50,9 @@ QRect GroupFrame::frameRect() const {
 }
 
 QSize GroupFrame::minimumSizeHint() const {
-    // The title with its gaps between the frame's corners.
+    // The title, then its gap before the frame's etched right edge.
     const QRect titleBox = titleRect();
-    return {titleBox.right() + 1 + 2 * kTitleGap + kTitleIndent, titleBox.bottom() + 1};
+    return {titleBox.right() + 1 + kTitleGap + 2, titleBox.bottom() + 1};
 }
 
 void GroupFrame::paintEvent(QPaintEvent*) {
