@@ -12,7 +12,7 @@ packages=(cmake ninja-build g++ pkg-config
 if [[ "${1:-}" == "--test" ]]; then
     packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev clang-format clang-tidy
         xvfb xauth xdotool imagemagick sox ffmpeg lame cd-paranoia
-        bc time
+        bc time ccache python3
         fonts-urw-base35 fonts-liberation2 fonts-noto-core
         dbus dbus-bin playerctl xdg-user-dirs
         desktop-file-utils appstream man-db groff-base lintian dpkg-dev fakeroot file)
