@@ -6,8 +6,8 @@ already found clean with exactly the same input.
 
 Checks every translation unit of BUILD_DIR/compile_commands.json whose file
 matches REGEX (with .clang-tidy from the tree, as run-clang-tidy does). A
-unit's key is the SHA-256 of its preprocessed text (so every header it
-includes counts), its compile command, .clang-tidy and the clang-tidy
+unit's key is the SHA-256 of its preprocessed text with its comments (so
+every header it includes counts, and a NOLINT too), its compile command, .clang-tidy and the clang-tidy
 version. A unit that clang-tidy finds clean leaves its key in the cache
 folder (VELUMO_TIDY_CACHE, or ~/.cache/velumo/clang-tidy); the next run skips
 it while the key is the same. Findings are never cached: a unit with any
@@ -49,7 +49,8 @@ def preprocess_command(entry):
     # A compiler launcher (ccache) is of no use here.
     if os.path.basename(out[0]) == "ccache":
         out = out[1:]
-    return out + ["-E", "-o", "-"]
+    # -C keeps the comments: NOLINT and a few checks read them.
+    return out + ["-E", "-C", "-o", "-"]
 
 
 def unit_key(entry, common):
