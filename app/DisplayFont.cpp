@@ -1,14 +1,7 @@
 #include "app/DisplayFont.h"
 
-#include <QStringList>
+#include "resources/Fonts.h"
 
 QFont makeDisplayFont() {
-    QFont font;
-    font.setFamilies(
-        {QStringLiteral("Arial"), QStringLiteral("Nimbus Sans"), QStringLiteral("DejaVu Sans")});
-    font.setPixelSize(16);
-    font.setWeight(QFont::Black);
-    font.setItalic(true);
-    font.setStyleStrategy(QFont::PreferAntialias);
-    return font;
+    return displayFont();
 }

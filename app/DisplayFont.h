@@ -1,8 +1,7 @@
 #pragma once
 // The font of the windows' display labels (the main window's status, time
-// and caption labels, the Record dialog's labels): a heavy italic sans of
-// 16 pixels. Arial comes first; where it is missing, as on most Linux
-// systems, Nimbus Sans has its metrics and DejaVu Sans is always there.
+// and caption labels, the Record dialog's labels): the program's own heavy
+// italic sans of 16 pixels (resources/Fonts.h), the same on every machine.
 
 #include <QFont>
 

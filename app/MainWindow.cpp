@@ -4,6 +4,7 @@
 #include "app/DroppedFiles.h"
 #include "app/SpectrumView.h"
 #include "controls/BitmapButton.h"
+#include "controls/GroupFrame.h"
 #include "controls/PlayListView.h"
 #include "controls/TemplateBuilder.h"
 #include "controls/TransparentSlider.h"
@@ -22,6 +23,8 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QResizeEvent>
+#include <QScreen>
 #include <QTimerEvent>
 
 #include <algorithm>
@@ -35,6 +38,11 @@ std::string gDefaultChannel = "stereo";
 namespace {
 
 constexpr int kTimerPeriodMs = 200;
+// Room kept on the screen for the window's frame, which is not known before
+// the window is shown: a title bar and borders.
+constexpr QSize kFrameAllowance(16, 48);
+// The list keeps room for at least its header and this many rows.
+constexpr int kMinimumListRows = 4;
 constexpr uint32_t kMagenta = 0xFF00FF;
 constexpr uint32_t kImageCentred = BitmapButton::kAlignHCenter | BitmapButton::kAlignVCenter;
 
@@ -194,11 +202,42 @@ void MainWindow::buildControls() {
     playButton = findAs<BitmapButton>(this, kIdPlay);
     positionSlider = findAs<TransparentSlider>(this, kIdPosition);
     volumeSlider = findAs<TransparentSlider>(this, kIdVolume);
+    setUpSizes(builder.dialogSize());
 
     for (BitmapButton* button : findChildren<BitmapButton*>()) {
         connect(button, &OwnerDrawButton::command, this, [this](int id) { onCommand(id); });
     }
     buildSpectrumView();
+}
+
+void MainWindow::setUpSizes(const QSize& templateSize) {
+    if (!listView) {
+        return;
+    }
+    const QRect list = listView->geometry();
+    listMargins =
+        QSize(templateSize.width() - list.right() - 1, templateSize.height() - list.bottom() - 1);
+    // A row, like the header, is a line of the list's font with a little
+    // room; the frame takes a few pixels more.
+    const int line = listView->fontMetrics().height() + 6;
+    setMinimumSize(templateSize.width(),
+                   list.top() + (1 + kMinimumListRows) * line + 4 + listMargins.height());
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    QSize size = templateSize;
+    if (const QScreen* shown = screen()) {
+        size = size.boundedTo(shown->availableGeometry().size() - kFrameAllowance);
+    }
+    resize(size.expandedTo(minimumSize()));
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    if (listView && listMargins.isValid()) {
+        QRect list = listView->geometry();
+        list.setRight(width() - listMargins.width() - 1);
+        list.setBottom(height() - listMargins.height() - 1);
+        listView->setGeometry(list);
+    }
 }
 
 void MainWindow::buildSpectrumView() {
@@ -299,6 +338,9 @@ void MainWindow::initialise() {
             child->setAutoFillBackground(false);
             if (auto* label = qobject_cast<QLabel*>(child); label && label->pixmap().isNull()) {
                 fitLabel(label, shownTexts(id, label));
+            } else if (auto* box = qobject_cast<GroupFrame*>(child)) {
+                // Wide and tall enough for its title in this font.
+                box->resize(box->size().expandedTo(box->minimumSizeHint()));
             }
         }
     }

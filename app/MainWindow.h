@@ -256,6 +256,7 @@ class MainWindow : public QDialog, public CommandTarget {
     void keyPressEvent(QKeyEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   public:
     // Escape and the close box end here, storing the list first (once,
@@ -268,6 +269,9 @@ class MainWindow : public QDialog, public CommandTarget {
 
   private:
     void buildControls();
+    // The window's sizes: the template's by default, within the screen, and
+    // no smaller than the controls above the list and a few of its rows.
+    void setUpSizes(const QSize& templateSize);
     // Puts the spectrum view over the display picture.
     void buildSpectrumView();
     // What the device plays: the Mixer, read through its output analyser
@@ -381,4 +385,7 @@ class MainWindow : public QDialog, public CommandTarget {
     int32_t tileHeight = 0;
     QFont displayFont;
     int timerId = 0;
+    // The room right of and below the list, which keeps its template margins
+    // at any window size.
+    QSize listMargins;
 };

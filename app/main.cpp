@@ -10,7 +10,6 @@
 #include "platform/CdLibrary.h"
 
 #include <QApplication>
-#include <QFont>
 
 #include <cstdio>
 #include <cstdlib>
@@ -59,8 +58,6 @@ int main(int argc, char* argv[]) {
     for (const std::string& disc : discs) {
         registerDiscImage(disc);
     }
-    QFont::insertSubstitution(QStringLiteral("MS Sans Serif"),
-                              QStringLiteral("DejaVu Sans Condensed"));
 
     int result = 0;
     {

@@ -12,6 +12,13 @@ namespace {
 constexpr int kTitleIndent = 8; // from the frame's left edge to the title
 constexpr int kTitleGap = 2;    // free line on either side of the title
 
+// The title's baseline: the font's ascent, or lower when a glyph reaches
+// above it (some fonts' accents and italic capitals do), so that no ink is
+// ever above the box.
+int titleBaseline(const QFontMetrics& metrics, const QString& title) {
+    return std::max(metrics.ascent(), -metrics.boundingRect(title).top());
+}
+
 } // namespace
 
 GroupFrame::GroupFrame(QWidget* parent) : QGroupBox(parent) {}
@@ -21,12 +28,14 @@ QRect GroupFrame::titleRect() const {
         return {};
     }
     const QFontMetrics metrics(font());
-    // The ink may reach past the advance on either side (italic overhang).
+    // The ink may reach past the advance on either side (italic overhang)
+    // and below the line (descenders).
     const QRect ink = metrics.boundingRect(title());
+    const int baseline = titleBaseline(metrics, title());
     const int left = std::min(0, ink.left());
     const int right = std::max(metrics.horizontalAdvance(title()), ink.right() + 1);
-    const int top = std::min(0, ink.top() + metrics.ascent());
-    const int bottom = std::max(metrics.height(), ink.bottom() + 1 + metrics.ascent());
+    const int top = std::min(baseline - metrics.ascent(), ink.top() + baseline);
+    const int bottom = std::max(baseline + metrics.descent(), ink.bottom() + 1 + baseline);
     return {kTitleIndent, top, right - left, bottom - top};
 }
 
@@ -34,8 +43,16 @@ QRect GroupFrame::frameRect() const {
     if (title().isEmpty()) {
         return rect();
     }
+    // The top line runs through the middle of the title's line.
     const QFontMetrics metrics(font());
-    return rect().adjusted(0, metrics.height() / 2, 0, 0);
+    const int baseline = titleBaseline(metrics, title());
+    return rect().adjusted(0, baseline - metrics.ascent() + metrics.height() / 2, 0, 0);
+}
+
+QSize GroupFrame::minimumSizeHint() const {
+    // The title, then its gap before the frame's etched right edge.
+    const QRect titleBox = titleRect();
+    return {titleBox.right() + 1 + kTitleGap + 2, titleBox.bottom() + 1};
 }
 
 void GroupFrame::paintEvent(QPaintEvent*) {
@@ -59,6 +76,6 @@ void GroupFrame::paintEvent(QPaintEvent*) {
         painter.setFont(font());
         painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
                                        QPalette::WindowText));
-        painter.drawText(QPoint(x, metrics.ascent()), title());
+        painter.drawText(QPoint(x, titleBaseline(metrics, title())), title());
     }
 }

@@ -4,6 +4,7 @@
 #include "controls/GroupFrame.h"
 #include "controls/PlayListView.h"
 #include "controls/TransparentSlider.h"
+#include "resources/Fonts.h"
 #include "resources/Images.h"
 
 #include <QComboBox>
@@ -46,25 +47,17 @@ Qt::Alignment labelAlignment(uint32_t style) {
 
 } // namespace
 
-void TemplateBuilder::installFontSubstitutes() {
-    static const bool done = [] {
-        QFont::insertSubstitution(QStringLiteral("MS Sans Serif"),
-                                  QStringLiteral("DejaVu Sans Condensed"));
-        QFont::insertSubstitution(QStringLiteral("System"),
-                                  QStringLiteral("DejaVu Sans Condensed"));
-        return true;
-    }();
-    (void)done;
-}
-
 TemplateBuilder::TemplateBuilder(const DialogTemplate& dialog) : source(dialog) {
-    installFontSubstitutes();
-    templateFont = QFont(QString::fromStdString(dialog.fontName), dialog.fontPoints);
+    // Every template names a classic font ("MS Sans Serif" 8, or "System");
+    // both are drawn with the embedded DejaVu Sans Condensed, whose average
+    // character matches theirs, so the dialogs keep their proportions.
+    templateFont = dialogFont();
     if (dialog.fontName == "System") {
-        // The classic system font has base units of 8 x 16; DejaVu Sans
-        // Condensed at 14 pixels measures the same, so the dialogs keep their
-        // proportions.
+        // The classic system font has base units of 8 x 16, as DejaVu Sans
+        // Condensed at 14 pixels has.
         templateFont.setPixelSize(14 * dialog.fontPoints / 10);
+    } else if (dialog.fontPoints > 0) {
+        templateFont.setPointSize(dialog.fontPoints);
     }
     base = measureBaseUnits(templateFont);
 }

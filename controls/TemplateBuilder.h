@@ -2,7 +2,9 @@
 // Turns a dialog template (resources/DialogTemplate.h) into widgets placed by
 // the dialog-unit conversion: x = units x baseX / 4, y = units x baseY / 8,
 // rounded, with baseX, baseY the average character width and the height of
-// the template font.
+// the template font. Every template font is drawn with the program's own
+// DejaVu Sans Condensed (resources/Fonts.h), which has the classic fonts'
+// average character sizes.
 //
 // Each control carries its id (the property "controlId", objectName
 // "control<id>"), so findControl(dialog, id) finds it. Kinds map to widgets:
@@ -28,11 +30,6 @@ class QWidget;
 class TemplateBuilder {
   public:
     explicit TemplateBuilder(const DialogTemplate& dialog);
-
-    // Font substitutes for the template fonts that Linux does not have
-    // ("MS Sans Serif" and "System" -> "DejaVu Sans Condensed").
-    // Called by the constructor; idempotent.
-    static void installFontSubstitutes();
 
     const DialogTemplate& dialogTemplate() const { return source; }
     QFont font() const { return templateFont; }

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Checks Velumo as a desktop and a distribution see it, from a build folder:
-#   1. installs it into a staging folder (DESTDIR) under the build folder and
-#      checks the files: desktop-file-validate, appstreamcli validate, both
+#   1. installs it into a staging folder (DESTDIR) of its own under $TMPDIR
+#      (/tmp), which the unprivileged user of step 2 can reach wherever the
+#      checkout is (a clone in /root sits in a private folder), and checks
+#      the files: desktop-file-validate, appstreamcli validate, both
 #      manual pages rendered by man and groff -ww without a warning, the
 #      icons at their sizes;
 #   2. starts the installed velumo offscreen as an unprivileged user with a
@@ -39,12 +41,10 @@ prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")
 cmake --build "$build" -j "$jobs" --target velumo velumo-convert velumo_install_files
 
 echo "=== install into a staging folder (prefix $prefix)"
-stage=$build/install-check
-if [[ -d "$stage" ]]; then
-    chmod -R u+w "$stage"
-    rm -rf "$stage"
-fi
-mkdir -p "$stage"
+# Kept when the check fails, for a look at the logs; removed when it passes.
+stage=$(mktemp -d "${TMPDIR:-/tmp}/velumo-install-check.XXXXXX")
+chmod 755 "$stage"
+echo "staging folder: $stage"
 root=$stage/root
 DESTDIR=$root cmake --install "$build" >"$stage/install.log"
 installed=$root$prefix
@@ -134,4 +134,6 @@ dpkg-deb -f "$deb" Depends | grep -q libqt6widgets6 || fail "no Qt in Depends"
 dpkg-deb -f "$deb" Recommends | grep -q libmp3lame0 || fail "libmp3lame0 not recommended"
 echo "=== lintian"
 lintian --fail-on error --allow-root "$deb"
+chmod -R u+w "$stage"
+rm -rf "$stage"
 echo "check-install: $deb is fine"

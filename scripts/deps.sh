@@ -8,11 +8,12 @@ packages=(cmake ninja-build g++ pkg-config
     qt6-base-dev libsdl2-dev
     libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
     libcdio-dev libcdio-paranoia-dev libmp3lame-dev libmp3lame0 libfftw3-dev
-    fonts-dejavu-core)
+    fonts-dejavu-core fonts-dejavu-extra)
 if [[ "${1:-}" == "--test" ]]; then
     packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev clang-format clang-tidy
         xvfb xauth xdotool imagemagick sox ffmpeg lame cd-paranoia
-        bc time
+        bc time ccache python3
+        fonts-urw-base35 fonts-liberation2 fonts-noto-core
         dbus dbus-bin playerctl xdg-user-dirs
         pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber
         desktop-file-utils appstream man-db groff-base lintian dpkg-dev fakeroot file)

@@ -21,16 +21,28 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=suppressions=$PWD/tests/tsan.supp:halt_on_error=1:second_deadlock_stack=1
+# ctest runs every test through tests/support/run-hermetic.sh, which gives it
+# a home, XDG folders, locale, time zone, fonts (FONTCONFIG_FILE) and Qt
+# settings of its own; the builds and checks here run in the C locale.
+export LC_ALL=C.UTF-8
 
 # The C++ files of the tree: what git tracks, plus new files not yet added.
 cxx_files() {
     git ls-files --cached --others --exclude-standard -- '*.cpp' '*.h'
 }
 
+# ccache keeps its cache in ~/.cache/ccache, so a later run on the same
+# machine (CI, a developer) compiles only what changed; a fresh machine
+# simply builds everything.
+launcher=()
+if command -v ccache >/dev/null; then
+    launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
 build() { # name, cmake args...
     local name=$1; shift
     echo "=== $name build"
-    cmake -S . -B "build/$name" -G Ninja -DVELUMO_WERROR=ON "$@" >/dev/null
+    cmake -S . -B "build/$name" -G Ninja -DVELUMO_WERROR=ON "${launcher[@]}" "$@" >/dev/null
     cmake --build "build/$name" -j "$jobs"
 }
 
@@ -60,8 +72,10 @@ build plain -DCMAKE_BUILD_TYPE=RelWithDebInfo
 if ((quick == 0)); then
     echo "=== clang-tidy"
     # Every Velumo source in the compile database; the headers they include
-    # are checked through .clang-tidy's header filter.
-    run-clang-tidy -j "$jobs" -p build/plain -quiet \
+    # are checked through .clang-tidy's header filter. A unit whose
+    # preprocessed text, command, .clang-tidy and clang-tidy version are those
+    # of an earlier clean check is not checked again (~/.cache/velumo).
+    scripts/clang-tidy-cached.py -j "$jobs" -p build/plain \
         "$PWD/(base|platform|engine|spectrum|cd|mixer|encode|record|playlist|resources|controls|app|tools|tests|bench)/" \
         >build/plain/clang-tidy.log 2>&1 || {
         sed 's/\x1b\[[0-9;]*m//g' build/plain/clang-tidy.log | grep -E "(warning|error):" |
@@ -69,6 +83,7 @@ if ((quick == 0)); then
         echo "clang-tidy found problems; the whole report is in build/plain/clang-tidy.log" >&2
         exit 1
     }
+    tail -n 1 build/plain/clang-tidy.log
     echo "=== install and package"
     scripts/check-install.sh build/plain
 fi

@@ -11,7 +11,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFont>
 #include <QPalette>
 #include <QPixmap>
 #include <QStyleFactory>
@@ -97,7 +96,6 @@ int main(int argc, char* argv[]) {
         setenv("SDL_AUDIODRIVER", "dummy", 1);
     }
     QApplication application(argc, argv);
-    QFont::insertSubstitution("MS Sans Serif", "DejaVu Sans Condensed");
     if (dark) {
         QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
         QApplication::setPalette(darkPalette());

@@ -15,7 +15,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFont>
 
 #include <algorithm>
 #include <chrono>
@@ -84,7 +83,6 @@ int main(int argc, char* argv[]) {
     }
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     QApplication application(argc, argv);
-    QFont::insertSubstitution("MS Sans Serif", "DejaVu Sans Condensed");
     setMessageHandler([](const MessageRequest& request) {
         std::fprintf(stderr, "message: %s\n", request.text.c_str());
         return MessageAnswer::Ok;

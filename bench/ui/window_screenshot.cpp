@@ -1,6 +1,8 @@
 // Saves a picture of the main window with a few rows and a loaded item, and
 // optionally one of the Record dialog, for looking at the layout:
-//   window_screenshot window.png [record.png]
+//   window_screenshot [--dark-while-open] window.png [record.png]
+// --dark-while-open applies a dark desktop palette once the window is shown,
+// as a desktop theme change does.
 // (QT_QPA_PLATFORM=offscreen without a display).
 
 #include "app/MainWindow.h"
@@ -10,12 +12,13 @@
 #include "playlist/AudioItem.h"
 
 #include <QApplication>
-#include <QFont>
+#include <QPalette>
 #include <QPixmap>
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <vector>
@@ -23,8 +26,14 @@
 namespace fs = std::filesystem;
 
 int main(int argc, char* argv[]) {
+    const bool darkWhileOpen = argc > 1 && std::strcmp(argv[1], "--dark-while-open") == 0;
+    if (darkWhileOpen) {
+        --argc;
+        ++argv;
+    }
     if (argc < 2) {
-        std::fprintf(stderr, "usage: window_screenshot window.png [record.png]\n");
+        std::fprintf(stderr,
+                     "usage: window_screenshot [--dark-while-open] window.png [record.png]\n");
         return 2;
     }
     if (!std::getenv("DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
@@ -34,7 +43,6 @@ int main(int argc, char* argv[]) {
         setenv("SDL_AUDIODRIVER", "dummy", 1);
     }
     QApplication application(argc, argv);
-    QFont::insertSubstitution("MS Sans Serif", "DejaVu Sans Condensed");
     setMessageHandler([](const MessageRequest& r) {
         std::fprintf(stderr, "message: %s\n", r.text.c_str());
         return MessageAnswer::Ok;
@@ -79,6 +87,19 @@ int main(int argc, char* argv[]) {
     window.onCommand(kNewItem);
     for (int i = 0; i < 20; ++i) {
         QApplication::processEvents();
+    }
+    if (darkWhileOpen) {
+        QPalette dark;
+        dark.setColor(QPalette::Window, QColor(45, 45, 48));
+        dark.setColor(QPalette::WindowText, QColor(220, 220, 220));
+        dark.setColor(QPalette::Base, QColor(30, 30, 30));
+        dark.setColor(QPalette::Text, QColor(220, 220, 220));
+        dark.setColor(QPalette::Button, QColor(55, 55, 58));
+        dark.setColor(QPalette::ButtonText, QColor(220, 220, 220));
+        QApplication::setPalette(dark);
+        for (int i = 0; i < 20; ++i) {
+            QApplication::processEvents();
+        }
     }
     const QPixmap shot = window.grab();
     bool saved = shot.save(QString::fromLocal8Bit(argv[1]));

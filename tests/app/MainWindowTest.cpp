@@ -6,6 +6,7 @@
 #include "controls/BitmapButton.h"
 #include "controls/TransparentSlider.h"
 #include "resources/Images.h"
+#include "support/qt/Pixels.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -21,7 +22,13 @@
 #include <filesystem>
 
 using namespace window_test;
+using testing_support::contrast;
+using testing_support::darkestPixel;
+using testing_support::darkRows;
+using testing_support::grabUnits;
+using testing_support::luminance;
 using testing_support::readFileBytes;
+using testing_support::tileAt;
 using testing_support::writeFileBytes;
 
 TEST(BitrateTable, MapsEveryListedTextAndFallsBackToTheLowestRate) {
@@ -308,43 +315,6 @@ TEST_F(WindowTest, EnterPressesTheFocusedImageButtonAndTheWindowStays) {
 
 namespace {
 
-// Relative luminance of an sRGB colour, and the contrast ratio of two.
-double luminance(QRgb colour) {
-    const auto channel = [](int value) {
-        const double c = value / 255.0;
-        return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * channel(qRed(colour)) + 0.7152 * channel(qGreen(colour)) +
-           0.0722 * channel(qBlue(colour));
-}
-
-double contrast(QRgb a, QRgb b) {
-    const double la = luminance(a);
-    const double lb = luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
-
-// The pixel of the window's tile at a window position.
-QRgb tileAt(const QImage& tile, int x, int y) {
-    return tile.pixel(x % tile.width(), y % tile.height());
-}
-
-// The rows of area that hold a pixel darker than a luminance of 0.1 (text).
-std::pair<int, int> darkRows(const QImage& image, const QRect& area) {
-    int top = -1;
-    int bottom = -1;
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        for (int x = area.left(); x <= area.right(); ++x) {
-            if (luminance(image.pixel(x, y)) < 0.1) {
-                top = top < 0 ? y : top;
-                bottom = y;
-                break;
-            }
-        }
-    }
-    return {top, bottom};
-}
-
 // Where a label draws text, by its alignment: does the ink fit inside?
 bool inkFits(const QLabel* label, const QString& text) {
     const QFontMetrics metrics(label->font());
@@ -362,81 +332,148 @@ bool inkFits(const QLabel* label, const QString& text) {
 
 } // namespace
 
-// A dark desktop palette must not reach the window: its texts are drawn over
-// the light tile and would turn white on light grey.
+// A dark desktop palette must not reach the window, whether it is there at
+// start or comes while the window is open (a desktop theme change, or a new
+// style): its texts are drawn over the light tile and would turn white on
+// light grey, and the list and the image buttons would turn dark.
 TEST_F(WindowTest, DisplayTextsStayReadableOnADarkDesktopPalette) {
-    struct RestorePalette {
-        QPalette saved = QApplication::palette();
-        ~RestorePalette() { QApplication::setPalette(saved); }
-    } restore;
-    QPalette dark(QColor(230, 230, 230), QColor(45, 45, 45));
-    dark.setColor(QPalette::Base, QColor(30, 30, 30));
-    dark.setColor(QPalette::Text, QColor(230, 230, 230));
-    QApplication::setPalette(dark);
+    // A desktop theme gives the controls' classes palettes of their own, as
+    // Qt's platform themes do.
+    enum class When { AtStart, WhileOpen, WithNewStyle, ForEachClass };
+    for (const When when :
+         {When::AtStart, When::WhileOpen, When::WithNewStyle, When::ForEachClass}) {
+        SCOPED_TRACE(static_cast<int>(when));
+        struct RestoreLook {
+            QPalette saved = QApplication::palette();
+            QString style = QApplication::style()->name();
+            ~RestoreLook() {
+                QApplication::setStyle(style);
+                QApplication::setPalette(saved);
+            }
+        } restore;
+        QPalette dark(QColor(230, 230, 230), QColor(45, 45, 45));
+        dark.setColor(QPalette::Base, QColor(30, 30, 30));
+        dark.setColor(QPalette::Text, QColor(230, 230, 230));
+        dark.setColor(QPalette::Button, QColor(50, 50, 50));
+        dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
 
-    MainWindow& w = window();
-    w.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
-    ASSERT_TRUE(waitFor([&] { return labelText(kIdTime) == "00:00"; }));
-    const QImage shot = w.grab().toImage().convertToFormat(QImage::Format_RGB32);
-    const QImage tile = loadBitmapImage(kBitmapBackground).convertToFormat(QImage::Format_RGB32);
-    for (const int id : {kIdStatus, kIdTime}) {
-        const QRect area = w.control(id)->geometry();
-        QRgb darkest = qRgb(255, 255, 255);
-        for (int y = area.top(); y <= area.bottom(); ++y) {
-            for (int x = area.left(); x <= area.right(); ++x) {
-                if (luminance(shot.pixel(x, y)) < luminance(darkest)) {
-                    darkest = shot.pixel(x, y);
-                }
+        resetWindow();
+        if (when == When::AtStart) {
+            QApplication::setPalette(dark);
+        }
+        MainWindow& w = window();
+        w.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+        if (when == When::WhileOpen) {
+            QApplication::setPalette(dark);
+        } else if (when == When::WithNewStyle) {
+            QApplication::setStyle(QStringLiteral("Windows"));
+            QApplication::setPalette(dark);
+        } else if (when == When::ForEachClass) {
+            QApplication::setPalette(dark);
+            for (const char* name : {"QAbstractButton", "QAbstractItemView", "QHeaderView",
+                                     "QLabel", "QGroupBox", "QComboBox", "QLineEdit"}) {
+                QApplication::setPalette(dark, name);
             }
         }
-        const QRgb behind = tileAt(tile, area.center().x(), area.center().y());
-        EXPECT_GE(contrast(darkest, behind), 4.5) << "control " << id;
+        ASSERT_TRUE(waitFor([&] { return labelText(kIdTime) == "00:00"; }));
+        const QImage shot = grabUnits(w);
+        const QImage tile =
+            loadBitmapImage(kBitmapBackground).convertToFormat(QImage::Format_RGB32);
+
+        // Every text over the tile: the darkest pixel of its area is text.
+        std::vector<std::pair<QString, QRect>> texts;
+        for (const int id : {kIdStatus, kIdTime, kIdTitle}) {
+            texts.emplace_back(QString::number(id), w.control(id)->geometry());
+        }
+        for (QLabel* label : w.findChildren<QLabel*>()) {
+            if (label->text() == "Bitrate" || label->text() == "Channel") {
+                texts.emplace_back(label->text(), label->geometry());
+            }
+        }
+        for (QGroupBox* box : w.findChildren<QGroupBox*>()) {
+            if (!box->title().isEmpty()) {
+                const QFontMetrics metrics(box->font());
+                texts.emplace_back(box->title(), QRect(box->geometry().topLeft(),
+                                                       QSize(box->width(), metrics.height())));
+            }
+        }
+        ASSERT_EQ(texts.size(), 6u);
+        for (const auto& [name, area] : texts) {
+            const QRgb behind = tileAt(tile, area.center().x(), area.center().y());
+            EXPECT_GE(contrast(darkestPixel(shot, area), behind), 4.5) << name.toStdString();
+        }
+        // The list's field and the image buttons' faces stay light.
+        const QPoint field = w.listView->viewport()->mapTo(&w, QPoint(40, 60));
+        EXPECT_GT(luminance(shot.pixel(field)), 0.6);
+        for (BitmapButton* button : w.findChildren<BitmapButton*>()) {
+            if (button->isVisible()) {
+                const QPoint corner = button->geometry().topLeft() + QPoint(1, 1);
+                EXPECT_GT(luminance(shot.pixel(corner)), 0.6) << button->controlId();
+            }
+        }
+        ConvertDialog convert(&w, 22050);
+        EXPECT_LT(convert.palette().color(QPalette::WindowText).lightness(), 64);
     }
-    ConvertDialog convert(&w, 22050);
-    EXPECT_LT(convert.palette().color(QPalette::WindowText).lightness(), 64);
 }
 
 // Nothing the window shows is cut off: the display labels hold every text
 // they show with the italic overhang, and the group title sits on its frame
-// with its descenders.
+// with its descenders. ctest runs this under each font set at scale 1 and 2
+// (tests/CMakeLists.txt).
 TEST_F(WindowTest, NoDisplayTextIsCutOff) {
     MainWindow& w = window();
     w.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
     const auto* status = qobject_cast<QLabel*>(w.control(kIdStatus));
     const auto* time = qobject_cast<QLabel*>(w.control(kIdTime));
-    ASSERT_TRUE(status && time);
+    const auto* title = qobject_cast<QLabel*>(w.control(kIdTitle));
+    ASSERT_TRUE(status && time && title);
     for (const char* text : {"Stopped", "Playing", "Paused"}) {
         EXPECT_TRUE(inkFits(status, text)) << text;
     }
     for (const char* text : {"00:00", "59:59", "100:00", "12:34", "08:47"}) {
         EXPECT_TRUE(inkFits(time, text)) << text;
     }
+    EXPECT_TRUE(inkFits(title, "no audio file"));
+    int labels = 0;
+    for (QLabel* label : w.findChildren<QLabel*>()) {
+        if (label->text() == "Bitrate" || label->text() == "Channel") {
+            EXPECT_TRUE(inkFits(label, label->text())) << label->text().toStdString();
+            ++labels;
+        }
+    }
+    EXPECT_EQ(labels, 2);
 
     QGroupBox* quality = nullptr;
     for (QGroupBox* box : w.findChildren<QGroupBox*>()) {
         quality = box->title() == "Conversion Quality" ? box : quality;
     }
     ASSERT_NE(quality, nullptr);
+    EXPECT_LE(quality->minimumSizeHint().width(), quality->width()) << "the title fits its frame";
+    // In the grab's own pixels: at scale 2 there are two per unit.
     const QImage shot = w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const qreal dpr = shot.devicePixelRatio();
+    const auto px = [dpr](int units) { return static_cast<int>(std::lround(units * dpr)); };
     const QImage tile = loadBitmapImage(kBitmapBackground).convertToFormat(QImage::Format_RGB32);
     const QRect box = quality->geometry();
-    // The frame's top line: the first pixel off the tile down a column just
-    // inside the frame's left edge, before the title.
-    const int column = box.left() + 3;
+    // The frame's top line: the first pixel clearly off the tile down a
+    // column just inside the frame's left edge, before the title.
+    const int column = px(box.left() + 3);
     int frameTop = -1;
-    for (int y = box.top(); y <= box.bottom() && frameTop < 0; ++y) {
-        frameTop = shot.pixel(column, y) != tileAt(tile, column, y) ? y : -1;
+    for (int y = px(box.top()); y <= px(box.bottom()) && frameTop < 0; ++y) {
+        const QRgb behind = tileAt(tile, static_cast<int>(column / dpr), static_cast<int>(y / dpr));
+        frameTop = std::abs(luminance(shot.pixel(column, y)) - luminance(behind)) > 0.05 ? y : -1;
     }
+    ASSERT_GE(frameTop, 0);
     const int lineHeight = QFontMetrics(quality->font()).height();
     const auto [titleTop, titleBottom] =
-        darkRows(shot, QRect(box.left(), box.top(), box.width(), lineHeight + 2));
-    EXPECT_GE(titleTop, box.top());
+        darkRows(shot, QRect(px(box.left()), px(box.top()), px(box.width()), px(lineHeight + 2)));
     EXPECT_LE(titleTop, frameTop) << "the title stands above its frame";
     EXPECT_GE(titleBottom, frameTop) << "the title stands above its frame";
     // The title's ink is as tall as the text drawn without a clip.
-    QImage reference(box.width() * 2, 80, QImage::Format_RGB32);
+    QImage reference(px(box.width() * 2), px(80), QImage::Format_RGB32);
+    reference.setDevicePixelRatio(dpr);
     reference.fill(Qt::white);
     {
         QPainter painter(&reference);
