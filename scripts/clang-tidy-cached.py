@@ -53,15 +53,22 @@ def preprocess_command(entry):
     return out + ["-E", "-C", "-o", "-"]
 
 
-def unit_key(entry, common):
+def unit_key(entry, common, source):
+    """The unit's key. The checkout's folder is taken out of it, so that a
+    clone elsewhere (CI clones afresh each run) finds the same keys."""
+    here = source.encode()
+
+    def local(data):
+        return data.replace(here, b"@SOURCE@")
+
     digest = hashlib.sha256(common)
-    digest.update(entry["file"].encode())
-    digest.update(json.dumps(entry.get("arguments") or entry.get("command")).encode())
+    digest.update(local(entry["file"].encode()))
+    digest.update(local(json.dumps(entry.get("arguments") or entry.get("command")).encode()))
     text = subprocess.run(preprocess_command(entry), cwd=entry["directory"],
                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, check=False)
     if text.returncode != 0:
         return None  # not cacheable; clang-tidy will say what is wrong
-    digest.update(text.stdout)
+    digest.update(local(text.stdout))
     return digest.hexdigest()
 
 
@@ -101,7 +108,7 @@ def main():
     problems = []
 
     def check(entry):
-        key = unit_key(entry, common)
+        key = unit_key(entry, common, source)
         if key and os.path.exists(os.path.join(cache, key)):
             return "cached", ""
         clean, output = run_tidy(options.clang_tidy, build, entry["file"])

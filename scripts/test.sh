@@ -37,6 +37,9 @@ cxx_files() {
 launcher=()
 if command -v ccache >/dev/null; then
     launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    # Paths below the checkout count as relative, so that a clone in
+    # another folder (CI's) finds what an earlier one compiled.
+    export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
 fi
 
 build() { # name, cmake args...
