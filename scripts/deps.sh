@@ -2,6 +2,7 @@
 # Installs the Debian packages Velumo needs, only those that are missing.
 #   scripts/deps.sh          build and run
 #   scripts/deps.sh --test   also the tools the tests and checks use
+#   scripts/deps.sh --xvfb   also Xvfb, to run the window without a desktop
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config
@@ -17,6 +18,8 @@ if [[ "${1:-}" == "--test" ]]; then
         dbus dbus-bin playerctl xdg-user-dirs
         pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber
         desktop-file-utils appstream man-db groff-base lintian dpkg-dev fakeroot file)
+elif [[ "${1:-}" == "--xvfb" ]]; then
+    packages+=(xvfb xauth)
 fi
 
 missing=()
