@@ -125,8 +125,13 @@ SoundServer::SoundServer(ServerKind kind) : serverKind(kind) {
     }
     if (ok() && kind == ServerKind::PipeWire) {
         if (loadModule("module-null-sink", {std::string("sink_name=") + kSinkName}) < 0 ||
-            !waitFor("sinks", kSinkName) || !pactl({"set-default-sink", kSinkName})) {
+            !waitFor("sinks", kSinkName)) {
             failure = "PipeWire would not make the null sink";
+        } else if (!pactl({"set-default-sink", kSinkName})) {
+            noDefaults = true;
+            failure = "PipeWire runs, but wireplumber keeps no default devices here (no "
+                      "login session); its log is in " +
+                      dir.file("server.log");
         }
     }
 }

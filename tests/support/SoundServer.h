@@ -52,6 +52,10 @@ class SoundServer {
     // Whether the server answered; why not otherwise (for GTEST_SKIP or a
     // failure message).
     bool ok() const { return failure.empty(); }
+    // Whether the server runs but cannot serve the tests on this machine:
+    // PipeWire's session manager keeps no default devices without a login
+    // session (a chroot, a container). Tests skip then, saying why.
+    bool unavailableHere() const { return noDefaults; }
     const std::string& whyNot() const { return failure; }
     ServerKind kind() const { return serverKind; }
 
@@ -87,6 +91,7 @@ class SoundServer {
     std::string busAddress;
     std::vector<pid_t> pids; // in start order; stopped in reverse
     std::string failure;
+    bool noDefaults = false;
 };
 
 // parec recording a source (by default the sink's monitor) as raw 16-bit
