@@ -1,11 +1,14 @@
 #include "encode/Mp3FileWriter.h"
 
+#include "encode/Mp3InfoFrame.h"
 #include "platform/MessageBox.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <vector>
 
 Mp3FileWriter::Mp3FileWriter() = default;
 
@@ -108,6 +111,10 @@ bool Mp3FileWriter::Begin() {
     }
     streamOpen = true;
     leftoverBytes = -1;
+    streamStart = file && encoderLibrary->describesStreams() ? ftello(file) : -1;
+    streamBytes = 0;
+    infoFrameBytes = 0;
+    musicCrc = 0;
     return true;
 }
 
@@ -142,6 +149,14 @@ bool Mp3FileWriter::Encode(AudioBuffer& input, AudioBuffer& out) {
             return false;
         }
         pos += 2 * n;
+        const uint32_t reserved = noteEncoded(outputBuffer.get(), outputBytes);
+        if (reserved > 0) {
+            const std::vector<uint8_t> placeholder(reserved, 0);
+            out = AudioBuffer::fromBytes(placeholder.data(), reserved, true);
+            if (!out.hasBlock()) {
+                return false;
+            }
+        }
         if (!out.hasBlock()) {
             out = AudioBuffer::fromBytes(outputBuffer.get(), outputBytes, true);
             if (!out.hasBlock()) {
@@ -168,6 +183,53 @@ bool Mp3FileWriter::Encode(AudioBuffer& input, AudioBuffer& out) {
     return true;
 }
 
+uint32_t Mp3FileWriter::noteEncoded(const uint8_t* bytes, uint32_t count) {
+    if (count == 0) {
+        return 0;
+    }
+    uint32_t reserved = 0;
+    if (streamBytes == 0 && streamStart >= 0 && count >= firstHeader.size()) {
+        // The Info frame goes first; its size follows from the first audio
+        // frame's header, so the room is made before that frame is written.
+        std::copy_n(bytes, firstHeader.size(), firstHeader.begin());
+        infoFrameBytes = mp3_info_frame::frameBytes(firstHeader.data());
+        reserved = infoFrameBytes;
+    }
+    streamBytes += count;
+    musicCrc = mp3_info_frame::crc16(bytes, count, musicCrc);
+    return reserved;
+}
+
+bool Mp3FileWriter::writeInfoFrame() {
+    const BeStreamSummary& summary = encoderLibrary->streamSummary();
+    if (infoFrameBytes == 0 || !summary.known) {
+        return true; // no room was made: the stream stands without the frame
+    }
+    Mp3StreamFigures figures;
+    figures.frames = summary.frames;
+    figures.bytes = uint32_t(std::min<uint64_t>(infoFrameBytes + streamBytes, UINT32_MAX));
+    figures.delay = summary.delay;
+    figures.padding = summary.padding;
+    figures.musicCrc = musicCrc;
+    figures.lowpassHz = summary.lowpassHz;
+    figures.sourceRate = format.nSamplesPerSec;
+    figures.encoder = summary.encoder.empty() ? "LAME" : summary.encoder;
+    const std::vector<uint8_t> frame = mp3_info_frame::build(firstHeader.data(), figures);
+    if (frame.size() != infoFrameBytes) {
+        return true; // cannot happen: the size depends on the header alone
+    }
+    if (fseeko(file, streamStart, SEEK_SET) != 0) {
+        noteSystemError();
+        return false;
+    }
+    const bool written = writeToFile(frame.data(), frame.size());
+    if (fseeko(file, 0, SEEK_END) != 0) {
+        noteSystemError();
+        return false;
+    }
+    return written;
+}
+
 bool Mp3FileWriter::Finish() {
     if (!streamOpen) {
         return false;
@@ -177,7 +239,16 @@ bool Mp3FileWriter::Finish() {
         logEncoderFailure();
         return false;
     }
+    if (const uint32_t reserved = noteEncoded(outputBuffer.get(), outputBytes); reserved > 0) {
+        const std::vector<uint8_t> placeholder(reserved, 0);
+        if (!writeToFile(placeholder.data(), reserved)) {
+            return false;
+        }
+    }
     if (outputBytes > 0 && !writeToFile(outputBuffer.get(), outputBytes)) {
+        return false;
+    }
+    if (!writeInfoFrame()) {
         return false;
     }
     encoderLibrary.reset();

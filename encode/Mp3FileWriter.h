@@ -12,6 +12,12 @@
 // buffer that ends Run's stream flushes what is left in one call. The
 // output of one Write is written with one stdio call.
 //
+// The stream opens with an Info frame (encoder delay and padding, frame and
+// byte counts; see Mp3InfoFrame.h), so that players trim the encoder's delay
+// and know the exact length: room for it is made before the first encoded
+// byte, and Finish writes it there once the encoder is flushed. With a
+// library that cannot tell those figures the stream has no Info frame.
+//
 // After a failed Begin (no library, the encoder refused the settings) Encode
 // and Finish return false without calling into the library.
 //
@@ -24,6 +30,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <sys/types.h>
 
 class Mp3FileWriter : public OutputFile {
   public:
@@ -59,6 +66,13 @@ class Mp3FileWriter : public OutputFile {
     int32_t leftoverBytes = -1;
 
   private:
+    // Counts encoded bytes into the stream's figures. Returns the bytes of
+    // room to make for the Info frame before these bytes (0 but for the
+    // first encoded bytes of the stream).
+    uint32_t noteEncoded(const uint8_t* bytes, uint32_t count);
+    // Writes the Info frame into its room at streamStart and returns to the
+    // end of the file; true with no room made.
+    bool writeInfoFrame();
     // One line on standard error naming the file and the encoder call that
     // failed.
     void logEncoderFailure() const;
@@ -71,4 +85,12 @@ class Mp3FileWriter : public OutputFile {
     bool streamOpen = false; // an encoder stream is running
     std::unique_ptr<uint8_t[]> outputBuffer;
     uint32_t outputBytes = 0;
+    // The stream's Info frame: where it goes (-1: none is made), its size
+    // (0 until the first encoded bytes), the first audio frame's header and
+    // the figures gathered from the encoded bytes.
+    off_t streamStart = -1;
+    uint32_t infoFrameBytes = 0;
+    std::array<uint8_t, 4> firstHeader{};
+    uint64_t streamBytes = 0;
+    uint16_t musicCrc = 0;
 };

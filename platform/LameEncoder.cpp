@@ -13,23 +13,6 @@ namespace {
 std::mutex nameMutex;
 std::string libraryName = "libmp3lame.so.0"; // Guarded by nameMutex
 
-bool mpegDefinesRate(uint32_t rate) {
-    switch (rate) {
-    case 8000:
-    case 11025:
-    case 12000:
-    case 16000:
-    case 22050:
-    case 24000:
-    case 32000:
-    case 44100:
-    case 48000:
-        return true;
-    default:
-        return false;
-    }
-}
-
 MPEG_mode lameMode(int mode) {
     switch (mode) {
     case kBeModeStereo:
@@ -46,6 +29,11 @@ MPEG_mode lameMode(int mode) {
 void quiet(const char*, va_list) {}
 
 } // namespace
+
+bool mpegDefinesRate(uint32_t rate) {
+    return std::find(kMpegSampleRates.begin(), kMpegSampleRates.end(), rate) !=
+           kMpegSampleRates.end();
+}
 
 void setEncoderLibraryName(const std::string& name) {
     std::lock_guard lock(nameMutex);
@@ -92,11 +80,22 @@ struct EncoderLibrary::Api {
     X(lame_set_debugf) \
     X(lame_set_msgf)
 // clang-format on
+// Entry points that older or reduced builds of the library may lack: the
+// encoder works without them and leaves out what they add.
+// clang-format off
+#define VELUMO_LAME_OPTIONAL_CALLS(X) \
+    X(lame_get_encoder_delay) \
+    X(lame_get_encoder_padding) \
+    X(lame_get_frameNum) \
+    X(lame_get_lowpassfreq) \
+    X(get_lame_very_short_version)
+// clang-format on
 // The macros' argument is an entry point's name, declared and looked up as
 // such: it cannot be put in parentheses.
 // NOLINTBEGIN(bugprone-macro-parentheses)
 #define VELUMO_LAME_MEMBER(name) decltype(&::name) name = nullptr;
     VELUMO_LAME_CALLS(VELUMO_LAME_MEMBER)
+    VELUMO_LAME_OPTIONAL_CALLS(VELUMO_LAME_MEMBER)
 #undef VELUMO_LAME_MEMBER
 
     bool lookUp(void* module, std::string* error) {
@@ -110,16 +109,22 @@ struct EncoderLibrary::Api {
     }
         VELUMO_LAME_CALLS(VELUMO_LAME_LOOKUP)
 #undef VELUMO_LAME_LOOKUP
+#define VELUMO_LAME_LOOKUP_OPTIONAL(name)                                                          \
+    name = reinterpret_cast<decltype(name)>(dlsym(module, #name));
+        VELUMO_LAME_OPTIONAL_CALLS(VELUMO_LAME_LOOKUP_OPTIONAL)
+#undef VELUMO_LAME_LOOKUP_OPTIONAL
         // NOLINTEND(bugprone-macro-parentheses)
         return true;
     }
 #undef VELUMO_LAME_CALLS
+#undef VELUMO_LAME_OPTIONAL_CALLS
 };
 
 struct EncoderLibrary::Encoder {
     BeStream handle = 0;
     lame_global_flags* flags = nullptr;
     int channels = 1;
+    uint32_t outputRate = 0;
     uint32_t outputBufferSize = 0;
 };
 
@@ -211,6 +216,7 @@ BeResult EncoderLibrary::beInitStream(const BeConfig* config, uint32_t* samplesP
     int channels = mode == kBeModeMono ? 1 : 2;
 
     failure.clear();
+    lastSummary = BeStreamSummary{};
     lame_global_flags* gf = api->lame_init();
     if (!gf) {
         failure = "lame_init returned no encoder in " + encoderLibraryName();
@@ -225,6 +231,9 @@ BeResult EncoderLibrary::beInitStream(const BeConfig* config, uint32_t* samplesP
     }
     api->lame_set_num_channels(gf, channels);
     api->lame_set_mode(gf, lameMode(mode));
+    // LAME's own Info frame must have the stream's bitrate and does not fit
+    // the small frames of low bitrates; the writer builds the frame itself
+    // from streamSummary().
     api->lame_set_bWriteVbrTag(gf, 0);
     api->lame_set_extension(gf, privateFlag != 0);
     api->lame_set_error_protection(gf, crc != 0);
@@ -283,6 +292,7 @@ BeResult EncoderLibrary::beInitStream(const BeConfig* config, uint32_t* samplesP
     }
     fresh->flags = gf;
     fresh->channels = channels;
+    fresh->outputRate = finalRate > 0 ? uint32_t(finalRate) : rate;
     fresh->outputBufferSize = uint32_t(produced + produced / 4 + 7200);
     *samplesPerChunk = chunk;
     *outputBufferSize = fresh->outputBufferSize;
@@ -323,12 +333,43 @@ BeResult EncoderLibrary::beEncodeChunk(BeStream stream, uint32_t count, const in
     return kBeOk;
 }
 
+uint32_t EncoderLibrary::beOutputRate(BeStream stream) const {
+    return encoder && encoder->handle == stream ? encoder->outputRate : 0;
+}
+
+bool EncoderLibrary::describesStreams() const {
+    return api->lame_get_encoder_delay && api->lame_get_encoder_padding && api->lame_get_frameNum;
+}
+
+void EncoderLibrary::keepSummary() {
+    if (!describesStreams()) {
+        return;
+    }
+    BeStreamSummary summary;
+    summary.known = true;
+    summary.delay = uint32_t(std::max(api->lame_get_encoder_delay(encoder->flags), 0));
+    summary.padding = uint32_t(std::max(api->lame_get_encoder_padding(encoder->flags), 0));
+    summary.frames = uint32_t(std::max(api->lame_get_frameNum(encoder->flags), 0));
+    if (api->lame_get_lowpassfreq) {
+        summary.lowpassHz = uint32_t(std::max(api->lame_get_lowpassfreq(encoder->flags), 0));
+    }
+    if (api->get_lame_very_short_version) {
+        if (const char* version = api->get_lame_very_short_version()) {
+            summary.encoder = version;
+        }
+    }
+    lastSummary = summary;
+}
+
 BeResult EncoderLibrary::beDeinitStream(BeStream stream, uint8_t* output, uint32_t* outputBytes) {
     if (!encoder || encoder->handle != stream || !output || !outputBytes) {
         return kBeInvalidHandle;
     }
     *outputBytes = 0;
     int result = api->lame_encode_flush(encoder->flags, output, int(encoder->outputBufferSize));
+    if (result >= 0) {
+        keepSummary();
+    }
     api->lame_close(encoder->flags);
     encoder.reset();
     if (result < 0) {

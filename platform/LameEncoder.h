@@ -11,7 +11,7 @@
 //  - the input rate, the mode (0 stereo, 1 joint stereo, 2 dual channel,
 //    3 mono; mono takes one input channel, every other mode two) and the
 //    bitrate in kbit/s, constant bitrate unless the extended variant enables
-//    VBR; no Xing/Info frame is written;
+//    VBR; LAME writes no Info frame (streamSummary() has what one needs);
 //  - at a sample rate MPEG defines, the output keeps it; at any other rate
 //    LAME resamples to the rate it chooses for the bitrate (the extended
 //    variant may name a resample rate instead);
@@ -24,6 +24,7 @@
 // Threads: one EncoderLibrary serves one writer at a time; different
 // libraries may be used on different threads at once.
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -95,6 +96,22 @@ constexpr BeResult kBeNoMoreHandles = 3;
 constexpr BeResult kBeInvalidHandle = 4;
 constexpr BeResult kBeBufferTooSmall = 5;
 
+// The sample rates MPEG audio defines (MPEG-1, 2 and 2.5), ascending: an MP3
+// file holds one of these. At any other input rate LAME resamples.
+inline constexpr std::array<uint32_t, 9> kMpegSampleRates = {8000,  11025, 12000, 16000, 22050,
+                                                             24000, 32000, 44100, 48000};
+bool mpegDefinesRate(uint32_t rate);
+
+// The figures of a finished stream that its Info frame gives to players.
+struct BeStreamSummary {
+    bool known = false;
+    uint32_t delay = 0;     // samples the encoder put before the input
+    uint32_t padding = 0;   // samples after the input in the last frame
+    uint32_t frames = 0;    // audio frames of the stream
+    uint32_t lowpassHz = 0; // 0 when not known
+    std::string encoder;    // "LAME3.100"; empty when not known
+};
+
 class EncoderLibrary {
   public:
     // Loads the library; null when it or one of its entry points is missing
@@ -115,7 +132,18 @@ class EncoderLibrary {
     BeResult beEncodeChunk(BeStream stream, uint32_t count, const int16_t* samples, uint8_t* output,
                            uint32_t* outputBytes);
     // Flushes the encoder into output and ends the stream (also on failure).
+    // After a successful flush streamSummary() describes the stream.
     BeResult beDeinitStream(BeStream stream, uint8_t* output, uint32_t* outputBytes);
+    // The sample rate of the stream's MP3 output (the input rate, or the
+    // rate LAME resamples to); 0 for a handle that is not open.
+    uint32_t beOutputRate(BeStream stream) const;
+
+    // What the stream that the last beDeinitStream ended needs for its Info
+    // frame; not known after a failed flush, with a library that lacks the
+    // calls, and after beInitStream.
+    const BeStreamSummary& streamSummary() const { return lastSummary; }
+    // Whether the library can tell streamSummary() at all.
+    bool describesStreams() const;
 
     // Which of LAME's calls made the last failed be* call fail, and how
     // ("lame_init_params failed with -1 in libmp3lame.so.0"), for a log
@@ -126,12 +154,15 @@ class EncoderLibrary {
     struct Api;
     struct Encoder;
     EncoderLibrary();
+    // Takes what the flushed stream's Info frame needs into lastSummary.
+    void keepSummary();
 
     void* module = nullptr;
     std::unique_ptr<Api> api;
     std::unique_ptr<Encoder> encoder; // one stream at a time
     BeStream nextHandle = 1;
     std::string failure;
+    BeStreamSummary lastSummary;
 };
 
 // The file name dlopen looks for ("libmp3lame.so.0"). Tests point it at a

@@ -1,6 +1,7 @@
 #include "encode/Mp3FileWriter.h"
 
 #include "ExternalTools.h"
+#include "Mp3InfoFrame.h"
 #include "ScriptedStream.h"
 #include "support/TestSupport.h"
 
@@ -337,6 +338,127 @@ TEST(Mp3FileWriter, DecodedAudioMatchesTheInput) {
     // The decoder keeps the encoder's delay (about 1100 samples): search for
     // it over a window of a few thousand samples.
     EXPECT_GT(bestCorrelation(samples, decoded, 2500, nullptr, 6000), 0.98);
+}
+
+// The same PCM through the lame tool at the same settings (at rates and
+// bitrates where its frames are large enough for it to write one): the Info
+// frames must agree on everything that tells a player the length and the
+// trimming.
+TEST(Mp3FileWriter, InfoFrameAgreesWithTheLameToolAndTheTagStaysLast) {
+    REQUIRE_ENCODER();
+    REQUIRE_TOOL("lame");
+    const struct {
+        uint16_t channels;
+        uint32_t rate;
+        uint32_t frames;
+        const char* lameOptions; // the writer's settings for that format
+    } cases[] = {
+        {1, 44100, 44100 * 3 + 17, "-b 64 -m m --resample 44.1"},
+        {2, 32000, 9999, "-b 96 -m s --resample 32"},
+        {1, 48000, 48000 / 2, "-b 64 -m m --resample 48"},
+        {2, 44100, 1000, "-b 128 -m s --resample 44.1"},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        const std::string name = std::to_string(c.channels) + "x" + std::to_string(c.rate);
+        SCOPED_TRACE(name);
+        const WaveFormat format = pcmFormat(c.channels, c.rate, 16);
+        const auto samples = sineSamples(c.rate, c.channels, c.frames);
+        const std::string ours = writeMp3(dir, "ours" + name + ".mp3", format, samples);
+        const std::string wav = dir.file("in" + name + ".wav");
+        const std::string theirs = dir.file("lame" + name + ".mp3");
+        writeFileBytes(wav, waveFile(format, toBytes(samples)));
+        int status = -1;
+        runCommand("lame --silent " + std::string(c.lameOptions) + " " + shellQuoted(wav) + " " +
+                       shellQuoted(theirs) + " 2>&1",
+                   &status);
+        ASSERT_EQ(0, status);
+
+        const auto file = readFileBytes(ours);
+        const auto info = readInfoFrame(file);
+        const auto reference = readInfoFrame(readFileBytes(theirs));
+        ASSERT_TRUE(info.has_value());
+        ASSERT_TRUE(reference.has_value());
+        EXPECT_EQ("Info", info->tag);
+        EXPECT_EQ(reference->encoder, info->encoder);
+        EXPECT_EQ(reference->frames, info->frames);
+        EXPECT_EQ(reference->bytes, info->bytes);
+        EXPECT_EQ(reference->delay, info->delay);
+        EXPECT_EQ(reference->padding, info->padding);
+        EXPECT_EQ(reference->musicLength, info->musicLength);
+        // What the frame counts is every sample of the input, nothing else.
+        const uint32_t samplesPerFrame = c.rate >= 32000 ? 1152 : 576;
+        EXPECT_EQ(uint64_t(info->frames) * samplesPerFrame,
+                  uint64_t(c.frames) + info->delay + info->padding);
+        // Both checksums hold: over the audio frames and over the Info frame.
+        EXPECT_EQ(infoCrc16(file.data() + info->frameBytes, info->bytes - info->frameBytes),
+                  info->musicCrc);
+        EXPECT_EQ(infoCrc16(file.data(), info->tagCrcAt), info->tagCrc);
+        // The stream is everything before the ID3v1 tag, which is unchanged.
+        ASSERT_EQ(file.size(), size_t(info->bytes) + Mp3FileWriter::kTagBytes);
+        const auto tag = Mp3FileWriter::makeTag(ours);
+        EXPECT_TRUE(std::equal(tag.begin(), tag.end(), file.end() - Mp3FileWriter::kTagBytes));
+    }
+}
+
+// Decoders that honour the Info frame give back exactly the input: as many
+// samples, starting where the input did (without the frame the decoded
+// audio lagged by the encoder's delay, some 1,100 samples, and ran a frame
+// or two long). ffprobe reads the length from the frame's count of frames
+// (FFmpeg 5.1 leaves the delay and padding in the reported duration, for
+// the lame tool's files too), no longer estimating it from the file size.
+TEST(Mp3FileWriter, DecodedAudioHasTheInputsLengthAndStart) {
+    REQUIRE_ENCODER();
+    REQUIRE_TOOL("ffmpeg");
+    REQUIRE_TOOL("ffprobe");
+    const struct {
+        uint16_t channels;
+        uint32_t rate;
+        uint32_t frames;
+    } cases[] = {
+        {1, 22050, 22050 * 5}, {1, 44100, 44100 * 3 / 2 + 3}, {1, 8000, 8000 * 2},
+        {1, 16000, 16000 + 7}, {1, 11025, 11025 * 3},         {2, 48000, 48000},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.channels) + " x " + std::to_string(c.rate));
+        const auto samples = sineSamples(c.rate, c.channels, c.frames, 300.0, 0.4);
+        const std::string path = writeMp3(
+            dir, "len" + std::to_string(c.channels) + "x" + std::to_string(c.rate) + ".mp3",
+            pcmFormat(c.channels, c.rate, 16), samples);
+        const auto info = readInfoFrame(readFileBytes(path));
+        ASSERT_TRUE(info.has_value());
+        const uint32_t samplesPerFrame = c.rate >= 32000 ? 1152 : 576;
+        EXPECT_EQ(uint64_t(info->frames) * samplesPerFrame,
+                  uint64_t(c.frames) + info->delay + info->padding);
+        const std::string duration =
+            runCommand("ffprobe -v error -show_entries format=duration -of csv=p=0 " +
+                       shellQuoted(path) + " 2>/dev/null");
+        ASSERT_FALSE(duration.empty());
+        EXPECT_NEAR(double(info->frames) * samplesPerFrame / c.rate, std::stod(duration), 1e-6);
+
+        const auto decoded = decodeMono(path, c.rate);
+        EXPECT_EQ(size_t(c.frames), decoded.size());
+        if (c.channels == 1) {
+            size_t lag = SIZE_MAX;
+            EXPECT_GT(bestCorrelation(samples, decoded, 64, &lag, 4000), 0.98);
+            EXPECT_EQ(0U, lag);
+        }
+    }
+}
+
+TEST(Mp3FileWriter, LibraryWithoutTheInfoFrameCallStillWritesTheFile) {
+    // The stand-in library has every call but lame_get_lametag_frame, as an
+    // older library would; it encodes to nothing.
+    LibraryNameOverride failing(VELUMO_FAILING_LAME);
+    TempDir dir;
+    ScriptedStream source(pcmFormat(1, 22050, 16), toBytes(sineSamples(22050, 1, 22050)), 4410);
+    Mp3FileWriter writer;
+    writer.SetSource(&source);
+    writer.SetFileName(dir.file("plain.mp3"));
+    ASSERT_TRUE(writer.Run());
+    const auto tag = Mp3FileWriter::makeTag(dir.file("plain.mp3"));
+    EXPECT_EQ(readFileBytes(dir.file("plain.mp3")), std::vector<uint8_t>(tag.begin(), tag.end()));
 }
 
 TEST(Mp3FileWriter, LibraryThatLoadsButFailsNamesTheFailingCallAndKeepsTheTarget) {
