@@ -125,6 +125,20 @@ bool ConversionJob::SetTarget(const std::string& targetPath) {
     return true;
 }
 
+std::string ConversionJob::Mp3RateNotice() const {
+    const auto rate = uint32_t(mixer.outputSampleRate);
+    if (activeWriter != WriterKind::Mp3 || Mp3FileWriter::holdsSampleRate(rate)) {
+        return {};
+    }
+    const uint32_t written = Mp3FileWriter::encodedRate(pcmFormat(1, rate, 16));
+    if (written == 0) {
+        return {};
+    }
+    return "The MP3 file will have a sample rate of " + std::to_string(written) + " Hz, not " +
+           std::to_string(rate) + " Hz: an MP3 file holds only " +
+           Mp3FileWriter::sampleRateList(", ", " or ") + " Hz.";
+}
+
 OutputFile* ConversionJob::writer() {
     switch (activeWriter) {
     case WriterKind::Mp3:

@@ -75,6 +75,12 @@ class ConversionJob {
     // data file it names, directly or through a symbolic or hard link.
     bool SetTarget(const std::string& targetPath);
 
+    // After SetTarget chose the MP3 writer at a rate that an MP3 file cannot
+    // hold: the text that tells at which rate the file will be written
+    // instead. Empty for a WAV target, a rate MP3 holds, or an encoder that
+    // cannot be loaded (the conversion then says so itself).
+    std::string Mp3RateNotice() const;
+
     // Runs the pull loop on a new worker thread, at idle priority unless
     // SetIdlePriority(false). When it ends, onDone (if any) is called with
     // the result on the worker, then EncodeOver is posted to target (if

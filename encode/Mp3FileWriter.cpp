@@ -59,6 +59,38 @@ BeConfig Mp3FileWriter::makeConfig(const WaveFormat& format) {
     return c;
 }
 
+std::string Mp3FileWriter::sampleRateList(const std::string& separator,
+                                          const std::string& lastSeparator) {
+    std::string list;
+    for (size_t i = 0; i < kMpegSampleRates.size(); ++i) {
+        if (i > 0) {
+            list += i + 1 == kMpegSampleRates.size() ? lastSeparator : separator;
+        }
+        list += std::to_string(kMpegSampleRates[i]);
+    }
+    return list;
+}
+
+uint32_t Mp3FileWriter::encodedRate(const WaveFormat& format) {
+    if (holdsSampleRate(format.nSamplesPerSec)) {
+        return format.nSamplesPerSec;
+    }
+    // The encoder chooses the rate from the bitrate as well; starting a
+    // stream with the writer's settings is the one sure way to learn it.
+    std::unique_ptr<EncoderLibrary> library = EncoderLibrary::load();
+    if (!library) {
+        return 0;
+    }
+    const BeConfig settings = makeConfig(format);
+    uint32_t chunk = 0;
+    uint32_t bufferSize = 0;
+    BeStream stream = 0;
+    if (library->beInitStream(&settings, &chunk, &bufferSize, &stream) != kBeOk) {
+        return 0;
+    }
+    return library->beOutputRate(stream); // the library ends the stream when unloaded
+}
+
 std::array<uint8_t, Mp3FileWriter::kTagBytes> Mp3FileWriter::makeTag(const std::string& path) {
     std::array<uint8_t, kTagBytes> tag{};
     auto put = [&](size_t at, const std::string& text, size_t width) {

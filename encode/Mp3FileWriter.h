@@ -53,6 +53,17 @@ class Mp3FileWriter : public OutputFile {
     static uint16_t chooseBitrate(const WaveFormat& format);
     // The configuration record Begin passes to the encoder.
     static BeConfig makeConfig(const WaveFormat& format);
+    // Whether an MP3 file can hold the sample rate (one of MPEG's).
+    static bool holdsSampleRate(uint32_t rate) { return mpegDefinesRate(rate); }
+    // MPEG's sample rates as text, ascending: "8000, 11025, ... and 48000"
+    // with separator ", " and lastSeparator " and ".
+    static std::string sampleRateList(const std::string& separator,
+                                      const std::string& lastSeparator);
+    // The sample rate of the MP3 file made from PCM of this format: the
+    // PCM's own rate when an MP3 can hold it, otherwise the rate the
+    // encoder resamples to (it is asked); 0 when the encoder cannot be
+    // loaded or refuses the format.
+    static uint32_t encodedRate(const WaveFormat& format);
     // The ID3v1.1 tag: the first 30 bytes of the path as the title, fixed
     // artist, album and year, track 1, genre 1.
     static std::array<uint8_t, kTagBytes> makeTag(const std::string& path);

@@ -147,6 +147,11 @@ void ConvertDialog::onStart() {
     if (!conversion.SetTarget(targetPath)) {
         return; // the target's extension was refused; Start may be pressed again
     }
+    if (const std::string notice = conversion.Mp3RateNotice(); !notice.empty()) {
+        // Said before anything is written, so that the file's rate is no
+        // surprise; the conversion goes on once the user has read it.
+        showMessage(notice);
+    }
     const double duration = conversion.Duration();
     if (progressBar) {
         // A source of unknown length still gets a bar with a range, not the

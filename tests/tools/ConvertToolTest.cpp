@@ -171,6 +171,50 @@ TEST_F(ConvertTool, UsageErrorsExitWithTwo) {
     EXPECT_FALSE(std::filesystem::exists(dir.file("o.wav")));
 }
 
+// An MP3 file holds only MPEG's rates: any other rate for an MP3 output is
+// a usage error that lists them, and nothing is written. WAV takes any rate.
+TEST_F(ConvertTool, Mp3OutputRefusesRatesAnMp3CannotHold) {
+    const std::string in = writeWave(dir.file("in.wav"), 1, 22050, 0.2);
+    const struct {
+        const char* options;
+        const char* output; // empty: directory mode
+        int status;
+        const char* writtenRate;
+    } cases[] = {
+        {"--bitrate 160KB", "a.mp3", 2, nullptr},      {"--rate 384000", "b.mp3", 2, nullptr},
+        {"--rate 1000", "c.mp3", 2, nullptr},          {"--bitrate 48KB", "d.mp3", 2, nullptr},
+        {"--format mp3 --rate 96000", "", 2, nullptr}, {"--rate 8000", "e.mp3", 0, "8000"},
+        {"--rate 48000", "f.mp3", 0, "48000"},         {"--bitrate 160KB", "g.wav", 0, "110250"},
+        {"--rate 384000", "h.wav", 0, "384000"},       {"--format wav --rate 1000", "", 0, "1000"},
+    };
+    const bool encoder = canEncodeMp3();
+    for (const auto& c : cases) {
+        const std::string output = *c.output ? std::string(c.output) : std::string();
+        SCOPED_TRACE(std::string(c.options) + " " + output);
+        const bool mp3 = output.empty() ? std::string(c.options).find("mp3") != std::string::npos
+                                        : output.ends_with(".mp3");
+        if (mp3 && c.status == 0 && !encoder) {
+            continue; // an MP3 cannot be written here
+        }
+        const std::filesystem::path outDir = dir.path() / ("out" + std::string(c.output));
+        std::filesystem::create_directories(outDir);
+        const std::string target = output.empty() ? outDir.string() : (outDir / output).string();
+        const Outcome o = convert(
+            std::string(c.options) + " " + shellQuoted(in) + " " + shellQuoted(target), dir);
+        EXPECT_EQ(c.status, o.status) << o.err;
+        if (c.status == 2) {
+            EXPECT_NE(o.err.find("8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100 or 48000"),
+                      std::string::npos)
+                << o.err;
+            EXPECT_TRUE(std::filesystem::is_empty(outDir));
+        } else if (haveTool("ffprobe")) {
+            const std::string written =
+                output.empty() ? (outDir / (mp3 ? "in.mp3" : "in.wav")).string() : target;
+            EXPECT_EQ(c.writtenRate, probeFile(written)["sample_rate"]);
+        }
+    }
+}
+
 TEST_F(ConvertTool, UnsupportedOutputExtensionIsFormatNotSupport) {
     std::string in = writeWave(dir.file("in.wav"), 1, 22050, 0.2);
     Outcome o = convert(shellQuoted(in) + " " + shellQuoted(dir.file("out.ogg")), dir);

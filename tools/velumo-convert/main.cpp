@@ -4,6 +4,9 @@
 //   velumo-convert [OPTIONS] INPUT OUTPUT
 //   velumo-convert [OPTIONS] --format wav|mp3 INPUT... DIRECTORY
 //
+// An MP3 output needs a sample rate that MP3 holds (MPEG's rates, 8000 to
+// 48000 Hz); any other is a usage error. WAV outputs take any rate.
+//
 // Exit status: 0 when every item was converted, 1 when any item failed, 2
 // for a usage error (including an unsupported output format), and 128 plus
 // the signal's number when SIGINT, SIGTERM or SIGHUP stopped the run (130,
@@ -44,7 +47,8 @@ constexpr const char* kProgram = "velumo-convert";
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-// The help text; BITRATES stands for the list of bitrate texts.
+// The help text; BITRATES stands for the list of bitrate texts, MP3RATES for
+// the sample rates an MP3 file holds.
 const char* const kUsage =
     "Usage: velumo-convert [OPTIONS] INPUT OUTPUT\n"
     "       velumo-convert [OPTIONS] --format wav|mp3 INPUT... DIRECTORY\n"
@@ -53,7 +57,8 @@ const char* const kUsage =
     "to 16-bit mono PCM, written as a WAV file or as an MP3 file.\n"
     "\n"
     "Options:\n"
-    "  --rate HZ         output sample rate (default 22050)\n"
+    "  --rate HZ         output sample rate (default 22050); an MP3 OUTPUT takes\n"
+    "                    only MP3RATES\n"
     "  --bitrate TEXT    output sample rate by the main window's bitrate texts:\n"
     "                    BITRATES\n"
     "  --format wav|mp3  convert several INPUTs into the existing DIRECTORY, each\n"
@@ -239,6 +244,7 @@ int parseOptions(int argc, char** argv, Options& options) {
         if (name == "--help" || name == "-h") {
             std::string usage = kUsage;
             usage.replace(usage.find("BITRATES"), 8, bitrateTexts());
+            usage.replace(usage.find("MP3RATES"), 8, Mp3FileWriter::sampleRateList(" ", " "));
             std::fputs(usage.c_str(), stdout);
             return 0;
         }
@@ -456,6 +462,19 @@ int main(int argc, char** argv) {
             std::string name = std::filesystem::path(input).stem().string() + "." + options.format;
             items.push_back({input, (directory / name).string()});
         }
+    }
+
+    // MP3 holds only MPEG's rates; anything else would be resampled
+    // behind the user's back.
+    const bool mp3Output =
+        options.format.empty()
+            ? fileKind(options.positional[1], ExtensionRule::OfFileName) == FileKind::Mp3
+            : options.format == "mp3";
+    if (const auto rate = uint32_t(options.rate);
+        mp3Output && !Mp3FileWriter::holdsSampleRate(rate)) {
+        return usageError("an MP3 file cannot hold " + std::to_string(rate) +
+                          " Hz; use --rate with one of " +
+                          Mp3FileWriter::sampleRateList(", ", " or ") + ", or a WAV output");
     }
 
     stderrIsTerminal = isatty(STDERR_FILENO) != 0;

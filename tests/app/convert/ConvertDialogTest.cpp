@@ -8,6 +8,7 @@
 #include "app/convert/ConvertDialog.h"
 #include "base/WaveFormat.h"
 #include "controls/TemplateBuilder.h"
+#include "encode/ExternalTools.h"
 #include "platform/CdLibrary.h"
 #include "platform/LameEncoder.h"
 #include "support/DiscImage.h"
@@ -308,6 +309,47 @@ TEST_F(ConvertTest, UnsupportedTargetLeavesStartForAnotherTry) {
     ASSERT_TRUE(waitFor([&] { return !dialog->isVisible(); }, 20000));
     EXPECT_EQ(dialog->result(), QDialog::Accepted);
     EXPECT_GT(checkedDataBytes(testing_support::readFileBytes(dir.file("out.wav"))), 0);
+}
+
+// Before an MP3 is written at a rate other than the one chosen, the window
+// says which rate the file will have; the conversion goes on after it.
+TEST_F(ConvertTest, Mp3AtARateItCannotHoldSaysItsRateAndConverts) {
+    if (!EncoderLibrary::load()) {
+        GTEST_SKIP() << "libmp3lame is not installed";
+    }
+    const std::string rates = "8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100 or 48000 Hz.";
+    const struct {
+        double rate;
+        const char* target;
+        const char* writtenRate;
+        std::string notice;
+    } cases[] = {
+        {110250, "a.mp3", "48000",
+         "The MP3 file will have a sample rate of 48000 Hz, not 110250 Hz: an MP3 file holds "
+         "only " +
+             rates},
+        {33075, "b.mp3", "32000",
+         "The MP3 file will have a sample rate of 32000 Hz, not 33075 Hz: an MP3 file holds "
+         "only " +
+             rates},
+        {22050, "c.mp3", "22050", ""},
+        {110250, "d.wav", "110250", ""},
+    };
+    const std::string source = writeSine("song.wav", 0.3);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target);
+        const size_t before = messages->texts().size();
+        auto dialog = openDialog(source, dir.file(c.target), c.rate);
+        dialog->onStart();
+        const auto texts = messages->texts();
+        EXPECT_EQ(std::vector<std::string>(texts.begin() + long(before), texts.end()),
+                  c.notice.empty() ? std::vector<std::string>{} : std::vector{c.notice});
+        ASSERT_TRUE(waitFor([&] { return !dialog->isVisible(); }, 20000));
+        EXPECT_EQ(dialog->result(), QDialog::Accepted);
+        if (testing_support::haveTool("ffprobe")) {
+            EXPECT_EQ(c.writtenRate, testing_support::probeFile(dir.file(c.target))["sample_rate"]);
+        }
+    }
 }
 
 TEST_F(ConvertTest, ProgressStartsAtZeroAndEndsAtOneHundred) {
