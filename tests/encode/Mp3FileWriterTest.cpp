@@ -1,7 +1,7 @@
 #include "encode/Mp3FileWriter.h"
 
 #include "ExternalTools.h"
-#include "Mp3InfoFrame.h"
+#include "InfoFrameReader.h"
 #include "ScriptedStream.h"
 #include "support/TestSupport.h"
 
