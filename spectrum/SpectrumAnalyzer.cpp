@@ -45,6 +45,7 @@ AudioBuffer SpectrumAnalyzer::GetBuffer() {
     if (!buffer.isEmpty()) {
         std::lock_guard<std::mutex> lock(mutex);
         inputQueue.push_front(buffer);
+        framesRead += channels ? buffer.length() / (2u * channels) : 0;
     }
     return buffer;
 }
@@ -60,6 +61,10 @@ void SpectrumAnalyzer::SetSource(AudioStream* stream) {
         plan.reset();
         const WaveFormat* format = stream->GetFormat();
         channels = format ? format->nChannels : 0;
+        sampleRate = format ? format->nSamplesPerSec : 0;
+        if (followHeard) {
+            heard.setRate(sampleRate);
+        }
         // Sample frames of 16 bits in one request, rounded down to even. A
         // format without channels gives 0 rather than a division by zero.
         uint32_t frames = channels ? 2 * ((stream->requestSize / channels) / 4) : 0;
@@ -101,6 +106,13 @@ void SpectrumAnalyzer::Run() {
                     } catch (...) {
                         failed = true;
                     }
+                    try {
+                        Follow(buffer);
+                    } catch (...) {
+                        // Out of memory: the display loses its history and
+                        // starts again with the next buffer.
+                        heard.clear();
+                    }
                     while (spectra.size() >= spectrumLimit) {
                         spectra.pop_back();
                     }
@@ -140,6 +152,50 @@ void SpectrumAnalyzer::Analyse(const AudioBuffer& buffer) {
         plan->execute(input.data() + j * fftSize, frame.data());
         spectra.push_front(std::move(frame));
     }
+}
+
+void SpectrumAnalyzer::Follow(const AudioBuffer& buffer) {
+    const uint32_t count = channels;
+    const size_t frames = count ? buffer.length() / (2u * count) : 0;
+    const uint64_t first = framesAnalysed;
+    framesAnalysed += frames;
+    if (!followHeard || frames == 0) {
+        return;
+    }
+    std::vector<double> mono(frames);
+    const uint8_t* bytes = buffer.data();
+    const double scale = kSampleScale / count;
+    for (size_t i = 0; i < frames; ++i) {
+        int32_t sum = 0;
+        for (uint32_t c = 0; c < count; ++c) {
+            sum += sampleAt(bytes, i * count + c);
+        }
+        mono[i] = sum * scale;
+    }
+    heard.push(mono.data(), frames, first);
+}
+
+void SpectrumAnalyzer::SetHeardSpectra(bool on) {
+    std::lock_guard<std::mutex> lock(mutex);
+    followHeard = on;
+    if (on) {
+        heard.setRate(sampleRate);
+    } else {
+        heard.clear();
+    }
+}
+
+PowerSpectrum SpectrumAnalyzer::HeardSpectrumAt(uint64_t unheardFrames) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!followHeard) {
+        return {};
+    }
+    return heard.at(framesRead > unheardFrames ? framesRead - unheardFrames : 0);
+}
+
+uint64_t SpectrumAnalyzer::FramesRead() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return framesRead;
 }
 
 uint32_t SpectrumAnalyzer::SpectrumCount() {
