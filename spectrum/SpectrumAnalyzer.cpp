@@ -5,13 +5,14 @@
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
-#include <thread>
 #include <vector>
 
 namespace {
 
 constexpr double kSampleScale = 1.0 / 32767.0;
-constexpr auto kPollInterval = std::chrono::milliseconds(5);
+// How long an idle analysis thread waits before it looks at `state` again;
+// a queued buffer wakes it at once.
+constexpr auto kIdleWait = std::chrono::milliseconds(50);
 
 int16_t sampleAt(const uint8_t* bytes, size_t index) {
     return static_cast<int16_t>(static_cast<uint16_t>(bytes[2 * index]) |
@@ -46,6 +47,7 @@ AudioBuffer SpectrumAnalyzer::GetBuffer() {
         std::lock_guard<std::mutex> lock(mutex);
         inputQueue.push_front(buffer);
         framesRead += channels ? buffer.length() / (2u * channels) : 0;
+        queued.notify_one();
     }
     return buffer;
 }
@@ -125,7 +127,13 @@ void SpectrumAnalyzer::Run() {
                 showMessage(kFailureText);
             }
         }
-        std::this_thread::sleep_for(kPollInterval);
+        // Waiting on the queue rather than polling it every few
+        // milliseconds: an analyser (one per loaded item, and the output's)
+        // would otherwise wake hundreds of times a second while playback is
+        // idle, which costs more than all of its transforms.
+        std::unique_lock<std::mutex> lock(mutex);
+        queued.wait_for(lock, kIdleWait,
+                        [this] { return !inputQueue.empty() || state.load() == 1; });
     }
 }
 

@@ -41,6 +41,7 @@
 #include "spectrum/SpectrumFrame.h"
 #include "spectrum/WorkerThread.h"
 
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -60,7 +61,8 @@ class SpectrumAnalyzer : public FilterStream, public WorkerThread {
     // detaches the analyser.
     void SetSource(AudioStream* stream) override;
 
-    // The analysis loop: every 5 ms, analyse what is queued; return once a
+    // The analysis loop: analyse what is queued, then wait for the next
+    // buffer (or at most 50 ms, to see a stop request); return once a
     // stop is requested and the queue has been emptied.
     void Run() override;
 
@@ -105,6 +107,7 @@ class SpectrumAnalyzer : public FilterStream, public WorkerThread {
     std::deque<SpectrumFrame> spectra;  // newest at the front
     uint32_t spectrumLimit = 52;        // trimmed to fewer than this
     std::deque<AudioBuffer> inputQueue; // newest at the front
+    std::condition_variable queued;     // a buffer was queued
     uint32_t channels = 2;
     std::unique_ptr<RealFftPlan> plan;
     uint32_t fftSize = 256;
