@@ -26,7 +26,13 @@ SpectrumAnalyzer::SpectrumAnalyzer() : WorkerThread(false) {}
 SpectrumAnalyzer::~SpectrumAnalyzer() {
     // Run() uses the queues and the plan: the thread must be gone before they
     // are, also when a stop was requested earlier. It ends only once it has
-    // emptied the input queue.
+    // emptied the input queue. An idle thread is woken to see the stop at
+    // once rather than at the end of its wait.
+    WorkerThread::Stop(false);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        queued.notify_all();
+    }
     WaitForEnd();
     std::lock_guard<std::mutex> lock(mutex);
     plan.reset();
