@@ -358,6 +358,7 @@ void MainWindow::initialise() {
     mixer.calcoutputformat();
     if (spectrumView) {
         spectrumView->setAnalyser(&mixer.outputAnalyser(), kPlaybackSampleRate);
+        spectrumView->setDelaySource([this] { return outputDevice.QueuedFrames(); });
     }
     outputDevice.SetSource(playbackStream());
     updateDisplay();

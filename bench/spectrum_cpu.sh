@@ -7,7 +7,10 @@
 # the same span of playback and printed with its share of one core.
 #   bench/spectrum_cpu.sh [BUILD_DIR]
 # SPECTRUM_BENCH_SECONDS (default 60) sets the span; SPECTRUM_BENCH_SHOTS=DIR
-# keeps a screenshot of each screen taken at the end of the span.
+# keeps a screenshot of each screen taken at the end of the span;
+# SPECTRUM_BENCH_PEER=PROGRAM runs another velumo (an earlier build) with its
+# spectrum shown in the same session, for a comparison that survives a busy
+# machine.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build/plain}
@@ -32,7 +35,7 @@ ffmpeg -nostdin -v error -y -f lavfi \
 prepare() {
     local dir=$work/$1
     mkdir -p "$dir"
-    cp "$build/velumo" "$dir/velumo"
+    cp "${2:-$build/velumo}" "$dir/velumo"
     python3 - "$dir/velumo.ini" "$mp3" <<'EOF'
 import os, struct, sys
 def text(s):
@@ -88,7 +91,13 @@ measure shown yes &
 shown_run=$!
 measure hidden no &
 hidden_run=$!
-wait "$shown_run" "$hidden_run"
+runs=("$shown_run" "$hidden_run")
+if [[ -n ${SPECTRUM_BENCH_PEER:-} ]]; then
+    prepare peer "$SPECTRUM_BENCH_PEER"
+    measure peer yes &
+    runs+=($!)
+fi
+wait "${runs[@]}"
 
 
 hz=$(getconf CLK_TCK)
@@ -100,6 +109,7 @@ report() {
 }
 report shown "spectrum shown:"
 report hidden "spectrum hidden (no view):"
+[[ -n ${SPECTRUM_BENCH_PEER:-} ]] && report peer "peer, spectrum shown:"
 shown=$(cat "$work/shown/ticks")
 hidden=$(cat "$work/hidden/ticks")
 printf '%-28s %5.2f %% of one core\n' "cost of the spectrum:" \

@@ -47,6 +47,15 @@ bool WaveOutDevice::deviceLost() const {
     return waveOutDeviceLost(waveHandle.load());
 }
 
+uint64_t WaveOutDevice::QueuedFrames() const {
+    uint64_t bytes = 0;
+    if (openFormat.nBlockAlign == 0 ||
+        waveOutGetQueuedBytes(waveHandle.load(), &bytes) != kWaveOk) {
+        return 0;
+    }
+    return bytes / openFormat.nBlockAlign;
+}
+
 void WaveOutDevice::SetSource(AudioStream* stream) {
     if (isOpen()) {
         Close();

@@ -94,6 +94,10 @@ class WaveOutDevice {
     // Open, but the wave-out layer reports the device gone: nothing more
     // will be heard, and PlayOver may never come. Close it.
     bool deviceLost() const;
+    // Sample frames written to the device and not yet played (0 when
+    // closed): how far what is heard lags behind what was pulled.
+    // User-interface thread.
+    uint64_t QueuedFrames() const;
     // Why the last Open failed, in the system's words; "" after an Open that
     // succeeded. User-interface thread.
     const std::string& openError() const { return openFailure; }

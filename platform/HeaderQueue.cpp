@@ -45,6 +45,14 @@ WaveHeader* HeaderQueue::frontLocked() const {
     return queue.empty() ? nullptr : queue.front();
 }
 
+uint64_t HeaderQueue::queuedBytesLocked() const {
+    uint64_t bytes = 0;
+    for (const WaveHeader* header : queue) {
+        bytes += header->bufferLength;
+    }
+    return bytes;
+}
+
 void HeaderQueue::finishFrontLocked() {
     finished.push_back(queue.front());
     queue.pop_front();

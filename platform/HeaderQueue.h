@@ -70,6 +70,8 @@ class HeaderQueue {
 
     // The header at the front (being played or filled), or null.
     WaveHeader* frontLocked() const;
+    // The bytes of every header still queued, the front one whole.
+    uint64_t queuedBytesLocked() const;
     // Moves the front header to the finished ones. The caller then calls
     // wakeNotifier, with or without the mutex held.
     void finishFrontLocked();

@@ -193,6 +193,19 @@ int waveOutGetVolume(WaveOutHandle handle, uint32_t* volume) {
     return kWaveOk;
 }
 
+int waveOutGetQueuedBytes(WaveOutHandle handle, uint64_t* bytes) {
+    if (!handle) {
+        return kWaveInvalidHandle;
+    }
+    if (!bytes) {
+        return kWaveInvalidParam;
+    }
+    std::lock_guard lock(handle->headers.mutex());
+    const uint64_t queued = handle->headers.queuedBytesLocked();
+    *bytes = queued > handle->offset ? queued - handle->offset : 0;
+    return kWaveOk;
+}
+
 std::string waveOutErrorText() {
     return sdlLastFailure();
 }

@@ -78,6 +78,10 @@ std::string waveOutErrorText();
 // back. Only closing it is left. False for a null handle.
 bool waveOutDeviceLost(WaveOutHandle handle);
 
+// The bytes written and not yet fed to the device: what it will play before
+// anything written now. kWaveInvalidParam without bytes.
+int waveOutGetQueuedBytes(WaveOutHandle handle, uint64_t* bytes);
+
 // Quits the audio layer (both directions) when no wave device is open, so
 // that the next open starts it again on the driver SDL_AUDIODRIVER names
 // then. False, and nothing done, while a device is open.

@@ -5,13 +5,14 @@
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
-#include <thread>
 #include <vector>
 
 namespace {
 
 constexpr double kSampleScale = 1.0 / 32767.0;
-constexpr auto kPollInterval = std::chrono::milliseconds(5);
+// How long an idle analysis thread waits before it looks at `state` again;
+// a queued buffer wakes it at once.
+constexpr auto kIdleWait = std::chrono::milliseconds(50);
 
 int16_t sampleAt(const uint8_t* bytes, size_t index) {
     return static_cast<int16_t>(static_cast<uint16_t>(bytes[2 * index]) |
@@ -25,7 +26,13 @@ SpectrumAnalyzer::SpectrumAnalyzer() : WorkerThread(false) {}
 SpectrumAnalyzer::~SpectrumAnalyzer() {
     // Run() uses the queues and the plan: the thread must be gone before they
     // are, also when a stop was requested earlier. It ends only once it has
-    // emptied the input queue.
+    // emptied the input queue. An idle thread is woken to see the stop at
+    // once rather than at the end of its wait.
+    WorkerThread::Stop(false);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        queued.notify_all();
+    }
     WaitForEnd();
     std::lock_guard<std::mutex> lock(mutex);
     plan.reset();
@@ -45,6 +52,8 @@ AudioBuffer SpectrumAnalyzer::GetBuffer() {
     if (!buffer.isEmpty()) {
         std::lock_guard<std::mutex> lock(mutex);
         inputQueue.push_front(buffer);
+        framesRead += channels ? buffer.length() / (2u * channels) : 0;
+        queued.notify_one();
     }
     return buffer;
 }
@@ -60,6 +69,10 @@ void SpectrumAnalyzer::SetSource(AudioStream* stream) {
         plan.reset();
         const WaveFormat* format = stream->GetFormat();
         channels = format ? format->nChannels : 0;
+        sampleRate = format ? format->nSamplesPerSec : 0;
+        if (followHeard) {
+            heard.setRate(sampleRate);
+        }
         // Sample frames of 16 bits in one request, rounded down to even. A
         // format without channels gives 0 rather than a division by zero.
         uint32_t frames = channels ? 2 * ((stream->requestSize / channels) / 4) : 0;
@@ -101,6 +114,13 @@ void SpectrumAnalyzer::Run() {
                     } catch (...) {
                         failed = true;
                     }
+                    try {
+                        Follow(buffer);
+                    } catch (...) {
+                        // Out of memory: the display loses its history and
+                        // starts again with the next buffer.
+                        heard.clear();
+                    }
                     while (spectra.size() >= spectrumLimit) {
                         spectra.pop_back();
                     }
@@ -113,7 +133,13 @@ void SpectrumAnalyzer::Run() {
                 showMessage(kFailureText);
             }
         }
-        std::this_thread::sleep_for(kPollInterval);
+        // Waiting on the queue rather than polling it every few
+        // milliseconds: an analyser (one per loaded item, and the output's)
+        // would otherwise wake hundreds of times a second while playback is
+        // idle, which costs more than all of its transforms.
+        std::unique_lock<std::mutex> lock(mutex);
+        queued.wait_for(lock, kIdleWait,
+                        [this] { return !inputQueue.empty() || state.load() == 1; });
     }
 }
 
@@ -140,6 +166,50 @@ void SpectrumAnalyzer::Analyse(const AudioBuffer& buffer) {
         plan->execute(input.data() + j * fftSize, frame.data());
         spectra.push_front(std::move(frame));
     }
+}
+
+void SpectrumAnalyzer::Follow(const AudioBuffer& buffer) {
+    const uint32_t count = channels;
+    const size_t frames = count ? buffer.length() / (2u * count) : 0;
+    const uint64_t first = framesAnalysed;
+    framesAnalysed += frames;
+    if (!followHeard || frames == 0) {
+        return;
+    }
+    std::vector<double> mono(frames);
+    const uint8_t* bytes = buffer.data();
+    const double scale = kSampleScale / count;
+    for (size_t i = 0; i < frames; ++i) {
+        int32_t sum = 0;
+        for (uint32_t c = 0; c < count; ++c) {
+            sum += sampleAt(bytes, i * count + c);
+        }
+        mono[i] = sum * scale;
+    }
+    heard.push(mono.data(), frames, first);
+}
+
+void SpectrumAnalyzer::SetHeardSpectra(bool on) {
+    std::lock_guard<std::mutex> lock(mutex);
+    followHeard = on;
+    if (on) {
+        heard.setRate(sampleRate);
+    } else {
+        heard.clear();
+    }
+}
+
+PowerSpectrum SpectrumAnalyzer::HeardSpectrumAt(uint64_t unheardFrames) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!followHeard) {
+        return {};
+    }
+    return heard.at(framesRead > unheardFrames ? framesRead - unheardFrames : 0);
+}
+
+uint64_t SpectrumAnalyzer::FramesRead() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return framesRead;
 }
 
 uint32_t SpectrumAnalyzer::SpectrumCount() {

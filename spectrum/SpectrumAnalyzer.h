@@ -19,6 +19,15 @@
 // when there is none. The size is never reset, so a later SetSource chooses
 // from the previous size. F = 0 gives no plan, and then nothing is analysed.
 //
+// Heard spectra (for a display, off unless SetHeardSpectra turns them on):
+// the analysis thread also feeds every buffer, its channels averaged, to a
+// HeardSpectrum at the source's rate, and counts the sample frames read
+// through GetBuffer. A display that knows how many of those frames its
+// output device has not yet played asks HeardSpectrumAt for the spectrum of
+// the audio being heard now, rather than the latest one, which runs ahead of
+// the sound by the device's whole queue. These spectra are apart from the
+// queue above, which they leave as it is.
+//
 // Threads: the chain's reader calls GetBuffer; the owner (the user-interface
 // thread) calls SetSource and the destructor; the analysis thread runs Run().
 // Lock order: a Mixer's mutex is taken before an analyser's, never the
@@ -28,9 +37,11 @@
 
 #include "engine/FilterStream.h"
 #include "platform/Fft.h"
+#include "spectrum/HeardSpectrum.h"
 #include "spectrum/SpectrumFrame.h"
 #include "spectrum/WorkerThread.h"
 
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -50,7 +61,8 @@ class SpectrumAnalyzer : public FilterStream, public WorkerThread {
     // detaches the analyser.
     void SetSource(AudioStream* stream) override;
 
-    // The analysis loop: every 5 ms, analyse what is queued; return once a
+    // The analysis loop: analyse what is queued, then wait for the next
+    // buffer (or at most 50 ms, to see a stop request); return once a
     // stop is requested and the queue has been emptied.
     void Run() override;
 
@@ -65,6 +77,17 @@ class SpectrumAnalyzer : public FilterStream, public WorkerThread {
     uint32_t FftSize();
     bool HasPlan();
 
+    // Turns the heard spectra on or off (off: they are forgotten). Any
+    // thread; takes mutex.
+    void SetHeardSpectra(bool on);
+    // The heard spectrum of the audio at unheardFrames sample frames before
+    // the last frame read through GetBuffer (HeardSpectrum::at); the empty
+    // one when heard spectra are off or none has been made yet. Takes mutex
+    // for as long as copying one handle takes.
+    PowerSpectrum HeardSpectrumAt(uint64_t unheardFrames);
+    // Sample frames read through GetBuffer since construction.
+    uint64_t FramesRead();
+
     static constexpr const char* kFailureText =
         "Exception 0x01 (Access Violation) in Spectrum Analyzer, but it has been caught safely!";
 
@@ -75,12 +98,22 @@ class SpectrumAnalyzer : public FilterStream, public WorkerThread {
     virtual void Analyse(const AudioBuffer& buffer);
 
   private:
+    // Feeds one buffer to the heard spectra and counts its frames. Called
+    // with mutex held. Throws std::bad_alloc.
+    void Follow(const AudioBuffer& buffer);
+
     // Guarded by mutex
     std::mutex mutex;
     std::deque<SpectrumFrame> spectra;  // newest at the front
     uint32_t spectrumLimit = 52;        // trimmed to fewer than this
     std::deque<AudioBuffer> inputQueue; // newest at the front
+    std::condition_variable queued;     // a buffer was queued
     uint32_t channels = 2;
     std::unique_ptr<RealFftPlan> plan;
     uint32_t fftSize = 256;
+    uint32_t sampleRate = 0;  // of the source's format
+    bool followHeard = false; // heard spectra on
+    HeardSpectrum heard;
+    uint64_t framesRead = 0;     // counted by GetBuffer
+    uint64_t framesAnalysed = 0; // counted by Run, in the same order
 };

@@ -5,6 +5,7 @@
 #include "app/WindowFixture.h"
 #include "mixer/Mixer.h"
 #include "spectrum/SpectrumAnalyzer.h"
+#include "support/qt/Pixels.h"
 
 #include <algorithm>
 #include <chrono>
@@ -23,7 +24,7 @@ constexpr double kRate = MainWindow::kPlaybackSampleRate;
 // buffers through the output analyser), then steps a view on that analyser
 // once the analysis has caught up. False when no new spectrum reached the
 // view. The view must go before the Mixer.
-bool showItem(const std::string& path, Mixer& mixer, SpectrumView& view) {
+bool showItem(const std::string& path, Mixer& mixer, SpectrumView& view, int buffers = 3) {
     mixer.outputSampleRate = kRate;
     mixer.calcoutputformat();
     if (!mixer.LoadWave(path.c_str())) {
@@ -33,7 +34,7 @@ bool showItem(const std::string& path, Mixer& mixer, SpectrumView& view) {
     view.setAnalyser(&analyser, kRate);
     view.setRunning(true);
     mixer.Rewind();
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < buffers; ++i) {
         if (analyser.GetBuffer().isEmpty()) {
             return false;
         }
@@ -70,6 +71,52 @@ TEST_F(SpectrumViewTest, ToneRaisesTheBarWhoseBandHoldsItsFrequency) {
             }
         }
     }
+}
+
+TEST_F(SpectrumViewTest, BarsShowTheAudioTheDeviceIsPlayingNotTheLatestRead) {
+    // 0.3 s of 440 Hz, then 0.3 s of 3000 Hz, all read through the analyser.
+    const std::vector<int16_t> low = testing_support::sineSamples(44100, 1, 13230, 440.0);
+    std::vector<int16_t> samples = testing_support::sineSamples(44100, 1, 13230, 3000.0);
+    samples.insert(samples.begin(), low.begin(), low.end());
+    const std::string path = dir.file("two tones.wav");
+    writeFileBytes(path, waveFile(pcmFormat(1, 44100, 16), testing_support::toBytes(samples)));
+
+    Mixer mixer;
+    SpectrumView view;
+    view.resize(200, 60);
+    uint64_t unheard = 0;
+    view.setDelaySource([&unheard] { return unheard; });
+    ASSERT_TRUE(showItem(path, mixer, view, 6));
+    auto bandOf = [&view](double hz) {
+        int band = 0;
+        while (band + 1 < SpectrumView::kBands && view.bandHigh(band) <= hz) {
+            ++band;
+        }
+        return band;
+    };
+    EXPECT_EQ(view.tallestBand(), bandOf(3000.0));
+
+    // The device still holds the last 0.4 s: what is heard is the 440 Hz.
+    unheard = 17640;
+    view.setRunning(false);
+    view.setRunning(true);
+    unheard = 17640 + 1024; // a hop later, so that the view takes a new spectrum
+    ASSERT_TRUE(view.advance());
+    const int heard = bandOf(440.0);
+    EXPECT_EQ(view.tallestBand(), heard);
+    EXPECT_LT(view.levels()[bandOf(3000.0)], view.levels()[heard] - 40.0);
+
+    // Drawn so: the bar of that band is the tallest, those two away are far
+    // shorter.
+    const QImage shot = testing_support::grabUnits(view);
+    const QRgb bar = view.palette().color(QPalette::Highlight).rgb();
+    auto barHeight = [&](int band) {
+        const int slot = view.width() / SpectrumView::kBands;
+        return testing_support::pixelsInColumn(shot, band * slot + slot / 2, bar);
+    };
+    EXPECT_GT(barHeight(heard), view.height() / 2);
+    EXPECT_LT(barHeight(heard - 2), barHeight(heard) / 2);
+    EXPECT_LT(barHeight(heard + 2), barHeight(heard) / 2);
 }
 
 TEST_F(SpectrumViewTest, SilenceLeavesEveryBarAtTheFloor) {

@@ -153,6 +153,35 @@ TEST_F(WaveOutTest, ResetHandsBackEveryHeaderBeforeItReturns) {
     handle = nullptr;
 }
 
+TEST_F(WaveOutTest, QueuedBytesCountWhatIsStillToPlay) {
+    // Paused, everything written is still to play; playing, the front buffer
+    // counts only what has not been fed to the device yet.
+    ASSERT_EQ(waveOutPause(handle), kWaveOk);
+    Buffer a(22050), b(22050);
+    uint64_t queued = 1;
+    EXPECT_EQ(waveOutGetQueuedBytes(handle, &queued), kWaveOk);
+    EXPECT_EQ(queued, 0u);
+    write(a);
+    write(b);
+    ASSERT_EQ(waveOutGetQueuedBytes(handle, &queued), kWaveOk);
+    EXPECT_EQ(queued, 44100u);
+
+    ASSERT_EQ(waveOutRestart(handle), kWaveOk);
+    bool partly = false;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!partly && std::chrono::steady_clock::now() < deadline) {
+        ASSERT_EQ(waveOutGetQueuedBytes(handle, &queued), kWaveOk);
+        partly = queued > 22050 && queued < 44100;
+        std::this_thread::sleep_for(1ms);
+    }
+    EXPECT_TRUE(partly) << "last seen " << queued;
+    ASSERT_TRUE(recorder.waitForDone(2));
+    ASSERT_EQ(waveOutGetQueuedBytes(handle, &queued), kWaveOk);
+    EXPECT_EQ(queued, 0u);
+    EXPECT_EQ(waveOutGetQueuedBytes(nullptr, &queued), kWaveInvalidHandle);
+    EXPECT_EQ(waveOutGetQueuedBytes(handle, nullptr), kWaveInvalidParam);
+}
+
 TEST(WaveOutFormats, OnlyPlayablePcmOpens) {
     ASSERT_TRUE(diskDriverChosen);
     auto opens = [](const WaveFormat& f) {

@@ -75,4 +75,13 @@ inline std::pair<int, int> darkRows(const QImage& image, const QRect& area) {
     return {top, bottom};
 }
 
+// How many pixels of column x, within the image, have exactly colour.
+inline int pixelsInColumn(const QImage& image, int x, QRgb colour) {
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        count += image.pixel(x, y) == colour ? 1 : 0;
+    }
+    return count;
+}
+
 } // namespace testing_support
