@@ -216,6 +216,9 @@ TEST_F(ServerRecording, ALostServerEndsTheTakeWithWhatWasCaptured) {
 
     const std::vector<int16_t> samples = takeSamples(take);
     const double taken = double(samples.size()) / WaveRecorder::kSampleRate;
+    // Every byte the device captured, the last partly filled buffer and
+    // whatever waited for a buffer included.
+    EXPECT_EQ(2 * samples.size(), recorder.bytesCaptured());
     // The sine source sends each two-second block ahead of its time.
     EXPECT_LE(taken, killedAt + 2.2);
     EXPECT_GE(taken, 20.0 * WaveRecorder::kBufferSamples / WaveRecorder::kSampleRate);
