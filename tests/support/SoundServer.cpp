@@ -160,11 +160,14 @@ void SoundServer::use() const {
 
 bool SoundServer::startPulseAudio() {
     const std::string script = dir.file("server.pa");
+    // No rewinds: a sink that rewinds mixes a stream that joins into what
+    // it had already rendered, which its monitor had already passed on, so
+    // the monitor would miss the first milliseconds of every new stream.
     writeText(script, "load-module module-native-protocol-unix auth-anonymous=1 socket=" + socket +
                           "\n"
                           "load-module module-null-sink sink_name=" +
                           kSinkName +
-                          " rate=44100\n"
+                          " rate=44100 norewinds=1\n"
                           "set-default-sink " +
                           kSinkName + "\n");
     const pid_t pid = spawnProgram({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
