@@ -11,9 +11,10 @@ thread_local const HeaderQueue* notifierQueue = nullptr;
 
 } // namespace
 
-bool HeaderQueue::startNotifier(Messages kinds, Deliver to) {
+bool HeaderQueue::startNotifier(Messages kinds, Deliver to, std::function<void()> task) {
     messages = kinds;
     deliver = std::move(to);
+    chore = std::move(task);
     try {
         notifier = std::thread(&HeaderQueue::runNotifier, this);
     } catch (const std::system_error&) {
@@ -96,7 +97,16 @@ void HeaderQueue::runNotifier() {
     deliver(messages.open, 0);
     std::unique_lock held(headersMutex);
     for (;;) {
-        wake.wait(held, [this] { return !finished.empty() || closing; });
+        wake.wait(held, [this] { return !finished.empty() || closing || choreAsked; });
+        if (choreAsked) {
+            choreAsked = false;
+            if (chore) {
+                held.unlock();
+                chore();
+                held.lock();
+            }
+            continue;
+        }
         if (finished.empty()) {
             break; // closing, and nothing left to hand back
         }

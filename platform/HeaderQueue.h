@@ -56,7 +56,12 @@ class HeaderQueue {
 
     // Starts the notifier thread, which delivers messages.open at once.
     // False when no thread can be started (nothing is delivered then).
-    bool startNotifier(Messages messages, Deliver deliver);
+    // chore, when given, is what askChoreLocked asks the notifier to run.
+    bool startNotifier(Messages messages, Deliver deliver, std::function<void()> chore = {});
+
+    // Asks the notifier thread to run the chore once, between two
+    // messages, without the mutex held. The caller then calls wakeNotifier.
+    void askChoreLocked() { choreAsked = true; }
 
     // True on this queue's notifier thread, inside the device's callback.
     bool onNotifierThread() const;
@@ -98,6 +103,7 @@ class HeaderQueue {
     // Immutable after startNotifier
     Messages messages{};
     Deliver deliver;
+    std::function<void()> chore;
 
     std::mutex headersMutex;
     std::condition_variable wake;      // the notifier has something to do
@@ -109,6 +115,7 @@ class HeaderQueue {
     uint64_t finishedCount = 0;       // headers ever moved to finished
     uint64_t deliveredCount = 0;      // done messages completed
     bool closing = false;             // adds are refused; the notifier ends when idle
+    bool choreAsked = false;
 
     std::thread notifier; // opening and closing thread only
 };

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -14,10 +15,15 @@ bool ready = false;
 int openDevices = 0;     // SDL devices opened by a port and not yet closed
 std::string lastFailure; // why audio or a device last failed to start
 
-void closeDevice(SDL_AudioDeviceID device) {
-    // Waits for SDL's audio thread to finish its last period.
+// Caller holds the port's deviceMutex. Waits for SDL's audio thread to
+// finish its last period.
+void closeDevice(SdlWavePort& port) {
     std::lock_guard lock(sdlAudioMutex());
-    SDL_CloseAudioDevice(device);
+    if (port.device == 0) {
+        return; // released
+    }
+    SDL_CloseAudioDevice(port.device);
+    port.device = 0;
     --openDevices;
 }
 
@@ -66,6 +72,36 @@ bool sampleFormatFor(const WaveFormat& format, SDL_AudioFormat* out, int* bytesP
         return true;
     }
     return false;
+}
+
+// Caller holds sdlAudioMutex and audio is ready. Opens an SDL device
+// (name null: the default one) paused, counting it; 0, with the reason kept
+// and written to standard error, when it cannot be opened.
+SDL_AudioDeviceID openDeviceLocked(const char* name, bool capture, const SDL_AudioSpec& want) {
+    SDL_AudioSpec have{};
+    // No allowed changes: SDL converts between the device's format and
+    // ours.
+    SDL_ClearError();
+    SDL_AudioDeviceID device = SDL_OpenAudioDevice(name, capture ? 1 : 0, &want, &have, 0);
+    if (device == 0 && name == nullptr && openDevices == 0) {
+        // The driver SDL chose when audio started may no longer be the
+        // one to use: a sound server started since, or the one it spoke
+        // to has gone and another took its place. Start afresh once.
+        forgetDriverLocked();
+        if (sdlAudioReadyLocked()) {
+            SDL_ClearError();
+            device = SDL_OpenAudioDevice(nullptr, capture ? 1 : 0, &want, &have, 0);
+        }
+    }
+    if (device == 0) {
+        noteFailure("the audio device could not be opened");
+        std::fprintf(stderr, "Velumo: cannot open the audio %s device: %s\n",
+                     capture ? "input" : "output", lastFailure.c_str());
+        forgetDriverLocked();
+        return 0;
+    }
+    ++openDevices;
+    return device;
 }
 
 } // namespace
@@ -129,8 +165,10 @@ bool sdlPortLost(const SdlWavePort& port) {
     // disabled for good: it reports it stopped although it was never
     // paused. Under the lock, so that no open or close changes SDL's device
     // table meanwhile.
+    // A released device is not lost; one that could not be opened again is.
     std::lock_guard lock(sdlAudioMutex());
-    return port.device != 0 && SDL_GetAudioDeviceStatus(port.device) == SDL_AUDIO_STOPPED;
+    return port.reopenFailed ||
+           (port.device != 0 && SDL_GetAudioDeviceStatus(port.device) == SDL_AUDIO_STOPPED);
 }
 
 const char* sdlAudioDriverName() {
@@ -188,35 +226,42 @@ int sdlStartPort(SdlWavePort& port, const SdlWaveDevice& device, const WaveForma
             }
             name = SDL_GetAudioDeviceName(int(device.index), capture);
         }
-        SDL_AudioSpec have{};
-        // No allowed changes: SDL converts between the device's format and
-        // ours.
-        SDL_ClearError();
-        port.device = SDL_OpenAudioDevice(name, capture, &want, &have, 0);
-        if (port.device == 0 && name == nullptr && openDevices == 0) {
-            // The driver SDL chose when audio started may no longer be the
-            // one to use: a sound server started since, or the one it spoke
-            // to has gone and another took its place. Start afresh once.
-            forgetDriverLocked();
-            if (sdlAudioReadyLocked()) {
-                SDL_ClearError();
-                port.device = SDL_OpenAudioDevice(nullptr, capture, &want, &have, 0);
-            }
-        }
+        port.spec = want;
+        port.releasable = !device.capture && !fileDriver;
+        port.device = openDeviceLocked(name, device.capture, port.spec);
         if (port.device == 0) {
-            noteFailure("the audio device could not be opened");
-            std::fprintf(stderr, "Velumo: cannot open the audio %s device: %s\n",
-                         device.capture ? "input" : "output", lastFailure.c_str());
-            forgetDriverLocked();
             return kWaveBadDevice;
         }
-        ++openDevices;
     }
-    if (!port.headers.startNotifier(device.messages, std::move(deliver))) {
-        closeDevice(port.device);
+    std::function<void()> chore;
+    if (device.chore) {
+        chore = [&port, run = device.chore] { run(port); };
+    }
+    if (!port.headers.startNotifier(device.messages, std::move(deliver), std::move(chore))) {
+        std::lock_guard lock(port.deviceMutex);
+        closeDevice(port);
         return kWaveNoMemory;
     }
     return kWaveOk;
+}
+
+void sdlReleaseDeviceLocked(SdlWavePort& port) {
+    closeDevice(port);
+}
+
+bool sdlReopenDeviceLocked(SdlWavePort& port) {
+    std::lock_guard audio(sdlAudioMutex());
+    if (port.device != 0) {
+        return true;
+    }
+    if (sdlAudioReadyLocked()) {
+        port.device = openDeviceLocked(nullptr, port.capture, port.spec);
+    }
+    if (port.device == 0) {
+        port.reopenFailed = true;
+        return false;
+    }
+    return true;
 }
 
 int sdlResetPort(SdlWavePort* port, uint32_t* rewind) {
@@ -242,7 +287,10 @@ int sdlClosePort(SdlWavePort* port) {
     if (!port->headers.beginClose()) {
         return kWaveStillPlaying;
     }
-    closeDevice(port->device);
+    {
+        std::lock_guard lock(port->deviceMutex);
+        closeDevice(*port);
+    }
     port->headers.stopNotifier(); // delivers the close message
     delete port;
     return kWaveOk;

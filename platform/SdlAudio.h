@@ -11,7 +11,9 @@
 
 #include <SDL.h>
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -68,8 +70,23 @@ struct SdlWavePort {
     virtual ~SdlWavePort() = default; // sdlClosePort deletes through the base
 
     // Immutable once open
-    SDL_AudioDeviceID device = 0;
     bool capture = false;
+    SDL_AudioSpec spec{}; // what the SDL device was opened with
+    // Whether the SDL device may be let go while nothing is heard: on real
+    // drivers, where an open stream keeps the sound server busy. SDL's disk
+    // and dummy drivers keep theirs (reopening would start a new file).
+    bool releasable = false;
+
+    // The SDL device, 0 while released (or never opened). Changed only
+    // under deviceMutex and sdlAudioMutex both; read under either, or by
+    // SDL's audio thread of that device.
+    SDL_AudioDeviceID device = 0;
+    // Held while the SDL device is released or opened again; taken before
+    // sdlAudioMutex and never under the queue's mutex.
+    std::mutex deviceMutex;
+    // Set when a released device could not be opened again: the port is
+    // as good as lost.
+    std::atomic<bool> reopenFailed{false};
 
     // The headers queued on the device. Its mutex also guards the fields of
     // a derived port that change together with the queue.
@@ -85,6 +102,9 @@ struct SdlWaveDevice {
     // Runs on SDL's audio thread with the port (an SdlWavePort*) as userdata.
     SDL_AudioCallback feed = nullptr;
     HeaderQueue::Messages messages{};
+    // Runs on the notifier thread each time the queue's askChoreLocked was
+    // called; null for none.
+    void (*chore)(SdlWavePort& port) = nullptr;
 };
 
 // Opening thread. Opens the SDL device of a port that no other thread sees
@@ -133,6 +153,16 @@ int sdlOpenPort(Port** handle, const WaveFormat* format, Callback callback, void
     *handle = port;
     return kWaveOk;
 }
+
+// Caller holds the port's deviceMutex, not the queue's mutex; any thread
+// but SDL's audio thread. Lets go of a port's SDL device while the port
+// stays open (its headers, notifier and fields kept), or opens it again on
+// the default device in the same format, paused; reopening is true when
+// the port has a device afterwards. A failed reopen sets reopenFailed, with
+// SDL's reason for sdlLastFailure. The caller decides when: nothing may be
+// playing from a device it lets go.
+void sdlReleaseDeviceLocked(SdlWavePort& port);
+bool sdlReopenDeviceLocked(SdlWavePort& port);
 
 // Reset of either device. Hands back every header queued on a port, in
 // queue order, and returns kWaveOk once their done messages (and those of

@@ -27,6 +27,8 @@ struct WaveInPort : SdlWavePort {
 
     // SDL's audio thread only: the device was found lost.
     bool lost = false;
+    // Guarded by headers.mutex(): bytes captured since the device opened.
+    uint64_t captured = 0;
 };
 
 namespace {
@@ -89,6 +91,7 @@ void captureFromDevice(void* userdata, Uint8* stream, int len) {
     bool finishedAny = false;
     {
         std::lock_guard lock(port->headers.mutex());
+        port->captured += length;
         drainBacklogLocked(*port, &finishedAny);
         size_t left = length;
         if (port->backlog.empty()) {
@@ -214,6 +217,14 @@ int waveInReset(WaveInHandle handle) {
         handle->headers.wakeNotifier();
     }
     return sdlResetPort(handle);
+}
+
+uint64_t waveInCapturedBytes(WaveInHandle handle) {
+    if (!handle) {
+        return 0;
+    }
+    std::lock_guard lock(handle->headers.mutex());
+    return handle->captured;
 }
 
 std::string waveInErrorText() {

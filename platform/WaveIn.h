@@ -58,6 +58,11 @@ std::string waveInErrorText();
 // server gone). It captures nothing more: from the moment it was lost no
 // byte is added to any header. False for a null handle.
 bool waveInDeviceLost(WaveInHandle handle);
+// Bytes of sound the device of an open handle has captured since it was
+// opened, up to its loss if it was lost; 0 for a null handle. Whatever
+// was captured reaches a header unless a reset drops it for want of one.
+// For diagnostics and tests.
+uint64_t waveInCapturedBytes(WaveInHandle handle);
 // Fills caps for a device index (or kWaveMapper); size is the record size
 // the caller believes in, at least 48.
 int waveInGetDevCaps(unsigned deviceId, WaveInCaps* caps, uint32_t size);

@@ -7,6 +7,8 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -25,6 +27,20 @@ struct WaveOutPort : SdlWavePort {
     uint32_t offset = 0; // bytes of the front header already fed to SDL
     bool paused = false;
     uint32_t volume = 0xFFFFFFFF;
+
+    // While nothing is heard (stopped, paused, run dry) the SDL device of a
+    // releasable port is let go, so that the sound server's stream goes
+    // with it; it is opened again, with the next header already there,
+    // when there is something to play. Guarded by headers.mutex():
+    uint32_t silentFrames = 0;          // frames of silence fed since the last sound
+    bool released = false;              // the SDL device is gone, or going: feed nothing
+    bool releaseAsked = false;          // the notifier was asked to let it go
+    std::condition_variable tailPlayed; // silentFrames reached drainFrames
+    // Immutable after waveOutOpen (0 on a port that is never released): the
+    // silence after which what was fed has been heard, and the silence
+    // after which the device is let go.
+    uint32_t drainFrames = 0;
+    uint32_t idleFrames = 0;
 };
 
 namespace {
@@ -75,17 +91,38 @@ void applyVolume(const WaveOutPort& port, uint8_t* bytes, size_t length, uint32_
     }
 }
 
+// Caller holds the queue's mutex; SDL's audio thread, on a releasable port.
+// Counts the silence at the end of a period of wanted bytes of which filled
+// held sound, wakes a close waiting for the tail to be heard, and says
+// whether the notifier is to let the device go.
+bool countSilence(WaveOutPort& port, size_t wanted, size_t filled) {
+    const size_t frameBytes = size_t(SDL_AUDIO_BITSIZE(port.sampleFormat) / 8) * port.channels;
+    const auto silent = uint32_t((wanted - filled) / frameBytes);
+    const uint32_t before = filled > 0 ? 0 : port.silentFrames;
+    port.silentFrames = before + std::min(silent, UINT32_MAX / 2 - before);
+    if (before < port.drainFrames && port.silentFrames >= port.drainFrames) {
+        port.tailPlayed.notify_all();
+    }
+    if (port.silentFrames >= port.idleFrames && !port.releaseAsked && !port.released) {
+        port.releaseAsked = true;
+        port.headers.askChoreLocked();
+        return true;
+    }
+    return false;
+}
+
 // SDL's audio thread: copy queued bytes, mark finished headers, nothing else.
 void feedDevice(void* userdata, Uint8* stream, int len) {
     auto* port = static_cast<WaveOutPort*>(static_cast<SdlWavePort*>(userdata));
     const size_t wanted = len > 0 ? size_t(len) : 0;
     size_t filled = 0;
     bool finishedAny = false;
+    bool askRelease = false;
     uint32_t volume;
     {
         std::lock_guard lock(port->headers.mutex());
         volume = port->volume;
-        while (!port->paused && filled < wanted) {
+        while (!port->paused && !port->released && filled < wanted) {
             WaveHeader* header = port->headers.frontLocked();
             if (!header) {
                 break;
@@ -106,6 +143,9 @@ void feedDevice(void* userdata, Uint8* stream, int len) {
                 finishedAny = true;
             }
         }
+        if (port->releasable) {
+            askRelease = countSilence(*port, wanted, filled);
+        }
     }
     if (filled < wanted) {
         std::memset(stream + filled, port->silence, wanted - filled);
@@ -113,9 +153,52 @@ void feedDevice(void* userdata, Uint8* stream, int len) {
     if (volume != 0xFFFFFFFF) {
         applyVolume(*port, stream, filled, volume);
     }
-    if (finishedAny) {
+    if (finishedAny || askRelease) {
         port->headers.wakeNotifier();
     }
+}
+
+// The notifier thread, asked by feedDevice: lets the SDL device go if
+// nothing has been heard from it for a while and nothing is to be.
+void releaseIdleDevice(SdlWavePort& base) {
+    auto& port = static_cast<WaveOutPort&>(base);
+    std::lock_guard device(port.deviceMutex);
+    if (sdlPortLost(port)) {
+        return; // kept, so that its owner learns that it was lost
+    }
+    {
+        std::lock_guard lock(port.headers.mutex());
+        port.releaseAsked = false;
+        if (port.released || port.silentFrames < port.idleFrames ||
+            (port.headers.frontLocked() && !port.paused)) {
+            return;
+        }
+        port.released = true; // from here SDL's audio thread feeds nothing
+    }
+    sdlReleaseDeviceLocked(port);
+}
+
+// Opens a released SDL device again when there is something to play. The
+// headers are queued before SDL's audio thread runs the callback, so the
+// first period already holds the first sample. Any thread but SDL's audio
+// thread, without the queue's mutex.
+void reopenIfNeeded(WaveOutPort& port) {
+    std::lock_guard device(port.deviceMutex);
+    {
+        std::lock_guard lock(port.headers.mutex());
+        if (!port.released || port.paused || !port.headers.frontLocked()) {
+            return;
+        }
+    }
+    if (!sdlReopenDeviceLocked(port)) {
+        return; // the port reads as lost; the headers stay queued until reset
+    }
+    {
+        std::lock_guard lock(port.headers.mutex());
+        port.released = false;
+        port.silentFrames = 0;
+    }
+    SDL_PauseAudioDevice(port.device, 0);
 }
 
 } // namespace
@@ -125,14 +208,25 @@ int waveOutOpen(WaveOutHandle* handle, const WaveFormat* format, WaveOutCallback
     SdlWaveDevice device;
     device.feed = feedDevice;
     device.messages = {kMmWomOpen, kMmWomDone, kMmWomClose};
+    device.chore = releaseIdleDevice;
     const int result = sdlOpenPort(
         handle, format, callback, instance, device, [format](SDL_AudioFormat sampleFormat) {
             return new (std::nothrow) WaveOutPort(sampleFormat, format->nChannels);
         });
-    if (result == kWaveOk) {
-        SDL_PauseAudioDevice((*handle)->device, 0); // written headers play at once
+    if (result != kWaveOk) {
+        return result;
     }
-    return result;
+    WaveOutPort& port = **handle;
+    if (port.releasable) {
+        // What was fed has been heard once a few periods of silence have
+        // followed it (SDL and the server hold about two); a quarter of a
+        // second more and the device is idle.
+        const uint32_t period = port.spec.samples;
+        port.drainFrames = std::max(4 * period, uint32_t(port.spec.freq) / 5);
+        port.idleFrames = port.drainFrames + uint32_t(port.spec.freq) / 4;
+    }
+    SDL_PauseAudioDevice(port.device, 0); // written headers play at once
+    return kWaveOk;
 }
 
 int waveOutWrite(WaveOutHandle handle, WaveHeader* header, uint32_t) {
@@ -142,8 +236,15 @@ int waveOutWrite(WaveOutHandle handle, WaveHeader* header, uint32_t) {
     if (!header || (header->data == nullptr && header->bufferLength != 0)) {
         return kWaveInvalidParam;
     }
-    std::lock_guard lock(handle->headers.mutex());
-    return handle->headers.addLocked(header);
+    int result;
+    {
+        std::lock_guard lock(handle->headers.mutex());
+        result = handle->headers.addLocked(header);
+    }
+    if (result == kWaveOk) {
+        reopenIfNeeded(*handle);
+    }
+    return result;
 }
 
 int waveOutPause(WaveOutHandle handle) {
@@ -159,17 +260,45 @@ int waveOutRestart(WaveOutHandle handle) {
     if (!handle) {
         return kWaveInvalidHandle;
     }
-    std::lock_guard lock(handle->headers.mutex());
-    handle->paused = false;
+    {
+        std::lock_guard lock(handle->headers.mutex());
+        handle->paused = false;
+    }
+    reopenIfNeeded(*handle);
     return kWaveOk;
 }
 
 int waveOutReset(WaveOutHandle handle) {
-    return handle ? sdlResetPort(handle, &handle->offset) : kWaveInvalidHandle;
+    if (!handle) {
+        return kWaveInvalidHandle;
+    }
+    if (!handle->headers.onNotifierThread()) {
+        std::lock_guard lock(handle->headers.mutex());
+        if (handle->headers.frontLocked()) {
+            // Sound is dropped on purpose: what the device holds of it need
+            // not be heard before a close.
+            handle->silentFrames = std::max(handle->silentFrames, handle->drainFrames);
+        }
+    }
+    return sdlResetPort(handle, &handle->offset);
 }
 
 int waveOutClose(WaveOutHandle handle) {
-    return handle ? sdlClosePort(handle) : kWaveInvalidHandle;
+    if (!handle) {
+        return kWaveInvalidHandle;
+    }
+    if (!handle->headers.onNotifierThread()) {
+        // The last sound fed is still on its way through SDL and the sound
+        // server: closing now would cut the end of an item. Bounded, as a
+        // device that stopped taking sound never plays it.
+        std::unique_lock lock(handle->headers.mutex());
+        if (!handle->headers.frontLocked()) {
+            handle->tailPlayed.wait_for(lock, std::chrono::seconds(1), [handle] {
+                return handle->released || handle->silentFrames >= handle->drainFrames;
+            });
+        }
+    }
+    return sdlClosePort(handle);
 }
 
 int waveOutSetVolume(WaveOutHandle handle, uint32_t volume) {

@@ -11,6 +11,14 @@
 // and the volume calls of its own device; waveOutReset and waveOutClose from
 // inside the callback are refused (they wait for the notifier thread).
 //
+// On a real driver (a sound server, a sound card), the SDL device is let go
+// while nothing has been heard from it for about half a second (stopped,
+// paused, run dry), so that an idle player keeps no stream open on the
+// server and costs no CPU; the handle stays open and valid, and the device
+// is opened again as soon as a header is to be played. Should that fail,
+// waveOutDeviceLost reports the device lost. SDL's disk and dummy drivers
+// keep their device open.
+//
 // All calls are thread-safe. Results are kWaveOk (0) or one of the error
 // codes of platform/WaveHeader.h.
 
@@ -56,7 +64,9 @@ int waveOutRestart(WaveOutHandle handle);
 int waveOutReset(WaveOutHandle handle);
 
 // Closes the device: kWaveStillPlaying while headers wait to be played
-// (reset first). Headers that have played are handed back (MM_WOM_DONE)
+// (reset first). Unless a reset dropped sound, what was played last is
+// still on its way to the speakers: close waits until it has been heard
+// (at most a second) so that the end of an item is not cut. Headers that have played are handed back (MM_WOM_DONE)
 // before the device closes; MM_WOM_CLOSE is delivered before close returns,
 // after which the handle is invalid. Refused (kWaveError) on the notifier
 // thread.

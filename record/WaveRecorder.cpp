@@ -37,6 +37,11 @@ uint32_t WaveRecorder::buffersWritten() const {
     return written;
 }
 
+uint64_t WaveRecorder::bytesCaptured() const {
+    std::lock_guard lock(mutex);
+    return device ? waveInCapturedBytes(device) : captured;
+}
+
 uint32_t WaveRecorder::Start() {
     if (waveInGetNumDevs() == 0) {
         // SDL's reason on a second line: no sound server, no input on it.
@@ -63,6 +68,7 @@ uint32_t WaveRecorder::Start() {
         std::lock_guard lock(mutex);
         device = opened;
         written = 0;
+        captured = 0;
         for (int i = 0; i < kQueuedBuffers && allQueued; ++i) {
             allQueued = queueBufferLocked();
         }
@@ -186,6 +192,7 @@ void WaveRecorder::Stop() {
     std::list<AudioBuffer> released;
     {
         std::lock_guard lock(mutex);
+        captured = waveInCapturedBytes(opened);
         if (resetResult == kWaveOk) {
             released.swap(pending);
         }

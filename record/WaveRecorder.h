@@ -87,6 +87,9 @@ class WaveRecorder {
     bool inputLost() const;
     // Buffers written to the file since Start.
     uint32_t buffersWritten() const;
+    // Bytes the device captured from Start until Stop (until its loss if it
+    // was lost): after a loss, all of them are in the file.
+    uint64_t bytesCaptured() const;
     const WaveFormat& captureFormat() const { return format; }
 
   private:
@@ -101,6 +104,7 @@ class WaveRecorder {
     WaveInHandle device = nullptr;
     std::unique_ptr<WaveFileWriter> writer;
     uint32_t written = 0;
+    uint64_t captured = 0;  // by the device, as of Stop
     bool salvaging = false; // Stop after a lost device: partial buffers are written
 
     // Owner thread only

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -159,11 +160,14 @@ void SoundServer::use() const {
 
 bool SoundServer::startPulseAudio() {
     const std::string script = dir.file("server.pa");
+    // No rewinds: a sink that rewinds mixes a stream that joins into what
+    // it had already rendered, which its monitor had already passed on, so
+    // the monitor would miss the first milliseconds of every new stream.
     writeText(script, "load-module module-native-protocol-unix auth-anonymous=1 socket=" + socket +
                           "\n"
                           "load-module module-null-sink sink_name=" +
                           kSinkName +
-                          " rate=44100\n"
+                          " rate=44100 norewinds=1\n"
                           "set-default-sink " +
                           kSinkName + "\n");
     const pid_t pid = spawnProgram({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
@@ -350,6 +354,55 @@ HeardSound listen(const std::vector<int16_t>& samples, uint16_t channels, uint32
     heard.rms = std::sqrt(sum / double(last + 1 - first));
     heard.hz = double(crossings) / 2.0 / heard.soundSeconds;
     return heard;
+}
+
+std::vector<int16_t> sweepSamples(uint32_t rate, double seconds) {
+    const auto frames = size_t(rate * seconds);
+    std::vector<int16_t> out(frames);
+    for (size_t i = 0; i < frames; ++i) {
+        const double t = double(i) / rate;
+        const double phase = 2.0 * M_PI * (200.0 * t + 900.0 * t * t / seconds);
+        out[i] = int16_t(std::lround(0.5 * 32767.0 * std::sin(phase)));
+    }
+    return out;
+}
+
+long placeFirstSound(const std::vector<int16_t>& heard, uint16_t channels,
+                     const std::vector<int16_t>& played, size_t length, int silence,
+                     int tolerance) {
+    const size_t frames = channels ? heard.size() / channels : 0;
+    size_t first = 0;
+    while (first < frames && std::abs(int(heard[first * channels])) <= silence) {
+        ++first;
+    }
+    if (first + length > frames || played.size() < length) {
+        return -1;
+    }
+    for (size_t at = 0; at + length <= played.size(); ++at) {
+        bool same = true;
+        for (size_t i = 0; i < length && same; ++i) {
+            same = std::abs(int(heard[(first + i) * channels]) - int(played[at + i])) <= tolerance;
+        }
+        if (same) {
+            return long(at);
+        }
+    }
+    return -1;
+}
+
+int sinkInputCount(const SoundServer& server) {
+    std::string out;
+    if (!server.pactl({"list", "short", "sink-inputs"}, &out)) {
+        return -1;
+    }
+    // One line per input, starting with its index; anything else is a
+    // warning of pactl's own.
+    int inputs = 0;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        inputs += !line.empty() && std::isdigit(static_cast<unsigned char>(line[0]));
+    }
+    return inputs;
 }
 
 } // namespace testing_support

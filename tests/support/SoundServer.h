@@ -132,4 +132,21 @@ struct HeardSound {
 HeardSound listen(const std::vector<int16_t>& samples, uint16_t channels, uint32_t rate,
                   double minGapMs = 2.0, int silence = 64);
 
+// A rising sweep (mono, half of full scale) from 200 Hz to 2 kHz: no two
+// stretches of it alike, so what was heard can be placed in it exactly.
+std::vector<int16_t> sweepSamples(uint32_t rate, double seconds);
+
+// Where the first loud sound of a capture (channel 0 of interleaved
+// samples, above silence) lies in the played samples: the index of the
+// played sample it matches, with the next `length` samples within
+// `tolerance`, searched from the start of played. -1 when it matches
+// nowhere (a gap or a dropout in those samples, or other sound).
+long placeFirstSound(const std::vector<int16_t>& heard, uint16_t channels,
+                     const std::vector<int16_t>& played, size_t length = 2048, int silence = 64,
+                     int tolerance = 4);
+
+// The sink inputs (playback streams) the server has now, as `pactl list
+// short sink-inputs` gives them; -1 when pactl fails.
+int sinkInputCount(const SoundServer& server);
+
 } // namespace testing_support
