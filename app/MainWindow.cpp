@@ -404,6 +404,7 @@ void MainWindow::initialise() {
         connect(volumeSlider, &QSlider::valueChanged, this,
                 [this](int value) { onVolumeMoved(value); });
     }
+    model.addListener([this](PlayerModel::Change what) { modelChanged(what); });
     if (positionSlider) {
         positionSlider->setJumpToClick(true);
         connect(positionSlider, &QSlider::sliderPressed, this,
