@@ -42,6 +42,7 @@
 #include <string>
 
 class BitmapButton;
+struct PlayRow;
 class PlayListView;
 class QComboBox;
 class QLabel;
@@ -121,6 +122,8 @@ class MainWindow : public QDialog, public CommandTarget {
     // compared without regard to case). seconds below 0 show as 00:00.
     bool addRow(const std::string& name, int64_t seconds, int64_t sizeBytes,
                 const std::string& path);
+    // The same for a row made already (a CD track, player/PlayRow.h).
+    bool addRow(const PlayRow& row);
     // Deletes every row; the loaded item and the display stay as they are.
     void removeAllRows();
     // Makes row the current item (currentIndex) and selects it; nothing is
@@ -197,6 +200,8 @@ class MainWindow : public QDialog, public CommandTarget {
     // position slider and of remote control.
     bool seekTo(double seconds);
 
+    // The title shown: the loaded item's, or why it did not load.
+    const std::string& title() const { return titleText; }
     // The player's state and its rules; listeners learn of every change.
     PlayerModel& player() { return model; }
     const PlayerModel& player() const { return model; }
@@ -287,6 +292,12 @@ class MainWindow : public QDialog, public CommandTarget {
     // while the spectrum is shown.
     AudioStream* playbackStream();
     void initialise();
+    // Parts of initialise: the image buttons, the list's columns, the
+    // combo boxes' entries, and the signals of the controls.
+    void setUpButtons();
+    void setUpListColumns();
+    void setUpCombos();
+    void connectControls();
     void setUpButton(BitmapButton* button, int bitmap, const char* tip);
     void setRepeatImage();
     // Shows a change of the model: the repeat image, the volume.

@@ -135,17 +135,21 @@ std::string MainWindow::rowText(int row, int column) const {
 
 bool MainWindow::addRow(const std::string& name, int64_t seconds, int64_t sizeBytes,
                         const std::string& path) {
+    return addRow(PlayRow::namedFile(name, path, seconds, sizeBytes));
+}
+
+bool MainWindow::addRow(const PlayRow& added) {
     if (!listView) {
         return false;
     }
     const int count = listView->GetItemCount();
     for (int row = 0; row < count; ++row) {
-        if (sameText(listView->GetItemText(row, 4), path) &&
-            sameText(listView->GetItemText(row, 1), name)) {
+        if (sameText(listView->GetItemText(row, 4), added.path) &&
+            sameText(listView->GetItemText(row, 1), added.name)) {
             return false;
         }
     }
-    const StoredRow texts = PlayRow::namedFile(name, path, seconds, sizeBytes).storedColumns();
+    const StoredRow texts = added.storedColumns();
     const int row = listView->InsertItem(count, std::string());
     for (int column = 1; column < kStoredColumns; ++column) {
         listView->SetItemText(row, column, texts[static_cast<size_t>(column)]);

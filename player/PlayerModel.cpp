@@ -144,6 +144,10 @@ PlayerModel::AfterEnd PlayerModel::afterEnd(bool deviceStopped) const {
     }
 }
 
+int PlayerModel::modeWithoutTake() const {
+    return current.listMode == kListRecording ? kListFiles : current.listMode;
+}
+
 PlayerModel::ModeSwitch PlayerModel::setListMode(int mode) {
     ModeSwitch actions;
     const int before = current.listMode;

@@ -115,6 +115,10 @@ class PlayerModel {
         bool disableList = false;
     };
     ModeSwitch setListMode(int mode);
+    // The mode a Record goes back to when no take comes of it: the one
+    // shown, or the file mode after a take (the recording mode keeps the
+    // file rows aside, and a take is no mode to return to).
+    int modeWithoutTake() const;
 
   private:
     void notify(Change what);

@@ -324,7 +324,7 @@ MprisService::Announced MprisService::current() const {
     now.status = playbackStatus();
     if (loaded()) {
         now.load = window.loadNumber();
-        now.title = QString::fromStdString(window.titleText);
+        now.title = QString::fromStdString(window.title());
         if (!window.loadedFile().empty()) {
             now.url = fileUrl(window.loadedFile());
         }

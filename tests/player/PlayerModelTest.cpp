@@ -124,6 +124,8 @@ TEST(PlayerModel, ListModesSaveTheFileRowsOnceAndRestoreThem) {
         EXPECT_EQ(actions.saveRows, s.save) << s.mode;
         EXPECT_EQ(actions.disableList, s.disable) << s.mode;
         EXPECT_EQ(model.currentRow(), s.reset || s.save ? -1 : 4) << s.mode;
+        // A Record that brings no take never returns to a take's mode.
+        EXPECT_EQ(model.modeWithoutTake(), s.mode == kListRecording ? kListFiles : s.mode);
     }
 }
 
