@@ -371,17 +371,18 @@ void MainWindow::playRow(int row) {
         showMessage("no audio file in audio file list,\nPlease add audio files firstly!");
     }
     outputDevice.Stop();
-    if (row < 0 || row >= count) {
-        return;
-    }
-    if (row != currentIndex) {
-        model.setCurrentRow(row);
+    switch (model.playRow(row, count, outputDevice.playing)) {
+    case PlayerModel::RowAction::LoadAndPlay:
         titleText = rowText(row, 1);
         if (loadItem(rowText(row, 4), titleText) == 0) {
             onPlay();
         }
-    } else if (!outputDevice.playing) {
+        return;
+    case PlayerModel::RowAction::Play:
         onPlay();
+        return;
+    case PlayerModel::RowAction::Nothing:
+        return;
     }
 }
 

@@ -130,6 +130,17 @@ bool PlayerModel::canGoPrevious(int count) const {
            (current.repeatMode == kRepeatAll || current.currentIndex > 0);
 }
 
+PlayerModel::RowAction PlayerModel::playRow(int row, int count, bool playing) {
+    if (row < 0 || row >= count) {
+        return RowAction::Nothing;
+    }
+    if (row != current.currentIndex) {
+        setCurrentRow(row);
+        return RowAction::LoadAndPlay;
+    }
+    return playing ? RowAction::Nothing : RowAction::Play;
+}
+
 PlayerModel::AfterEnd PlayerModel::afterEnd(bool deviceStopped) const {
     if (current.listMode == kListRecording || deviceStopped) {
         return AfterEnd::Stop;

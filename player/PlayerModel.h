@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // What the list shows (listMode).
@@ -98,6 +99,13 @@ class PlayerModel {
     // shown).
     bool canGoNext(int count) const;
     bool canGoPrevious(int count) const;
+
+    // What playing row (a double-click, Return, a file opened remotely)
+    // does among count rows: load it and play (it becomes the current
+    // row), play the current row's item again when it is not playing, or
+    // nothing for a row outside the list or the current row playing.
+    enum class RowAction { Nothing, LoadAndPlay, Play };
+    RowAction playRow(int row, int count, bool playing);
 
     // What follows the end of the loaded item.
     enum class AfterEnd { Stop, Replay, Next, NextWrapping };

@@ -47,6 +47,28 @@ TEST(PlayerModel, NextAndPrevStepThroughTheRows) {
     }
 }
 
+TEST(PlayerModel, PlayingARowLoadsItOnlyWhenItIsNotTheCurrentOne) {
+    using Action = PlayerModel::RowAction;
+    struct Case {
+        int row;
+        bool playing;
+        Action action;
+        int current;
+    };
+    // Three rows, row 1 current.
+    const Case cases[] = {
+        {2, true, Action::LoadAndPlay, 2}, {1, false, Action::Play, 1},
+        {1, true, Action::Nothing, 1},     {3, false, Action::Nothing, 1},
+        {-1, false, Action::Nothing, 1},
+    };
+    for (const Case& c : cases) {
+        PlayerModel model;
+        model.setCurrentRow(1);
+        EXPECT_EQ(model.playRow(c.row, 3, c.playing), c.action) << c.row << c.playing;
+        EXPECT_EQ(model.currentRow(), c.current) << c.row << c.playing;
+    }
+}
+
 TEST(PlayerModel, NextAndPrevAreOfferedWhereTheyLoadARow) {
     struct Case {
         int mode;
