@@ -2,7 +2,7 @@
 
 #include "app/MainWindow.h"
 #include "platform/MessageBox.h"
-#include "playlist/AudioItem.h"
+#include "player/PlayRow.h"
 
 #include <QAbstractItemView>
 #include <QDragEnterEvent>
@@ -83,7 +83,7 @@ bool nameBefore(const std::string& a, const std::string& b) {
 }
 
 bool isSupportedAudio(const std::string& name) {
-    return fileKind(name, ExtensionRule::OfFileName) != FileKind::Other;
+    return audioFileKind(name) != FileKind::Other;
 }
 
 using FolderId = std::pair<dev_t, ino_t>;

@@ -294,38 +294,8 @@ void MainWindow::initialise() {
 
     titleText = "no audio file";
 
-    setUpButton(playButton, kBitmapPlay, "Play");
-    setUpButton(pauseButton, kBitmapPause, "Pause");
-    setUpButton(stopButton, kBitmapStop, "Stop");
-    setUpButton(ejectButton, kBitmapEject, "Eject");
-    setUpButton(prevButton, kBitmapPrev, "Prev");
-    setUpButton(nextButton, kBitmapNext, "Next");
-    setUpButton(recordButton, kBitmapRecord, "Record");
-    setUpButton(repeatButton, kBitmapGoStraight, "No Repeat");
-    setUpButton(cdRefreshButton, kBitmapCdRefresh, "CD Refresh");
-    setUpButton(addFilesButton, kBitmapAddFiles, "Add Audio Files");
-    setUpButton(convertButton, kBitmapConvert, "Convert Audio Format and Save");
-    setUpButton(removeButton, kBitmapRemove, "Remove");
-    setUpButton(moveUpButton, kBitmapMoveUp, "Move Up");
-    setUpButton(moveDownButton, kBitmapMoveDown, "Move Down");
-    setUpButton(clearAllButton, kBitmapClearAll, "Clear All");
-
-    if (listView) {
-        QStringList headers;
-        for (const auto& column : kColumns) {
-            headers << QString::fromUtf8(column.header);
-        }
-        listView->setColumnCount(static_cast<int>(std::size(kColumns)));
-        listView->header()->setMinimumSectionSize(8);
-        listView->setHeaderLabels(headers);
-        for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i) {
-            listView->setColumnWidth(i, kColumns[i].width);
-            listView->headerItem()->setTextAlignment(i, Qt::AlignLeft | Qt::AlignVCenter);
-        }
-        listView->header()->setStretchLastSection(false);
-        listView->setAllColumnsShowFocus(true);
-        listView->setMouseTracking(true);
-    }
+    setUpButtons();
+    setUpListColumns();
 
     loadStoredList();
 
@@ -365,6 +335,51 @@ void MainWindow::initialise() {
 
     bitrateText = gDefaultBitrate;
     channelText = gDefaultChannel;
+    setUpCombos();
+    bitrateValue = bitrateValueOf(bitrateText);
+    updateDisplay();
+
+    connectControls();
+}
+
+void MainWindow::setUpButtons() {
+    setUpButton(playButton, kBitmapPlay, "Play");
+    setUpButton(pauseButton, kBitmapPause, "Pause");
+    setUpButton(stopButton, kBitmapStop, "Stop");
+    setUpButton(ejectButton, kBitmapEject, "Eject");
+    setUpButton(prevButton, kBitmapPrev, "Prev");
+    setUpButton(nextButton, kBitmapNext, "Next");
+    setUpButton(recordButton, kBitmapRecord, "Record");
+    setUpButton(repeatButton, kBitmapGoStraight, "No Repeat");
+    setUpButton(cdRefreshButton, kBitmapCdRefresh, "CD Refresh");
+    setUpButton(addFilesButton, kBitmapAddFiles, "Add Audio Files");
+    setUpButton(convertButton, kBitmapConvert, "Convert Audio Format and Save");
+    setUpButton(removeButton, kBitmapRemove, "Remove");
+    setUpButton(moveUpButton, kBitmapMoveUp, "Move Up");
+    setUpButton(moveDownButton, kBitmapMoveDown, "Move Down");
+    setUpButton(clearAllButton, kBitmapClearAll, "Clear All");
+}
+
+void MainWindow::setUpListColumns() {
+    if (listView) {
+        QStringList headers;
+        for (const auto& column : kColumns) {
+            headers << QString::fromUtf8(column.header);
+        }
+        listView->setColumnCount(static_cast<int>(std::size(kColumns)));
+        listView->header()->setMinimumSectionSize(8);
+        listView->setHeaderLabels(headers);
+        for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i) {
+            listView->setColumnWidth(i, kColumns[i].width);
+            listView->headerItem()->setTextAlignment(i, Qt::AlignLeft | Qt::AlignVCenter);
+        }
+        listView->header()->setStretchLastSection(false);
+        listView->setAllColumnsShowFocus(true);
+        listView->setMouseTracking(true);
+    }
+}
+
+void MainWindow::setUpCombos() {
     if (bitrateCombo) {
         bitrateCombo->clear();
         for (int id = kStringFirstBitrate; id <= kStringLastListedBitrate; ++id) {
@@ -386,9 +401,9 @@ void MainWindow::initialise() {
             combo->setInsertPolicy(QComboBox::NoInsert);
         }
     }
-    bitrateValue = bitrateValueOf(bitrateText);
-    updateDisplay();
+}
 
+void MainWindow::connectControls() {
     // What the user picks or types in the combos is the setting at once, so
     // that the periodic display update never puts the old text back.
     if (bitrateCombo) {
@@ -405,6 +420,7 @@ void MainWindow::initialise() {
         connect(volumeSlider, &QSlider::valueChanged, this,
                 [this](int value) { onVolumeMoved(value); });
     }
+    model.addListener([this](PlayerModel::Change what) { modelChanged(what); });
     if (positionSlider) {
         positionSlider->setJumpToClick(true);
         connect(positionSlider, &QSlider::sliderPressed, this,

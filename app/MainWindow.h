@@ -26,6 +26,7 @@
 #include "encode/Bitrates.h"
 #include "engine/WaveOutDevice.h"
 #include "mixer/Mixer.h"
+#include "player/PlayerModel.h"
 #include "playlist/ProgramFiles.h"
 
 #include <QDialog>
@@ -41,6 +42,7 @@
 #include <string>
 
 class BitmapButton;
+struct PlayRow;
 class PlayListView;
 class QComboBox;
 class QLabel;
@@ -74,12 +76,6 @@ enum MainWindowControl : int {
     kIdChannel = 1050,
 };
 
-// What the list shows (listMode).
-enum ListMode : int { kListFiles = 0, kListCdTracks = 1, kListRecording = 2 };
-
-// Repeat modes (repeatMode): what follows the end of an item.
-enum RepeatMode : int { kGoStraight = 0, kRepeatOne = 1, kRepeatAll = 2 };
-
 // The process-wide defaults of the two combo boxes, copied into bitrateText
 // and channelText when the window starts.
 extern std::string gDefaultBitrate; // "32KB"
@@ -90,6 +86,10 @@ extern std::string gDefaultChannel; // "stereo"
 std::string formatTime(double seconds);
 
 class MainWindow : public QDialog, public CommandTarget {
+    // The player's state under the window. First, so that it is built
+    // before the public fields below that name its parts.
+    PlayerModel model;
+
   public:
     // Builds the window and runs its initialisation: controls, stored list,
     // timer, device. files says where the stored list lives.
@@ -122,6 +122,8 @@ class MainWindow : public QDialog, public CommandTarget {
     // compared without regard to case). seconds below 0 show as 00:00.
     bool addRow(const std::string& name, int64_t seconds, int64_t sizeBytes,
                 const std::string& path);
+    // The same for a row made already (a CD track, player/PlayRow.h).
+    bool addRow(const PlayRow& row);
     // Deletes every row; the loaded item and the display stay as they are.
     void removeAllRows();
     // Makes row the current item (currentIndex) and selects it; nothing is
@@ -198,6 +200,18 @@ class MainWindow : public QDialog, public CommandTarget {
     // position slider and of remote control.
     bool seekTo(double seconds);
 
+    // The title shown: the loaded item's, or why it did not load.
+    const std::string& title() const { return titleText; }
+    // The player's state and its rules; listeners learn of every change.
+    PlayerModel& player() { return model; }
+    const PlayerModel& player() const { return model; }
+    // The number of rows shown, and the first row whose path is path
+    // (compared exactly), or -1.
+    int rowCount() const;
+    int rowOfPath(const std::string& path) const;
+    // Plays row as a double-click on it does (the NewItem command).
+    void playRow(int row);
+
     const ProgramFiles& programFiles() const { return files; }
     // The playback device, to look at its state.
     const WaveOutDevice& output() const { return outputDevice; }
@@ -237,12 +251,12 @@ class MainWindow : public QDialog, public CommandTarget {
     std::string bitrateText;
     std::string channelText;
 
-    // --- Player and list state ---
-    int32_t currentIndex = -1;
-    int32_t repeatMode = kGoStraight;
-    int32_t volume = 0x8000;
-    double elapsedSeconds = 0.0;
-    int32_t listMode = kListFiles;
+    // --- Player and list state, the fields of the model (player()) ---
+    int32_t& currentIndex = model.fields().currentIndex;
+    int32_t& repeatMode = model.fields().repeatMode;
+    int32_t& volume = model.fields().volume;
+    double& elapsedSeconds = model.fields().elapsedSeconds;
+    int32_t& listMode = model.fields().listMode;
 
     // The sample rate of the playback mixer's output.
     static constexpr double kPlaybackSampleRate = 44100.0;
@@ -278,8 +292,16 @@ class MainWindow : public QDialog, public CommandTarget {
     // while the spectrum is shown.
     AudioStream* playbackStream();
     void initialise();
+    // Parts of initialise: the image buttons, the list's columns, the
+    // combo boxes' entries, and the signals of the controls.
+    void setUpButtons();
+    void setUpListColumns();
+    void setUpCombos();
+    void connectControls();
     void setUpButton(BitmapButton* button, int bitmap, const char* tip);
     void setRepeatImage();
+    // Shows a change of the model: the repeat image, the volume.
+    void modelChanged(PlayerModel::Change what);
     void onVolumeMoved(int position);
     void onTimer();
     void setPosition(int percent);
@@ -372,10 +394,6 @@ class MainWindow : public QDialog, public CommandTarget {
     std::string otherWindowListPath() const;
     // The stored list read at start when it was damaged, until kept.
     std::string damagedListPath;
-
-    // The rows shown are the user's file rows (the file mode, or recording
-    // begun from it) rather than CD tracks.
-    bool fileRowsShown = true;
 
     ProgramFiles files;
     std::map<int, std::function<void(MainWindow&)>> commandHandlers;

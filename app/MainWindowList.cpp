@@ -11,6 +11,7 @@
 #include "platform/FileDialog.h"
 #include "platform/MessageBox.h"
 #include "platform/RegularFile.h"
+#include "player/PlayRow.h"
 #include "playlist/AudioItem.h"
 
 #include <QByteArrayView>
@@ -72,19 +73,6 @@ int64_t readableFileLength(const std::string& path) {
     return regular ? static_cast<int64_t>(info.st_size) : -1;
 }
 
-// The five texts of a file's row: "", name, "mm:ss", "n KB", path.
-StoredRow fileRow(const std::string& name, int64_t seconds, int64_t sizeBytes,
-                  const std::string& path) {
-    seconds = std::max<int64_t>(seconds, 0);
-    sizeBytes = std::max<int64_t>(sizeBytes, 0);
-    char time[32];
-    std::snprintf(time, sizeof time, "%02lld:%02lld", static_cast<long long>(seconds / 60),
-                  static_cast<long long>(seconds % 60));
-    char size[32];
-    std::snprintf(size, sizeof size, "%lld KB", static_cast<long long>(sizeBytes / 1024));
-    return {std::string(), name, time, size, path};
-}
-
 // The form of a text under which sameText finds its equals: valid UTF-8
 // case-folded, anything else byte for byte (marked apart from the first).
 std::string foldedText(const std::string& text) {
@@ -109,7 +97,7 @@ struct ProbedFile {
 
 ProbedFile probeFile(const std::string& path) {
     ProbedFile probed;
-    const FileKind kind = fileKind(path, ExtensionRule::AfterLastDot);
+    const FileKind kind = audioFileKind(path);
     if (kind != FileKind::Wave && !readByMediaReader(kind)) {
         return probed;
     }
@@ -147,17 +135,21 @@ std::string MainWindow::rowText(int row, int column) const {
 
 bool MainWindow::addRow(const std::string& name, int64_t seconds, int64_t sizeBytes,
                         const std::string& path) {
+    return addRow(PlayRow::namedFile(name, path, seconds, sizeBytes));
+}
+
+bool MainWindow::addRow(const PlayRow& added) {
     if (!listView) {
         return false;
     }
     const int count = listView->GetItemCount();
     for (int row = 0; row < count; ++row) {
-        if (sameText(listView->GetItemText(row, 4), path) &&
-            sameText(listView->GetItemText(row, 1), name)) {
+        if (sameText(listView->GetItemText(row, 4), added.path) &&
+            sameText(listView->GetItemText(row, 1), added.name)) {
             return false;
         }
     }
-    const StoredRow texts = fileRow(name, seconds, sizeBytes, path);
+    const StoredRow texts = added.storedColumns();
     const int row = listView->InsertItem(count, std::string());
     for (int column = 1; column < kStoredColumns; ++column) {
         listView->SetItemText(row, column, texts[static_cast<size_t>(column)]);
@@ -243,11 +235,9 @@ int MainWindow::addFiles(const std::vector<std::string>& paths) {
         if (!probed[i].usable) {
             continue;
         }
-        const std::string& path = paths[i];
-        const auto slash = path.rfind('/');
-        const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-        if (seen.insert(duplicateKey(name, path)).second) {
-            rows.push_back(fileRow(name, probed[i].seconds, probed[i].length, path));
+        const PlayRow row = PlayRow::file(paths[i], probed[i].seconds, probed[i].length);
+        if (seen.insert(duplicateKey(row.name, row.path)).second) {
+            rows.push_back(row.storedColumns());
         }
     }
     listView->AppendRows(rows);
@@ -300,8 +290,22 @@ void MainWindow::removeAllRows() {
     }
 }
 
+int MainWindow::rowCount() const {
+    return listView ? listView->GetItemCount() : 0;
+}
+
+int MainWindow::rowOfPath(const std::string& path) const {
+    const int count = rowCount();
+    for (int row = 0; row < count; ++row) {
+        if (rowText(row, 4) == path) {
+            return row;
+        }
+    }
+    return -1;
+}
+
 void MainWindow::selectRow(int row) {
-    currentIndex = row;
+    model.setCurrentRow(row);
     if (listView) {
         listView->SelectRow(row);
     }
@@ -333,35 +337,22 @@ void MainWindow::setListEnabled(bool enabled) {
 }
 
 void MainWindow::setListMode(int mode) {
-    if (mode == kListFiles && listMode != kListFiles) {
+    const PlayerModel::ModeSwitch actions = model.setListMode(mode);
+    if (actions.resetPlayer) {
         resetPlayer();
-        currentIndex = -1;
-        if (listView) {
-            listView->RestoreRows();
-        }
-        fileRowsShown = true;
-    } else if (mode == kListCdTracks && listMode != kListCdTracks) {
-        resetPlayer();
-        currentIndex = -1;
-        // Only file rows are saved: recording that began in the CD mode
-        // shows CD rows, and saving those would lose the file rows for good.
-        if (listView && fileRowsShown) {
-            listView->SaveRows();
-        }
-        fileRowsShown = false;
-    } else if (mode == kListRecording) {
-        if (listMode == kListFiles) {
-            currentIndex = -1;
-            if (listView) {
-                listView->SaveRows();
-            }
-        }
+    }
+    if (listView && actions.restoreRows) {
+        listView->RestoreRows();
+    }
+    if (listView && actions.saveRows) {
+        listView->SaveRows();
+    }
+    if (actions.disableList) {
         if (listView) {
             listView->DeselectAll();
         }
         setListEnabled(false);
     }
-    listMode = mode;
     updateDisplay();
 }
 

@@ -11,6 +11,7 @@
 #include "controls/TransparentSlider.h"
 #include "platform/CdLibrary.h"
 #include "platform/MessageBox.h"
+#include "player/PlayRow.h"
 #include "playlist/AudioItem.h"
 #include "resources/Images.h"
 
@@ -39,9 +40,11 @@ constexpr const char* kOutputLostReason = "the sound device was disconnected";
 } // namespace
 
 void MainWindow::setStatus(int s) {
-    static constexpr const char* kTexts[] = {"Stopped", "Playing", "Paused"};
-    if (statusText && s >= 0 && s <= 2) {
-        statusText->setText(QString::fromUtf8(kTexts[s]));
+    if (s >= 0 && s <= 2) {
+        model.setStatus(static_cast<PlayStatus>(s));
+        if (statusText) {
+            statusText->setText(QString::fromUtf8(::statusText(model.status())));
+        }
     }
     if (spectrumView) {
         spectrumView->setRunning(s == 1);
@@ -88,7 +91,7 @@ bool MainWindow::seekTo(double seconds) {
     if (!outputDevice.Seek(static_cast<uint32_t>(target))) {
         return false;
     }
-    elapsedSeconds = durationSeconds > 0.0 ? std::min(target, durationSeconds) : target;
+    model.setPosition(durationSeconds > 0.0 ? std::min(target, durationSeconds) : target);
     showElapsed();
     return true;
 }
@@ -110,7 +113,8 @@ int MainWindow::loadItem(const std::string& path, const std::string& title) {
 
 void MainWindow::showLoadedItem(const std::string& title) {
     ++loads;
-    elapsedSeconds = 0.0;
+    model.setLoadProblem(std::string());
+    model.setPosition(0.0);
     durationSeconds = mixer.GetDuration();
     timeText = formatTime(durationSeconds);
     titleText = title;
@@ -129,7 +133,7 @@ int MainWindow::loadFile(const std::string& path, const std::string& title) {
     emptyPlayer();
 
     int result = 2;
-    const FileKind kind = fileKind(path, ExtensionRule::LastThree);
+    const FileKind kind = audioFileKind(path);
     if (kind == FileKind::Wave) {
         result = mixer.LoadWave(path.c_str()) ? 0 : 1;
     } else if (readByMediaReader(kind)) {
@@ -142,6 +146,7 @@ int MainWindow::loadFile(const std::string& path, const std::string& title) {
     } else {
         timeText = "00:00";
         titleText = result == 2 ? "Unsupport audio type!" : "Error in loading audio file!";
+        model.setLoadProblem(titleText);
     }
     setPosition(0);
     setStatus(0);
@@ -162,6 +167,7 @@ int MainWindow::loadCdTrack(const std::string& title) {
     if (!drive->discReady) {
         timeText = "00:00";
         titleText = "No Audio";
+        model.setLoadProblem(titleText);
         emptyPlayer();
         // The rows of the CD list stand for the disc that went away; the
         // rows of a file list (a CD row among them) are the user's and stay.
@@ -174,6 +180,7 @@ int MainWindow::loadCdTrack(const std::string& title) {
     } else {
         timeText = "00:00";
         titleText = "Error in openng CD track!";
+        model.setLoadProblem(titleText);
         result = 1;
     }
     setPosition(0);
@@ -205,6 +212,7 @@ int MainWindow::loadCdTrackFromDrive(int track, const std::string& title) {
             }
             result = 2;
         }
+        model.setLoadProblem(titleText);
     }
     setPosition(0);
     setStatus(0);
@@ -256,10 +264,10 @@ void MainWindow::onPlay() {
                 showMessage("There is no audio file to play!");
                 return;
             }
-            currentIndex = -1;
+            model.setCurrentRow(-1);
             next(false);
         } else {
-            currentIndex = selected;
+            model.setCurrentRow(selected);
             loadItem(rowText(selected, 4), rowText(selected, 1));
         }
         // A row that did not load has shown its message; with nothing
@@ -280,7 +288,7 @@ void MainWindow::onPlay() {
         // item keeps showing its length until the first tick.
         outputDevice.Restart();
         if (elapsedSeconds > 0.0) {
-            elapsedSeconds = 0.0;
+            model.setPosition(0.0);
             showElapsed();
         }
     }
@@ -314,23 +322,10 @@ void MainWindow::onNext() {
 }
 
 bool MainWindow::next(bool wrap) {
-    const int count = listView ? listView->GetItemCount() : 0;
-    if (count == 0) {
+    const int previousState = outputDevice.GetState();
+    if (!model.next(rowCount(), wrap).load) {
         outputDevice.Stop();
         return false;
-    }
-    const int previousState = outputDevice.GetState();
-    ++currentIndex;
-    if (currentIndex >= count) {
-        currentIndex = count - 1;
-        if (!wrap) {
-            outputDevice.Stop();
-            return false;
-        }
-        currentIndex = 0;
-    }
-    if (currentIndex < 0) {
-        currentIndex = 0;
     }
     titleText = rowText(currentIndex, 1);
     listView->SelectRow(currentIndex);
@@ -348,21 +343,9 @@ bool MainWindow::next(bool wrap) {
 }
 
 bool MainWindow::prev(bool wrap) {
-    const int count = listView ? listView->GetItemCount() : 0;
-    if (count == 0) {
-        return false;
-    }
     const int previousState = outputDevice.GetState();
-    --currentIndex;
-    if (currentIndex < 0) {
-        currentIndex = 0;
-        if (!wrap) {
-            return false;
-        }
-        currentIndex = count - 1;
-    }
-    if (currentIndex >= count) {
-        currentIndex = count - 1;
+    if (!model.prev(rowCount(), wrap).load) {
+        return false;
     }
     titleText = rowText(currentIndex, 1);
     listView->SelectRow(currentIndex);
@@ -379,51 +362,48 @@ bool MainWindow::prev(bool wrap) {
 }
 
 void MainWindow::onNewItem() {
-    const int count = listView ? listView->GetItemCount() : 0;
+    playRow(listView ? listView->clickedRow : -1);
+}
+
+void MainWindow::playRow(int row) {
+    const int count = rowCount();
     if (count == 0) {
         showMessage("no audio file in audio file list,\nPlease add audio files firstly!");
     }
     outputDevice.Stop();
-    const int row = listView ? listView->clickedRow : -1;
-    if (row < 0 || row >= count) {
-        return;
-    }
-    if (row != currentIndex) {
-        currentIndex = row;
+    switch (model.playRow(row, count, outputDevice.playing)) {
+    case PlayerModel::RowAction::LoadAndPlay:
         titleText = rowText(row, 1);
         if (loadItem(rowText(row, 4), titleText) == 0) {
             onPlay();
         }
-    } else if (!outputDevice.playing) {
+        return;
+    case PlayerModel::RowAction::Play:
         onPlay();
+        return;
+    case PlayerModel::RowAction::Nothing:
+        return;
     }
 }
 
 void MainWindow::onPlayOver() {
-    elapsedSeconds = 0.0;
+    model.setPosition(0.0);
     setPosition(0);
     timeText = "00:00";
 
-    if (listMode == kListRecording) {
-        outputDevice.state = WaveOutDevice::kStopped;
+    switch (model.afterEnd(outputDevice.GetState() == WaveOutDevice::kStopped)) {
+    case PlayerModel::AfterEnd::Stop:
+        if (listMode == kListRecording) {
+            outputDevice.state = WaveOutDevice::kStopped;
+        }
         setStatus(0);
         return;
-    }
-    if (outputDevice.GetState() == WaveOutDevice::kStopped) {
-        setStatus(0);
-        return;
-    }
-    switch (repeatMode) {
-    case kRepeatOne:
+    case PlayerModel::AfterEnd::Replay:
         onPlay();
         return;
-    case kRepeatAll:
-        if (!next(true)) {
-            setStatus(0);
-        }
-        return;
-    default:
-        if (!next(false)) {
+    case PlayerModel::AfterEnd::NextWrapping:
+    case PlayerModel::AfterEnd::Next:
+        if (!next(model.afterEnd(false) == PlayerModel::AfterEnd::NextWrapping)) {
             setStatus(0);
         }
         return;
@@ -442,8 +422,21 @@ void MainWindow::setRepeatImage() {
 }
 
 void MainWindow::onRepeat() {
-    repeatMode = (repeatMode + 1) % 3;
-    setRepeatImage();
+    model.cycleRepeatMode();
+}
+
+void MainWindow::modelChanged(PlayerModel::Change what) {
+    if (what == PlayerModel::Change::Repeat) {
+        setRepeatImage();
+        updateDisplay();
+    } else if (what == PlayerModel::Change::Volume) {
+        // A level set from elsewhere (remote control) moves the slider too.
+        if (volumeSlider && volumeSlider->value() != volume) {
+            volumeSlider->setValue(volume);
+        }
+        const uint32_t level = static_cast<uint32_t>(volume) & 0xFFFFu;
+        outputDevice.SetVolume(level | (level << 16));
+    }
 }
 
 void MainWindow::onEject() {
@@ -463,10 +456,7 @@ void MainWindow::onTimer() {
         }
     }
     if (outputDevice.playing && outputDevice.GetState() == WaveOutDevice::kPlaying) {
-        elapsedSeconds += 0.2;
-        if (elapsedSeconds > durationSeconds) {
-            elapsedSeconds = durationSeconds;
-        }
+        model.setPosition(std::min(elapsedSeconds + 0.2, durationSeconds));
     }
     showElapsed();
 }
@@ -487,9 +477,7 @@ void MainWindow::showElapsed() {
 }
 
 void MainWindow::onVolumeMoved(int position) {
-    volume = position;
-    const uint32_t level = static_cast<uint32_t>(position) & 0xFFFFu;
-    outputDevice.SetVolume(level | (level << 16));
+    model.setVolume(position);
     if (changeListener) {
         changeListener();
     }
@@ -497,7 +485,7 @@ void MainWindow::onVolumeMoved(int position) {
 
 void MainWindow::resetPlayer() {
     emptyPlayer();
-    elapsedSeconds = 0.0;
+    model.setPosition(0.0);
     setPosition(0);
     timeText = "00:00";
     titleText.clear();

@@ -8,13 +8,13 @@
 //
 // The places that tell a file's kind read its extension in different ways,
 // and each keeps its own; the rule is always chosen by the caller:
-//  - ExtensionRule::LastThree, any case: the player's loader (loadFile), the
-//    conversion job's source and target, and so the Convert dialog's check.
-//    "songwav" is a WAV file here.
+//  - ExtensionRule::LastThree, any case: the conversion job's source and
+//    target, and so the Convert dialog's check. "songwav" is a WAV file here.
 //  - ExtensionRule::LastThree, as typed: the Convert command's save dialog,
 //    which offers the other format; "SONG.WAV" is of no known kind there.
-//  - ExtensionRule::AfterLastDot, any case: Add Audio Files.
-//  - ExtensionRule::OfFileName, any case: velumo-convert's output name.
+//  - ExtensionRule::OfFileName, any case: the rows of the play list, added,
+//    dropped or played alike (audioFileKind in player/PlayRow.h), and
+//    velumo-convert's output name.
 // Only ASCII letters differ by case.
 //
 // Track names: trackName formats one; a name is a track name when it is

@@ -3,7 +3,7 @@
 #include "app/MainWindow.h"
 #include "cd/CdDrive.h"
 #include "platform/MessageBox.h"
-#include "playlist/AudioItem.h"
+#include "player/PlayRow.h"
 
 void cdRefreshCommand(MainWindow& window) {
     window.emptyPlayer();
@@ -19,7 +19,7 @@ void cdRefreshCommand(MainWindow& window) {
         return;
     }
     for (int i = 0; i < drive.TrackCount(); ++i) {
-        window.addRow(trackName(i), drive.TrackSeconds(i), drive.TrackBytes(i), kCdRowPath);
+        window.addRow(PlayRow::cdTrack(i, drive.TrackSeconds(i), drive.TrackBytes(i)));
     }
     window.startFirstCdTrack();
 }

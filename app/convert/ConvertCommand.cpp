@@ -57,7 +57,7 @@ void convertCommand(MainWindow& window) {
     const double rate = window.readConversionRate();
 
     std::string source;
-    if (window.listMode == kListRecording) {
+    if (window.player().listMode() == kListRecording) {
         source = window.programFiles().recordedTakePath();
     } else {
         const std::optional<std::string> item = window.selectedItem();
@@ -68,7 +68,8 @@ void convertCommand(MainWindow& window) {
         source = *item;
     }
 
-    const std::optional<std::string> target = saveFile(convertSaveRequest(window.listMode, source));
+    const std::optional<std::string> target =
+        saveFile(convertSaveRequest(window.player().listMode(), source));
     if (!target) {
         return;
     }

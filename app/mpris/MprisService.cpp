@@ -4,8 +4,6 @@
 #include "app/StopRequests.h"
 #include "app/mpris/MprisPlayerAdaptor.h"
 #include "app/mpris/MprisRootAdaptor.h"
-#include "controls/PlayListView.h"
-#include "controls/TransparentSlider.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -13,7 +11,6 @@
 #include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QLabel>
 #include <QTimer>
 #include <QUrl>
 
@@ -89,10 +86,12 @@ MprisService::MprisService(MainWindow& target, const QDBusConnection& connection
     name = wanted;
     announced = current();
     window.setChangeListener([this] { windowChanged(); });
+    modelListener = window.player().addListener([this](PlayerModel::Change) { windowChanged(); });
 }
 
 MprisService::~MprisService() {
     window.setChangeListener({});
+    window.player().removeListener(modelListener);
     if (!name.isEmpty()) {
         bus.unregisterService(name);
         bus.unregisterObject(QString::fromLatin1(kObjectPath));
@@ -112,16 +111,11 @@ bool MprisService::loaded() const {
 }
 
 int MprisService::rowCount() const {
-    return window.listView ? window.listView->GetItemCount() : 0;
+    return window.rowCount();
 }
 
 QString MprisService::playbackStatus() const {
-    const auto* label = qobject_cast<QLabel*>(window.control(kIdStatus));
-    QString shown = label ? label->text() : QString();
-    if (shown == QStringLiteral("Playing") || shown == QStringLiteral("Paused")) {
-        return shown;
-    }
-    return QStringLiteral("Stopped");
+    return QString::fromLatin1(statusText(window.player().status()));
 }
 
 QVariantMap MprisService::metadata() const {
@@ -146,50 +140,46 @@ QVariantMap MprisService::metadata() const {
 }
 
 double MprisService::volume() const {
-    return window.volume / kVolumeSteps;
+    return window.player().volume() / kVolumeSteps;
 }
 
 void MprisService::setVolume(double level) {
-    if (std::isnan(level) || !window.volumeSlider) {
+    if (std::isnan(level)) {
         return;
     }
     level = std::clamp(level, 0.0, 1.0);
-    window.volumeSlider->setValue(static_cast<int>(std::lround(level * kVolumeSteps)));
+    // The window follows the model: the slider moves and the device plays
+    // at the new level.
+    window.player().setVolume(static_cast<int>(std::lround(level * kVolumeSteps)));
 }
 
 QString MprisService::loopStatus() const {
-    const int mode = window.repeatMode;
+    const int mode = window.player().repeatMode();
     return QString::fromLatin1(kLoopTexts[mode >= 0 && mode <= 2 ? mode : 0]);
 }
 
 void MprisService::setLoopStatus(const QString& status) {
-    int wanted = 0;
-    while (wanted < 3 && status != QLatin1String(kLoopTexts[wanted])) {
-        ++wanted;
-    }
-    for (int press = 0; wanted < 3 && press < 3 && window.repeatMode != wanted; ++press) {
-        window.onCommand(kIdRepeat);
+    for (int mode = kGoStraight; mode <= kRepeatAll; ++mode) {
+        if (status == QLatin1String(kLoopTexts[mode])) {
+            window.player().setRepeatMode(mode);
+        }
     }
     windowChanged();
 }
 
 int64_t MprisService::position() const {
-    const double seconds = window.elapsedSeconds;
+    const double seconds = window.player().position();
     return std::isfinite(seconds) && seconds > 0.0
                ? static_cast<int64_t>(std::llround(seconds * kMicroseconds))
                : 0;
 }
 
 bool MprisService::canGoNext() const {
-    const int count = rowCount();
-    return count > 0 && window.listMode != kListRecording &&
-           (window.repeatMode == kRepeatAll || window.currentIndex < count - 1);
+    return window.player().canGoNext(rowCount());
 }
 
 bool MprisService::canGoPrevious() const {
-    const int count = rowCount();
-    return count > 0 && window.listMode != kListRecording &&
-           (window.repeatMode == kRepeatAll || window.currentIndex > 0);
+    return window.player().canGoPrevious(rowCount());
 }
 
 bool MprisService::canPlay() const {
@@ -219,6 +209,10 @@ bool MprisService::refusedAsBusy() {
 }
 
 void MprisService::post(int commandId) {
+    post([this, commandId] { window.onCommand(commandId); });
+}
+
+void MprisService::post(std::function<void()> command) {
     if (busy()) {
         return;
     }
@@ -228,9 +222,9 @@ void MprisService::post(int commandId) {
     commandPending = true;
     QMetaObject::invokeMethod(
         this,
-        [this, commandId] {
+        [this, command = std::move(command)] {
             commandPending = false;
-            window.onCommand(commandId);
+            command();
         },
         Qt::QueuedConnection);
 }
@@ -293,7 +287,7 @@ void MprisService::setPosition(const QDBusObjectPath& track, int64_t at) {
 
 void MprisService::openUri(const QString& uri) {
     const QUrl url(uri);
-    if (busy() || !url.isLocalFile() || window.listMode != kListFiles || !window.listView) {
+    if (busy() || !url.isLocalFile() || window.player().listMode() != kListFiles) {
         return;
     }
     const QByteArray bytes =
@@ -305,12 +299,9 @@ void MprisService::openUri(const QString& uri) {
     }
     const std::string path(bytes.constData(), static_cast<size_t>(bytes.size()));
     window.addFiles({path});
-    for (int row = 0; row < rowCount(); ++row) {
-        if (window.listView->GetItemText(row, 4) == path) {
-            window.listView->clickedRow = row;
-            post(kNewItem);
-            return;
-        }
+    const int row = window.rowOfPath(path);
+    if (row >= 0) {
+        post([this, row] { window.playRow(row); });
     }
 }
 
@@ -333,7 +324,7 @@ MprisService::Announced MprisService::current() const {
     now.status = playbackStatus();
     if (loaded()) {
         now.load = window.loadNumber();
-        now.title = QString::fromStdString(window.titleText);
+        now.title = QString::fromStdString(window.title());
         if (!window.loadedFile().empty()) {
             now.url = fileUrl(window.loadedFile());
         }

@@ -8,13 +8,18 @@
 //  - org.mpris.MediaPlayer2 (MprisRootAdaptor): who we are, Raise, Quit;
 //  - org.mpris.MediaPlayer2.Player (MprisPlayerAdaptor): the transport, the
 //    loaded item, the volume and the repeat mode.
-// Everything it reports is read from the window when asked; it keeps no
-// player state of its own. The transport methods post the window's own
-// commands (postCommand(kIdPlay), ...), so that a client gets its answer at
-// once while the window acts as on a click, messages included.
+// Everything it reports is read when asked, and it keeps no player state of
+// its own: the status, the repeat mode, the volume, the position and
+// whether Next and Prev can go on come from the window's player model
+// (MainWindow::player()), the loaded item's title and length from the
+// window. The transport methods post the window's own commands (kIdPlay,
+// ...), so that a client gets its answer at once while the window acts as
+// on a click, messages included. The repeat mode and the volume are set on
+// the model, which the window follows.
 //
-// The window calls back (MainWindow::setChangeListener) whenever its display
-// or volume changes; the service then compares what it reports with what it
+// The model tells the service of every change of its state, and the window
+// (MainWindow::setChangeListener) of every change of its display; the
+// service then compares what it reports with what it
 // last announced and sends org.freedesktop.DBus.Properties.PropertiesChanged
 // for the properties that differ. The calls are gathered until the event
 // loop runs again, so that a Next, which stops, loads and plays, is
@@ -74,16 +79,15 @@ class MprisService : public QObject, protected QDBusContext {
     // mpris:trackid, and for a loaded item xesam:title, mpris:length (when
     // known) and xesam:url (files only: a file:// URL of the path's bytes).
     QVariantMap metadata() const;
-    // The volume slider, 0 to 1.
+    // The volume, 0 to 1.
     double volume() const;
-    // Moves the volume slider as the user would; values outside 0..1 are
+    // Sets the volume (the slider follows); values outside 0..1 are
     // taken as the nearest end, NaN is ignored.
     void setVolume(double level);
     // The repeat modes: "None" (Go Straight), "Track" (Repeat One) and
     // "Playlist" (Repeat All).
     QString loopStatus() const;
-    // Presses the repeat button until it shows status; other texts are
-    // ignored.
+    // Sets the repeat mode that status names; other texts are ignored.
     void setLoopStatus(const QString& status);
     int64_t position() const; // the window's elapsed time
     bool canGoNext() const;
@@ -120,8 +124,12 @@ class MprisService : public QObject, protected QDBusContext {
     void quit();
 
   private:
-    // Queues the window's command unless busy().
+    // Queues the window's command, or another call into the window,
+    // unless busy().
     void post(int commandId);
+    void post(std::function<void()> command);
+    // Our listener on the window's player model.
+    int modelListener = 0;
 
     bool commandPending = false; // a command posted and not yet run
 

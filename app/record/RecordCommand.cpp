@@ -11,9 +11,7 @@ void runRecordCommand(MainWindow& window) {
     const std::string take = files.recordedTakePath();
 
     window.onCommand(kIdStop);
-    // A Record that follows a take already shown goes back to the file rows
-    // if it fails: those are what the recording mode keeps aside.
-    const int modeBefore = window.listMode == kListRecording ? kListFiles : window.listMode;
+    const int modeBefore = window.player().modeWithoutTake();
     window.setListMode(kListRecording);
 
     auto dialog = std::make_unique<RecordDialog>(&window);
