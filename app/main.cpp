@@ -4,6 +4,7 @@
 #include "app/MainWindow.h"
 #include "app/OpenedFiles.h"
 #include "app/QtDialogs.h"
+#include "app/RememberedSettings.h"
 #include "app/StopRequests.h"
 #include "app/cd/CdRefreshCommand.h"
 #include "app/convert/ConvertCommand.h"
@@ -49,6 +50,9 @@ int main(int argc, char* argv[]) {
     {
         MainWindow window;
         installQtDialogs(&window);
+        const std::string settingsFile = currentSettingsPath();
+        const Settings remembered = readSettings(settingsFile);
+        applySettings(window, remembered);
         window.setCommandHandler(kIdConvert, convertCommand);
         window.setCommandHandler(kIdCdRefresh, cdRefreshCommand);
         window.setCommandHandler(kIdRecord, runRecordCommand);
@@ -61,6 +65,12 @@ int main(int argc, char* argv[]) {
             QTimer::singleShot(0, &window, [&window, &line] { addAndPlay(window, line.files); });
         }
         result = window.exec();
+        const Settings now = settingsOf(window);
+        std::string problem;
+        if (now != remembered && !writeSettings(settingsFile, now, &problem)) {
+            std::fprintf(stderr, "velumo: the settings could not be kept in %s: %s\n",
+                         settingsFile.c_str(), problem.c_str());
+        }
         removeQtDialogs();
     }
     (void)result;
