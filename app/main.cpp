@@ -5,6 +5,7 @@
 #include "app/OpenedFiles.h"
 #include "app/QtDialogs.h"
 #include "app/RememberedSettings.h"
+#include "app/SingleInstance.h"
 #include "app/StopRequests.h"
 #include "app/cd/CdRefreshCommand.h"
 #include "app/convert/ConvertCommand.h"
@@ -42,6 +43,11 @@ int main(int argc, char* argv[]) {
                      kCommandLineUsage);
         return 2;
     }
+    // A window that runs already takes the files; the discs of --cd are
+    // this program's own, so with them it opens its own window.
+    if (line.discs.empty() && SingleInstance::handOver(line.files)) {
+        return 0;
+    }
     for (const std::string& disc : line.discs) {
         registerDiscImage(disc);
     }
@@ -58,6 +64,8 @@ int main(int argc, char* argv[]) {
         window.setCommandHandler(kIdRecord, runRecordCommand);
         // The desktop's player controls; nothing without a session bus.
         const auto mpris = MprisService::startOnSessionBus(window);
+        // Files of later `velumo FILE...` come here.
+        const auto instance = SingleInstance::startOnSessionBus(window);
         closeOnStopRequest(&window);
         if (!line.files.empty()) {
             // Once the window shows: a long list reads with a progress
