@@ -14,6 +14,9 @@ using namespace window_test;
 
 namespace {
 
+// Generous: the sanitizer builds run two test programs at once.
+constexpr int kPatienceMs = 20000;
+
 // Where the focus is when a key is pressed.
 enum class Focus { Window, List, Button, TextField, Dialog };
 
@@ -39,7 +42,7 @@ class WindowKeysTest : public WindowTest {
         MainWindow& w = window();
         w.show();
         w.activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&w, kPatienceMs));
         ASSERT_EQ(w.addFiles({first, second}), 2);
         w.listView->SelectRow(1);
     }
@@ -53,11 +56,11 @@ class WindowKeysTest : public WindowTest {
             dialog.setModal(true);
             dialog.show();
             dialog.activateWindow();
-            ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog, kPatienceMs));
             QTest::keyClick(&dialog, key);
             dialog.hide();
             w.activateWindow();
-            ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&w, kPatienceMs));
             return;
         }
         QWidget* target = focus == Focus::List     ? static_cast<QWidget*>(w.listView)
@@ -95,12 +98,12 @@ TEST_F(WindowKeysTest, SpacePlaysAndPausesUnlessADialogOrATextFieldHasFocus) {
             continue;
         }
         // Play takes the selected row, as the Play button does.
-        ASSERT_TRUE(waitFor([&] { return labelText(kIdStatus) == "Playing"; }));
+        ASSERT_TRUE(waitFor([&] { return labelText(kIdStatus) == "Playing"; }, kPatienceMs));
         EXPECT_EQ(w.loadedFile(), second);
         press(Qt::Key_Space, c.focus);
-        EXPECT_TRUE(waitFor([&] { return labelText(kIdStatus) == "Paused"; }));
+        EXPECT_TRUE(waitFor([&] { return labelText(kIdStatus) == "Paused"; }, kPatienceMs));
         press(Qt::Key_Space, c.focus);
-        EXPECT_TRUE(waitFor([&] { return labelText(kIdStatus) == "Playing"; }));
+        EXPECT_TRUE(waitFor([&] { return labelText(kIdStatus) == "Playing"; }, kPatienceMs));
         EXPECT_EQ(w.loadedFile(), second);
         w.onCommand(kIdStop);
         resetWindow();
