@@ -3,6 +3,7 @@
 #include "app/DisplayFont.h"
 #include "app/DroppedFiles.h"
 #include "app/SpectrumView.h"
+#include "app/WindowKeys.h"
 #include "controls/BitmapButton.h"
 #include "controls/GroupFrame.h"
 #include "controls/PlayListView.h"
@@ -321,6 +322,7 @@ void MainWindow::initialise() {
         acceptFileDrops(listView,
                         [this](const DroppedFiles& dropped) { addDroppedFiles(*this, dropped); });
     }
+    installWindowKeys(*this);
     timerId = startTimer(kTimerPeriodMs);
     repeatMode = kGoStraight;
 

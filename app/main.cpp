@@ -1,7 +1,11 @@
 // Velumo: the application runs its one window and ends when the window closes.
 
+#include "app/CommandLine.h"
 #include "app/MainWindow.h"
+#include "app/OpenedFiles.h"
 #include "app/QtDialogs.h"
+#include "app/RememberedSettings.h"
+#include "app/SingleInstance.h"
 #include "app/StopRequests.h"
 #include "app/cd/CdRefreshCommand.h"
 #include "app/convert/ConvertCommand.h"
@@ -10,28 +14,17 @@
 #include "platform/CdLibrary.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
-namespace {
-
-const char* const kUsage =
-    "usage: velumo [--cd IMAGE-OR-DEVICE]...\n"
-    "  --cd PATH  a disc image (CUE sheet or cdrdao TOC) or a CD device that CD\n"
-    "             Refresh reads before the machine's own drives; may be repeated\n";
-
-} // namespace
-
 int main(int argc, char* argv[]) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
+    if (parseCommandLine(argc, argv).help) {
+        std::fputs(kCommandLineUsage, stdout);
+        return 0;
     }
     // Qt aborts without a display; say why in words a user can act on.
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") &&
@@ -44,18 +37,18 @@ int main(int argc, char* argv[]) {
     // Wayland desktops match the window to its menu entry and icon by this.
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.velumo.Velumo"));
 
-    std::vector<std::string> discs;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--cd") == 0 && i + 1 < argc) {
-            discs.emplace_back(argv[++i]);
-        } else if (std::strncmp(argv[i], "--cd=", 5) == 0 && argv[i][5] != '\0') {
-            discs.emplace_back(argv[i] + 5);
-        } else {
-            std::fprintf(stderr, "velumo: unknown argument '%s'\n%s", argv[i], kUsage);
-            return 2;
-        }
+    const CommandLine line = parseCommandLine(argc, argv);
+    if (!line.unknown.empty()) {
+        std::fprintf(stderr, "velumo: unknown argument '%s'\n%s", line.unknown.c_str(),
+                     kCommandLineUsage);
+        return 2;
     }
-    for (const std::string& disc : discs) {
+    // A window that runs already takes the files; the discs of --cd are
+    // this program's own, so with them it opens its own window.
+    if (line.discs.empty() && SingleInstance::handOver(line.files)) {
+        return 0;
+    }
+    for (const std::string& disc : line.discs) {
         registerDiscImage(disc);
     }
 
@@ -63,13 +56,29 @@ int main(int argc, char* argv[]) {
     {
         MainWindow window;
         installQtDialogs(&window);
+        const std::string settingsFile = currentSettingsPath();
+        const Settings remembered = readSettings(settingsFile);
+        applySettings(window, remembered);
         window.setCommandHandler(kIdConvert, convertCommand);
         window.setCommandHandler(kIdCdRefresh, cdRefreshCommand);
         window.setCommandHandler(kIdRecord, runRecordCommand);
         // The desktop's player controls; nothing without a session bus.
         const auto mpris = MprisService::startOnSessionBus(window);
+        // Files of later `velumo FILE...` come here.
+        const auto instance = SingleInstance::startOnSessionBus(window);
         closeOnStopRequest(&window);
+        if (!line.files.empty()) {
+            // Once the window shows: a long list reads with a progress
+            // dialog over it.
+            QTimer::singleShot(0, &window, [&window, &line] { addAndPlay(window, line.files); });
+        }
         result = window.exec();
+        const Settings now = settingsOf(window);
+        std::string problem;
+        if (now != remembered && !writeSettings(settingsFile, now, &problem)) {
+            std::fprintf(stderr, "velumo: the settings could not be kept in %s: %s\n",
+                         settingsFile.c_str(), problem.c_str());
+        }
         removeQtDialogs();
     }
     (void)result;

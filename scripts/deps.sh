@@ -15,7 +15,7 @@ if [[ "${1:-}" == "--test" ]]; then
         xvfb xauth xdotool imagemagick sox ffmpeg lame cd-paranoia
         bc time ccache python3
         fonts-urw-base35 fonts-liberation2 fonts-noto-core
-        dbus dbus-bin playerctl xdg-user-dirs
+        dbus dbus-bin libglib2.0-bin playerctl xdg-user-dirs
         pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber
         desktop-file-utils appstream man-db groff-base lintian dpkg-dev fakeroot file)
 elif [[ "${1:-}" == "--xvfb" ]]; then

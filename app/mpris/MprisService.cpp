@@ -1,6 +1,7 @@
 #include "app/mpris/MprisService.h"
 
 #include "app/MainWindow.h"
+#include "app/SessionBus.h"
 #include "app/StopRequests.h"
 #include "app/mpris/MprisPlayerAdaptor.h"
 #include "app/mpris/MprisRootAdaptor.h"
@@ -40,23 +41,6 @@ QString fileUrl(const std::string& path) {
     const QByteArray encoded =
         QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())).toPercentEncoding("/");
     return QStringLiteral("file://") + QString::fromLatin1(encoded);
-}
-
-// The session bus is there when its address is given, or when the usual
-// socket in the runtime directory exists. Asking the bus library without
-// either would start a bus of our own through the X server.
-bool sessionBusConfigured() {
-    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    if (address != nullptr && *address != '\0') {
-        return true;
-    }
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime == nullptr || *runtime == '\0') {
-        return false;
-    }
-    const std::string socket = std::string(runtime) + "/bus";
-    struct stat info {};
-    return ::stat(socket.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
 }
 
 } // namespace

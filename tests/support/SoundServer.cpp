@@ -112,6 +112,19 @@ int stopProgram(pid_t pid, int signal, int timeoutMs) {
     return -1;
 }
 
+int waitForProgram(pid_t pid, int timeoutMs) {
+    int status = 0;
+    pid_t ended = 0;
+    waitUntil(timeoutMs, [&] {
+        ended = waitpid(pid, &status, WNOHANG);
+        return ended != 0;
+    });
+    if (ended != pid) {
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 SoundServer::SoundServer(ServerKind kind) : serverKind(kind) {
     runtime = dir.file("run");
     std::filesystem::create_directories(runtime + "/pulse");

@@ -38,6 +38,9 @@ pid_t spawnProgram(const std::vector<std::string>& argv, const std::vector<std::
 // Sends signal, then waits up to timeoutMs for the program to end; SIGKILL
 // after that. Its exit status, or -1 when it had to be killed.
 int stopProgram(pid_t pid, int signal, int timeoutMs = 5000);
+// Waits up to timeoutMs for the program to end by itself: its exit status
+// (128 + the signal when a signal ended it), or -1 while it still runs.
+int waitForProgram(pid_t pid, int timeoutMs);
 
 class SoundServer {
   public:
