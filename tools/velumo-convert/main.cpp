@@ -65,7 +65,8 @@ const char* const kUsage =
     "  --help            show this help and exit\n"
     "  --version         show the version and exit\n";
 
-constexpr double kDefaultRate = 22050;
+// The window's default: kDefaultBitrate, "32KB".
+constexpr double kDefaultRate = kDefaultBitrateRate;
 
 // "32KB 48KB ... 192KB", from the table the window's Bitrate box uses.
 std::string bitrateTexts() {
