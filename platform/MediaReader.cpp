@@ -1,7 +1,7 @@
 #include "platform/MediaReader.h"
 
+#include "base/FileIo.h"
 #include "base/WaveFormat.h"
-#include "platform/RegularFile.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -1,5 +1,7 @@
 #include "playlist/StoredList.h"
 
+#include "base/LittleEndian.h"
+
 #include <cstring>
 
 namespace {
@@ -24,7 +26,7 @@ class ByteReader {
         if (!need(2)) {
             return false;
         }
-        v = static_cast<uint16_t>(data[pos] | data[pos + 1] << 8);
+        v = readLe16(data + pos);
         pos += 2;
         return true;
     }
@@ -32,8 +34,7 @@ class ByteReader {
         if (!need(4)) {
             return false;
         }
-        v = static_cast<uint32_t>(data[pos]) | static_cast<uint32_t>(data[pos + 1]) << 8 |
-            static_cast<uint32_t>(data[pos + 2]) << 16 | static_cast<uint32_t>(data[pos + 3]) << 24;
+        v = readLe32(data + pos);
         pos += 4;
         return true;
     }

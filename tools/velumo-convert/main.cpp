@@ -9,12 +9,12 @@
 // the signal's number when SIGINT, SIGTERM or SIGHUP stopped the run (130,
 // 143, 129), as shells report it.
 
+#include "base/FileIo.h"
 #include "base/Version.h"
 #include "encode/Bitrates.h"
 #include "encode/ConversionJob.h"
 #include "platform/CdLibrary.h"
 #include "platform/MessageBox.h"
-#include "platform/RegularFile.h"
 #include "playlist/AudioItem.h"
 
 #include <algorithm>
