@@ -26,10 +26,14 @@ std::string notRegularReason(unsigned mode) {
     return std::string(kind) + ", not a regular file";
 }
 
-bool writeAll(int fd, const void* bytes, size_t size) {
-    const auto* at = static_cast<const uint8_t*>(bytes);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, at, size);
+namespace {
+
+// Calls step(bytes done so far) until size bytes are moved, again after
+// EINTR; a call that moves nothing fails with EIO.
+template <class Step> bool moveAll(size_t size, Step step) {
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = step(done);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -37,28 +41,23 @@ bool writeAll(int fd, const void* bytes, size_t size) {
             errno = n == 0 ? EIO : errno;
             return false;
         }
-        at += n;
-        size -= static_cast<size_t>(n);
+        done += static_cast<size_t>(n);
     }
     return true;
 }
 
+} // namespace
+
+bool writeAll(int fd, const void* bytes, size_t size) {
+    const auto* from = static_cast<const uint8_t*>(bytes);
+    return moveAll(size, [&](size_t done) { return ::write(fd, from + done, size - done); });
+}
+
 bool writeAllAt(int fd, const void* bytes, size_t size, off_t offset) {
-    const auto* at = static_cast<const uint8_t*>(bytes);
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, at, size, offset);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            errno = n == 0 ? EIO : errno;
-            return false;
-        }
-        at += n;
-        size -= static_cast<size_t>(n);
-        offset += n;
-    }
-    return true;
+    const auto* from = static_cast<const uint8_t*>(bytes);
+    return moveAll(size, [&](size_t done) {
+        return ::pwrite(fd, from + done, size - done, offset + static_cast<off_t>(done));
+    });
 }
 
 ssize_t readAll(int fd, void* bytes, size_t size) {
@@ -81,21 +80,10 @@ ssize_t readAll(int fd, void* bytes, size_t size) {
 }
 
 bool readExactlyAt(int fd, void* bytes, size_t size, off_t offset) {
-    auto* at = static_cast<uint8_t*>(bytes);
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, at, size, offset);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            errno = n == 0 ? EIO : errno;
-            return false;
-        }
-        at += n;
-        size -= static_cast<size_t>(n);
-        offset += n;
-    }
-    return true;
+    auto* to = static_cast<uint8_t*>(bytes);
+    return moveAll(size, [&](size_t done) {
+        return ::pread(fd, to + done, size - done, offset + static_cast<off_t>(done));
+    });
 }
 
 RegularFileOpen openRegularFile(const char* path) {
