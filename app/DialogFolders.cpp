@@ -157,6 +157,12 @@ bool DialogFolders::remember(DialogKind kind, const std::string& folder) const {
     const std::string path = settingsPath();
     std::error_code error;
     std::filesystem::create_directories(configHome + "/" + kSettingsFolder, error);
+    // The file is Velumo's own: anything else standing at its name (a FIFO,
+    // a link to a device) gives way to it.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        ::unlink(path.c_str());
+    }
     // Replaced whole, so that a failed write leaves the folders remembered
     // before.
     std::string problem;
