@@ -79,6 +79,14 @@ ssize_t readAll(int fd, void* bytes, size_t size) {
     return static_cast<ssize_t>(done);
 }
 
+ssize_t readSome(int fd, void* bytes, size_t size) {
+    ssize_t n = 0;
+    do {
+        n = ::read(fd, bytes, size);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
 bool readExactlyAt(int fd, void* bytes, size_t size, off_t offset) {
     auto* to = static_cast<uint8_t*>(bytes);
     return moveAll(size, [&](size_t done) {

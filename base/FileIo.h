@@ -36,6 +36,8 @@ bool writeAllAt(int fd, const void* bytes, size_t size, off_t offset);
 // Reads from the current position until size bytes or the end of the file:
 // how many bytes were read, or -1 with errno set.
 ssize_t readAll(int fd, void* bytes, size_t size);
+// One read of up to size bytes, again after EINTR: what read() returns.
+ssize_t readSome(int fd, void* bytes, size_t size);
 // Reads exactly size bytes at offset; false at the end of the file (errno
 // EIO) or on an error (errno set).
 bool readExactlyAt(int fd, void* bytes, size_t size, off_t offset);
