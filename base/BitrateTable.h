@@ -11,9 +11,9 @@ struct Bitrate {
 };
 
 inline constexpr Bitrate kBitrates[] = {
-    {"32KB", 22050.0, true},   {"48KB", 33075.0, true},   {"64KB", 44100.0, true},
-    {"80KB", 55125.0, true},   {"96KB", 66150.0, true},   {"112KB", 77175.0, true},
-    {"144KB", 99225.0, true},  {"160KB", 110250.0, true}, {"192KB", 132300.0, false},
+    {"32KB", 22050.0, true},  {"48KB", 33075.0, true},   {"64KB", 44100.0, true},
+    {"80KB", 55125.0, true},  {"96KB", 66150.0, true},   {"112KB", 77175.0, true},
+    {"144KB", 99225.0, true}, {"160KB", 110250.0, true}, {"192KB", 132300.0, false},
 };
 
 // What the Bitrate box shows at start, and the rate of any unknown text.
