@@ -3,7 +3,7 @@
 
 #include <string>
 
-inline constexpr int kStringAbout = 101;        // "&About..." (system menu)
+inline constexpr int kStringAbout = 101; // "&About..." (system menu)
 // kBitrates (base/BitrateTable.h) in order from 103: "32KB" .. "160KB", the
 // listed ones, are 103 to 110; "192KB" is in the table, not in the list.
 inline constexpr int kStringFirstBitrate = 103;
