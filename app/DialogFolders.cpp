@@ -1,14 +1,15 @@
 #include "app/DialogFolders.h"
 
-#include "platform/RegularFile.h"
+#include "base/FileIo.h"
+#include "base/ReplacedFile.h"
+#include "base/UserFolders.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
-#include <pwd.h>
+#include <span>
 #include <sstream>
 #include <string_view>
 #include <sys/stat.h>
@@ -106,19 +107,7 @@ DialogFolders::DialogFolders(std::string configHomeFolder, std::string homeFolde
     : configHome(std::move(configHomeFolder)), home(std::move(homeFolder)) {}
 
 DialogFolders DialogFolders::fromEnvironment() {
-    std::string homeFolder;
-    if (const char* value = std::getenv("HOME"); value != nullptr && value[0] == '/') {
-        homeFolder = value;
-    } else if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr) {
-        homeFolder = entry->pw_dir;
-    }
-    std::string config;
-    if (const char* value = std::getenv("XDG_CONFIG_HOME"); value != nullptr && value[0] == '/') {
-        config = value;
-    } else {
-        config = homeFolder + "/.config";
-    }
-    return {config, homeFolder};
+    return {xdgFolder("XDG_CONFIG_HOME", ".config"), homeFolder()};
 }
 
 std::string DialogFolders::settingsPath() const {
@@ -168,21 +157,19 @@ bool DialogFolders::remember(DialogKind kind, const std::string& folder) const {
     const std::string path = settingsPath();
     std::error_code error;
     std::filesystem::create_directories(configHome + "/" + kSettingsFolder, error);
-    // Written beside the file and renamed over it, so that a failed write
-    // leaves the folders remembered before.
-    std::string temporary = path + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        std::fprintf(stderr, "velumo: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
-        return false;
+    // The file is Velumo's own: anything else standing at its name (a FIFO,
+    // a link to a device) gives way to it.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        ::unlink(path.c_str());
     }
-    ::fchmod(fd, 0644);
-    bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && std::rename(temporary.c_str(), path.c_str()) == 0;
+    // Replaced whole, so that a failed write leaves the folders remembered
+    // before.
+    std::string problem;
+    const bool ok = replaceFileContents(
+        path, std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()), &problem);
     if (!ok) {
-        std::fprintf(stderr, "velumo: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
-        ::unlink(temporary.c_str());
+        std::fprintf(stderr, "velumo: cannot write %s: %s\n", path.c_str(), problem.c_str());
     }
     return ok;
 }

@@ -33,7 +33,7 @@
 #include <cmath>
 #include <cstdio>
 
-std::string gDefaultBitrate = "32KB";
+std::string gDefaultBitrate = kDefaultBitrate.text;
 std::string gDefaultChannel = "stereo";
 
 namespace {
@@ -384,8 +384,10 @@ void MainWindow::setUpListColumns() {
 void MainWindow::setUpCombos() {
     if (bitrateCombo) {
         bitrateCombo->clear();
-        for (int id = kStringFirstBitrate; id <= kStringLastListedBitrate; ++id) {
-            bitrateCombo->addItem(QString::fromStdString(loadString(id)));
+        for (const Bitrate& bitrate : kBitrates) {
+            if (bitrate.listed) {
+                bitrateCombo->addItem(QString::fromLatin1(bitrate.text));
+            }
         }
         bitrateCombo->setCurrentIndex(bitrateCombo->findText(
             QString::fromStdString(bitrateText), Qt::MatchExactly | Qt::MatchCaseSensitive));

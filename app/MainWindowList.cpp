@@ -2,6 +2,7 @@
 // three list modes and the stored list.
 
 #include "app/MainWindow.h"
+#include "base/FileIo.h"
 #include "base/ReplacedFile.h"
 
 #include "controls/BitmapButton.h"
@@ -10,7 +11,6 @@
 #include "engine/WmaStream.h"
 #include "platform/FileDialog.h"
 #include "platform/MessageBox.h"
-#include "platform/RegularFile.h"
 #include "player/PlayRow.h"
 #include "playlist/AudioItem.h"
 

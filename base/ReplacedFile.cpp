@@ -1,5 +1,8 @@
 #include "base/ReplacedFile.h"
 
+#include "base/FileIo.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -25,25 +28,6 @@ mode_t newFileMode() {
     return 0666 & ~mask;
 }
 
-const char* kindOf(mode_t mode) {
-    if (S_ISDIR(mode)) {
-        return "a directory";
-    }
-    if (S_ISCHR(mode)) {
-        return "a character device";
-    }
-    if (S_ISBLK(mode)) {
-        return "a block device";
-    }
-    if (S_ISFIFO(mode)) {
-        return "a FIFO";
-    }
-    if (S_ISSOCK(mode)) {
-        return "a socket";
-    }
-    return "not a file";
-}
-
 void closeKeepingErrno(int fd) {
     const int saved = errno;
     ::close(fd);
@@ -66,24 +50,6 @@ int unnamedTemporary() {
     return fd;
 }
 
-bool writeAllAt(int fd, const uint8_t* bytes, size_t count, off_t offset) {
-    while (count > 0) {
-        const ssize_t n = ::pwrite(fd, bytes, count, offset);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            if (n == 0) {
-                errno = EIO;
-            }
-            return false;
-        }
-        bytes += n;
-        count -= static_cast<size_t>(n);
-        offset += n;
-    }
-    return true;
-}
 } // namespace
 
 ReplacedFile::~ReplacedFile() {
@@ -93,7 +59,7 @@ ReplacedFile::~ReplacedFile() {
 bool ReplacedFile::fail(int error, std::string text) {
     if (systemError == 0 && reason.empty()) {
         systemError = error;
-        reason = text.empty() ? std::string(std::strerror(error)) : std::move(text);
+        reason = text.empty() ? systemReason(error) : std::move(text);
     }
     return false;
 }
@@ -182,7 +148,7 @@ bool ReplacedFile::open(const std::string& target) {
     struct stat old {};
     const bool existed = ::stat(resolved.c_str(), &old) == 0;
     if (existed && !S_ISREG(old.st_mode)) {
-        return fail(0, std::string(kindOf(old.st_mode)) + ", not a regular file");
+        return fail(0, notRegularReason(old.st_mode));
     }
     const size_t slash = resolved.rfind('/');
     const std::string directory = slash == std::string::npos ? "" : resolved.substr(0, slash + 1);
@@ -243,16 +209,8 @@ bool ReplacedFile::writeAll(std::span<const uint8_t> bytes) {
     if (temporaryFd < 0) {
         return fail(EBADF);
     }
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(temporaryFd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return fail(n == 0 ? EIO : errno);
-        }
-        done += static_cast<size_t>(n);
+    if (!::writeAll(temporaryFd, bytes.data(), bytes.size())) {
+        return fail(errno);
     }
     return true;
 }
@@ -304,17 +262,13 @@ bool ReplacedFile::writeOverTarget() {
     std::vector<uint8_t> chunk(256 * 1024);
     off_t offset = 0;
     while (offset < info.st_size) {
-        const ssize_t n = ::pread(temporaryFd, chunk.data(), chunk.size(), offset);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return fail(n == 0 ? EIO : errno);
-        }
-        if (!writeAllAt(targetFd, chunk.data(), static_cast<size_t>(n), offset)) {
+        const auto n = static_cast<size_t>(
+            std::min<off_t>(static_cast<off_t>(chunk.size()), info.st_size - offset));
+        if (!readExactlyAt(temporaryFd, chunk.data(), n, offset) ||
+            !writeAllAt(targetFd, chunk.data(), n, offset)) {
             return fail(errno);
         }
-        offset += n;
+        offset += static_cast<off_t>(n);
     }
     if (::ftruncate(targetFd, info.st_size) != 0 || ::fsync(targetFd) != 0) {
         return fail(errno);
@@ -343,7 +297,7 @@ bool ReplacedFile::commit() {
     struct stat old {};
     if (ok && ::stat(resolved.c_str(), &old) == 0) {
         if (!S_ISREG(old.st_mode)) {
-            ok = fail(0, std::string(kindOf(old.st_mode)) + ", not a regular file");
+            ok = fail(0, notRegularReason(old.st_mode));
         } else {
             copyAttributesFrom(resolved);
         }

@@ -25,10 +25,6 @@ struct AudioBuffer::Block : RefCounted {
     WaveHeader header;
 };
 
-namespace {
-constexpr uint32_t kHeaderSize = 32;
-}
-
 AudioBuffer::AudioBuffer(CountedRef<Block> shared) : block(std::move(shared)) {}
 
 AudioBuffer::AudioBuffer() = default;
@@ -140,9 +136,9 @@ void AudioBuffer::prepare(void* device) {
     }
     block->device = device;
     if (block->kind == BufferKind::WaveOut) {
-        waveOutPrepareHeader(static_cast<WaveOutHandle>(device), &block->header, kHeaderSize);
+        waveOutPrepareHeader(static_cast<WaveOutHandle>(device), &block->header, kWaveHeaderSize);
     } else if (block->kind == BufferKind::WaveIn) {
-        waveInPrepareHeader(static_cast<WaveInHandle>(device), &block->header, kHeaderSize);
+        waveInPrepareHeader(static_cast<WaveInHandle>(device), &block->header, kWaveHeaderSize);
     }
 }
 
@@ -158,9 +154,10 @@ void AudioBuffer::Block::unprepare() {
     }
     int result = kWaveOk;
     if (kind == BufferKind::WaveOut) {
-        result = waveOutUnprepareHeader(static_cast<WaveOutHandle>(device), &header, kHeaderSize);
+        result =
+            waveOutUnprepareHeader(static_cast<WaveOutHandle>(device), &header, kWaveHeaderSize);
     } else if (kind == BufferKind::WaveIn) {
-        result = waveInUnprepareHeader(static_cast<WaveInHandle>(device), &header, kHeaderSize);
+        result = waveInUnprepareHeader(static_cast<WaveInHandle>(device), &header, kWaveHeaderSize);
     }
     if (result == kWaveOk) {
         device = nullptr;

@@ -1,7 +1,9 @@
 #include "engine/RiffReader.h"
 
+#include "base/FileIo.h"
+#include "base/LittleEndian.h"
+#include "base/Riff.h"
 #include "platform/MessageBox.h"
-#include "platform/RegularFile.h"
 
 #include <algorithm>
 #include <cstring>
@@ -11,14 +13,6 @@
 namespace {
 
 constexpr const char* kRewindException = "Exception rewinding RIFF file!";
-
-uint32_t littleEndian32(const unsigned char* b) {
-    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
-}
-
-bool hasForm(const char* id) {
-    return std::memcmp(id, "RIFF", 4) == 0 || std::memcmp(id, "LIST", 4) == 0;
-}
 
 } // namespace
 
@@ -34,7 +28,7 @@ bool RiffReader::Open(const char* path) {
     }
     try {
         // Only a regular file: a FIFO would block here and a device never
-        // ends (platform/RegularFile.h).
+        // ends (base/FileIo.h).
         RegularFileOpen opened = openRegularFile(path);
         if (!opened.ok()) {
             return false;
@@ -76,8 +70,8 @@ bool RiffReader::readChunkHeader(RiffChunk* chunk) {
     }
     *chunk = RiffChunk{};
     std::memcpy(chunk->id, header, 4);
-    chunk->size = littleEndian32(header + 4);
-    if (hasForm(chunk->id)) {
+    chunk->size = readLe32(header + 4);
+    if (riffHasForm(chunk->id)) {
         if (read(chunk->formType, 4) != 4) {
             return false;
         }
@@ -89,9 +83,7 @@ bool RiffReader::readChunkHeader(RiffChunk* chunk) {
     if (chunk->payloadStart < 0) {
         return false;
     }
-    int64_t end = chunk->payloadStart + int64_t(chunk->size) + (chunk->size & 1);
-    // A size pointing past the end of the file is followed only to the end.
-    chunk->payloadEnd = std::max(chunk->payloadStart, std::min(end, length));
+    chunk->payloadEnd = riffPayloadEnd(chunk->payloadStart, chunk->size, length);
     return true;
 }
 

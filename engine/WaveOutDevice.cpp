@@ -5,10 +5,6 @@
 #include <cstring>
 #include <string>
 
-namespace {
-constexpr uint32_t kHeaderSize = 32;
-}
-
 WaveOutDevice::WaveOutDevice() = default;
 
 WaveOutDevice::~WaveOutDevice() {
@@ -144,7 +140,7 @@ bool WaveOutDevice::Write(AudioBuffer buffer) {
         return false;
     }
     buffer.prepare(handle);
-    if (waveOutWrite(handle, buffer.header(), kHeaderSize) != kWaveOk) {
+    if (waveOutWrite(handle, buffer.header(), kWaveHeaderSize) != kWaveOk) {
         return false;
     }
     queued.push_back(std::move(buffer));

@@ -1,6 +1,7 @@
 #include "platform/AudioConverter.h"
 
 #include "base/FormatLimits.h"
+#include "base/LittleEndian.h"
 #include "base/WaveFormat.h"
 
 extern "C" {
@@ -439,7 +440,7 @@ int describeSource(AcmStreamState& s, FormatFields f) {
             std::memcmp(f.extra + 8, kSubFormatGuidTail, sizeof kSubFormatGuidTail) != 0) {
             return kAcmNotPossible;
         }
-        uint16_t sub = static_cast<uint16_t>(f.extra[6] | (f.extra[7] << 8));
+        const uint16_t sub = readLe16(f.extra + 6);
         if (sub != kTagPcm && sub != kTagFloat) {
             return kAcmNotPossible;
         }

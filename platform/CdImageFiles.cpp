@@ -1,11 +1,12 @@
 #include "platform/CdImageFiles.h"
 
+#include "base/FileIo.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <utility>
 
 namespace {
@@ -26,20 +27,13 @@ bool sameFile(const struct stat& a, const struct stat& b) {
            a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
-const char* kindOf(mode_t mode) {
-    if (S_ISDIR(mode)) {
-        return "is a directory, not a regular file";
-    }
-    if (S_ISFIFO(mode)) {
-        return "is a FIFO, not a regular file";
-    }
-    if (S_ISSOCK(mode)) {
-        return "is a socket, not a regular file";
-    }
+// What path is instead of a regular file; the disc-image texts call a
+// device of either kind "a device".
+std::string notRegular(const std::string& path, unsigned mode) {
     if (S_ISCHR(mode) || S_ISBLK(mode)) {
-        return "is a device, not a regular file";
+        return path + " is a device, not a regular file";
     }
-    return "is not a regular file";
+    return path + " is " + notRegularReason(mode);
 }
 
 } // namespace
@@ -55,35 +49,30 @@ bool CdImageFiles::unchanged() const {
 bool CdImageFiles::isRegularFile(const std::string& path, std::string* error) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
-        *error = path + ": " + std::strerror(errno);
+        *error = path + ": " + systemReason(errno);
         return false;
     }
     if (!S_ISREG(st.st_mode)) {
-        *error = path + " " + kindOf(st.st_mode);
+        *error = notRegular(path, st.st_mode);
         return false;
     }
     return true;
 }
 
 int CdImageFiles::openRegularFile(const std::string& path, std::string* error) {
-    // O_NONBLOCK: a FIFO put in the file's place after a check would
-    // otherwise hold the open until a writer comes. It changes nothing for
-    // the reads of a regular file.
     if (!isRegularFile(path, error)) {
         return -1; // said before an open that a socket or a device would fail otherwise
     }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        *error = path + ": " + std::strerror(errno);
+    // Should the path have become something else since, the open neither
+    // blocks nor takes it.
+    const RegularFileOpen opened = ::openRegularFile(path.c_str());
+    if (!opened.ok()) {
+        *error = opened.mode != 0 && !S_ISREG(static_cast<unsigned>(opened.mode))
+                     ? notRegular(path, static_cast<unsigned>(opened.mode))
+                     : path + ": " + systemReason(opened.error);
         return -1;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        *error = path + " " + kindOf(st.st_mode);
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+    return opened.fd;
 }
 
 bool CdImageFiles::readText(const std::string& path, std::string* text, std::string* error) {
@@ -93,28 +82,18 @@ bool CdImageFiles::readText(const std::string& path, std::string* text, std::str
         return false;
     }
     std::string out(kTextLimit + 1, '\0');
-    size_t got = 0;
-    while (got < out.size()) {
-        const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            *error = path + ": " + std::strerror(errno);
-            ::close(fd);
-            return false;
-        }
-        if (n == 0) {
-            break;
-        }
-        got += static_cast<size_t>(n);
+    const ssize_t got = readAll(fd, out.data(), out.size());
+    if (got < 0) {
+        *error = path + ": " + systemReason(errno);
+        ::close(fd);
+        return false;
     }
     ::close(fd);
-    if (got > kTextLimit) {
+    if (static_cast<size_t>(got) > kTextLimit) {
         *error = path + " is larger than a sheet can be (" + std::to_string(kTextLimit) + " bytes)";
         return false;
     }
-    out.resize(got);
+    out.resize(static_cast<size_t>(got));
     *text = std::move(out);
     return true;
 }

@@ -1,5 +1,8 @@
 #include "platform/CueSheet.h"
 
+#include "base/FileIo.h"
+#include "base/LittleEndian.h"
+#include "base/Riff.h"
 #include "platform/CdImageFiles.h"
 #include "platform/CdLibrary.h"
 
@@ -8,7 +11,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -99,76 +101,46 @@ struct SheetTrack {
     uint32_t postgap = 0;
 };
 
-uint32_t le32(const unsigned char* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-uint16_t le16(const unsigned char* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-
-// Reads exactly `size` bytes at `at`; false at the end of the file or on
-// an error.
-bool readAt(int fd, uint64_t at, void* out, size_t size) {
-    size_t got = 0;
-    while (got < size) {
-        const ssize_t n =
-            ::pread(fd, static_cast<char*>(out) + got, size - got, static_cast<off_t>(at + got));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        got += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Finds the sound of a WAVE file holding CD audio (16-bit stereo PCM at
 // 44100 Hz): its "data" chunk, clamped to the file.
 bool locateWaveData(int fd, uint64_t fileSize, SheetFile* file, std::string* error) {
-    unsigned char head[12];
-    if (!readAt(fd, 0, head, 12) || std::memcmp(head, "RIFF", 4) != 0 ||
-        std::memcmp(head + 8, "WAVE", 4) != 0) {
-        *error = "not a WAVE file: " + file->path;
-        return false;
-    }
     bool formatOk = false;
-    uint64_t at = 12;
-    for (int chunks = 0; chunks < 1000 && at + 8 <= fileSize; ++chunks) {
-        unsigned char chunk[8];
-        if (!readAt(fd, at, chunk, 8)) {
-            break;
-        }
-        const uint64_t size = le32(chunk + 4);
-        if (std::memcmp(chunk, "fmt ", 4) == 0 && size >= 16) {
+    bool found = false;
+    bool wrongFormat = false;
+    const bool isWave = forEachRiffChunk(fd, fileSize, "WAVE", [&](const RiffChunkAt& chunk) {
+        if (std::memcmp(chunk.id, "fmt ", 4) == 0 && chunk.size >= 16) {
             unsigned char fmt[40] = {};
-            const size_t want = static_cast<size_t>(std::min<uint64_t>(size, 40));
-            if (!readAt(fd, at + 8, fmt, want)) {
-                break;
-            }
-            uint16_t tag = le16(fmt);
-            if (tag == 0xFFFE && size >= 26) {
-                tag = le16(fmt + 24); // the sub-format's leading word
-            }
-            formatOk =
-                tag == 1 && le16(fmt + 2) == 2 && le32(fmt + 4) == 44100 && le16(fmt + 14) == 16;
-            if (!formatOk) {
-                *error = "not 16-bit stereo PCM at 44100 Hz: " + file->path;
+            const size_t want = std::min<size_t>(chunk.size, sizeof fmt);
+            if (!readExactlyAt(fd, fmt, want, static_cast<off_t>(chunk.payloadStart))) {
                 return false;
             }
-        } else if (std::memcmp(chunk, "data", 4) == 0) {
-            if (!formatOk) {
-                break;
+            uint16_t tag = readLe16(fmt);
+            if (tag == 0xFFFE && chunk.size >= 26) {
+                tag = readLe16(fmt + 24); // the sub-format's leading word
             }
-            file->begin = at + 8;
-            file->end = std::min(file->begin + size, fileSize);
-            return true;
+            formatOk = tag == 1 && readLe16(fmt + 2) == 2 && readLe32(fmt + 4) == 44100 &&
+                       readLe16(fmt + 14) == 16;
+            wrongFormat = !formatOk;
+            return formatOk;
         }
-        at += 8 + size + (size & 1);
+        if (std::memcmp(chunk.id, "data", 4) == 0) {
+            if (formatOk) {
+                file->begin = chunk.payloadStart;
+                file->end = chunk.payloadEnd;
+                found = true;
+            }
+            return false;
+        }
+        return true;
+    });
+    if (!isWave) {
+        *error = "not a WAVE file: " + file->path;
+    } else if (wrongFormat) {
+        *error = "not 16-bit stereo PCM at 44100 Hz: " + file->path;
+    } else if (!found) {
+        *error = "no CD audio in WAVE file: " + file->path;
     }
-    *error = "no CD audio in WAVE file: " + file->path;
-    return false;
+    return found;
 }
 
 // A data file must be a regular file: a FIFO or a device named by a sheet

@@ -1,7 +1,7 @@
 #include "platform/MediaReader.h"
 
+#include "base/FileIo.h"
 #include "base/WaveFormat.h"
-#include "platform/RegularFile.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -177,19 +177,15 @@ int MediaReader::State::readPacket(void* opaque, uint8_t* buffer, int size) {
     if (s.readWithoutAudio >= s.readLimit) {
         return AVERROR_EOF;
     }
-    for (;;) {
-        ssize_t got = ::read(s.fd, buffer, static_cast<size_t>(size));
-        if (got > 0) {
-            s.readWithoutAudio += got;
-            return static_cast<int>(got);
-        }
-        if (got == 0) {
-            return AVERROR_EOF;
-        }
-        if (errno != EINTR) {
-            return AVERROR(errno);
-        }
+    const ssize_t got = readSome(s.fd, buffer, static_cast<size_t>(size));
+    if (got < 0) {
+        return AVERROR(errno);
     }
+    if (got == 0) {
+        return AVERROR_EOF;
+    }
+    s.readWithoutAudio += got;
+    return static_cast<int>(got);
 }
 
 int64_t MediaReader::State::seekFile(void* opaque, int64_t offset, int whence) {

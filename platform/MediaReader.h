@@ -15,7 +15,7 @@
 // rounded to milliseconds.
 //
 // Only local regular files are read (no network or other protocols, no FIFO,
-// device, directory or socket: see platform/RegularFile.h), and only the MP3
+// device, directory or socket: see base/FileIo.h), and only the MP3
 // and ASF container formats are accepted, whatever the file's name.
 //
 // Opening is bounded whatever the file's size: the container is told from at

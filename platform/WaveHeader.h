@@ -25,6 +25,10 @@ struct WaveHeader {
     uintptr_t reserved = 0;     // reserved for the device
 };
 
+// The header size that the engine tells the wave calls: the size of the
+// record as the calls' interface fixes it, not sizeof(WaveHeader).
+inline constexpr uint32_t kWaveHeaderSize = 32;
+
 constexpr uint32_t kWaveHeaderDone = 0x01;
 constexpr uint32_t kWaveHeaderPrepared = 0x02;
 constexpr uint32_t kWaveHeaderInQueue = 0x10;

@@ -1,8 +1,9 @@
 #include "playlist/ProgramFiles.h"
 
+#include "base/UserFolders.h"
+
 #include <cstdlib>
 #include <filesystem>
-#include <pwd.h>
 #include <system_error>
 #include <unistd.h>
 #include <vector>
@@ -40,15 +41,7 @@ std::string envValue(const char* name) {
 } // namespace
 
 std::string ProgramFiles::homeDirectory() {
-    std::string home = envValue("HOME");
-    if (!home.empty() && home.front() == '/') {
-        return home;
-    }
-    const struct passwd* entry = ::getpwuid(::getuid());
-    if (entry != nullptr && entry->pw_dir != nullptr && entry->pw_dir[0] == '/') {
-        return entry->pw_dir;
-    }
-    return {};
+    return homeFolder();
 }
 
 namespace {

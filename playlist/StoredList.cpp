@@ -1,5 +1,7 @@
 #include "playlist/StoredList.h"
 
+#include "base/LittleEndian.h"
+
 #include <cstring>
 
 namespace {
@@ -14,28 +16,19 @@ class ByteReader {
     size_t remaining() const { return size - pos; }
 
     bool u8(uint8_t& v) {
-        if (!need(1)) {
-            return false;
-        }
-        v = data[pos++];
-        return true;
+        const uint8_t* p = take(1);
+        v = p ? *p : v;
+        return p != nullptr;
     }
     bool u16(uint16_t& v) {
-        if (!need(2)) {
-            return false;
-        }
-        v = static_cast<uint16_t>(data[pos] | data[pos + 1] << 8);
-        pos += 2;
-        return true;
+        const uint8_t* p = take(2);
+        v = p ? readLe16(p) : v;
+        return p != nullptr;
     }
     bool u32(uint32_t& v) {
-        if (!need(4)) {
-            return false;
-        }
-        v = static_cast<uint32_t>(data[pos]) | static_cast<uint32_t>(data[pos + 1]) << 8 |
-            static_cast<uint32_t>(data[pos + 2]) << 16 | static_cast<uint32_t>(data[pos + 3]) << 24;
-        pos += 4;
-        return true;
+        const uint8_t* p = take(4);
+        v = p ? readLe32(p) : v;
+        return p != nullptr;
     }
     const uint8_t* take(size_t n) {
         if (!need(n)) {

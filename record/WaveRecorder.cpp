@@ -5,10 +5,6 @@
 #include <string>
 #include <utility>
 
-namespace {
-constexpr uint32_t kHeaderSize = 32; // the header size the wave calls are told
-} // namespace
-
 WaveRecorder::WaveRecorder() : writer(std::make_unique<WaveFileWriter>()) {}
 
 WaveRecorder::~WaveRecorder() {
@@ -114,7 +110,7 @@ bool WaveRecorder::queueBufferLocked() {
     }
     buffer.setKind(BufferKind::WaveIn);
     buffer.prepare(device);
-    if (waveInAddBuffer(device, buffer.header(), kHeaderSize) != kWaveOk) {
+    if (waveInAddBuffer(device, buffer.header(), kWaveHeaderSize) != kWaveOk) {
         return false; // the last handle goes: unprepared and freed
     }
     pending.push_back(std::move(buffer));

@@ -1,15 +1,26 @@
 #include "resources/StringTable.h"
 
+#include "base/BitrateTable.h"
+
 #include <map>
 
 namespace {
 
-const std::map<int, std::string>& table() {
-    static const std::map<int, std::string> entries = {
-        {101, "&About..."}, {103, "32KB"},  {104, "48KB"},  {105, "64KB"},
-        {106, "80KB"},      {107, "96KB"},  {108, "112KB"}, {109, "144KB"},
-        {110, "160KB"},     {111, "192KB"}, {118, "mono"},  {119, "stereo"},
+std::map<int, std::string> makeTable() {
+    std::map<int, std::string> entries = {
+        {kStringAbout, "&About..."},
+        {kStringMono, "mono"},
+        {kStringStereo, "stereo"},
     };
+    int id = kStringFirstBitrate;
+    for (const Bitrate& bitrate : kBitrates) {
+        entries[id++] = bitrate.text;
+    }
+    return entries;
+}
+
+const std::map<int, std::string>& table() {
+    static const std::map<int, std::string> entries = makeTable();
     return entries;
 }
 

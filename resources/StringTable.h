@@ -3,10 +3,12 @@
 
 #include <string>
 
-inline constexpr int kStringAbout = 101;        // "&About..." (system menu)
-inline constexpr int kStringFirstBitrate = 103; // "32KB" .. "160KB": 103 to 110
+inline constexpr int kStringAbout = 101; // "&About..." (system menu)
+// kBitrates (base/BitrateTable.h) in order from 103: "32KB" .. "160KB", the
+// listed ones, are 103 to 110; "192KB" is in the table, not in the list.
+inline constexpr int kStringFirstBitrate = 103;
 inline constexpr int kStringLastListedBitrate = 110;
-inline constexpr int kStringBitrate192 = 111; // "192KB": in the table, not in the list
+inline constexpr int kStringBitrate192 = 111;
 inline constexpr int kStringMono = 118;
 inline constexpr int kStringStereo = 119;
 

@@ -12,12 +12,12 @@
 // the signal's number when SIGINT, SIGTERM or SIGHUP stopped the run (130,
 // 143, 129), as shells report it.
 
+#include "base/FileIo.h"
 #include "base/Version.h"
 #include "encode/Bitrates.h"
 #include "encode/ConversionJob.h"
 #include "platform/CdLibrary.h"
 #include "platform/MessageBox.h"
-#include "platform/RegularFile.h"
 #include "playlist/AudioItem.h"
 
 #include <algorithm>
@@ -70,7 +70,8 @@ const char* const kUsage =
     "  --help            show this help and exit\n"
     "  --version         show the version and exit\n";
 
-constexpr double kDefaultRate = 22050;
+// The window's default: kDefaultBitrate, "32KB".
+constexpr double kDefaultRate = kDefaultBitrateRate;
 
 // "32KB 48KB ... 192KB", from the table the window's Bitrate box uses.
 std::string bitrateTexts() {

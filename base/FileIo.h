@@ -1,5 +1,10 @@
 #pragma once
-// Opening an input file only when it is a regular file.
+// Reading and writing files through their descriptors, and opening an input
+// file only when it is a regular file.
+//
+// Every read and write here is tried again after EINTR, and every reason
+// for a failure is worded by systemReason or notRegularReason, so that a
+// reason reads the same wherever Velumo gives it.
 //
 // Media inputs are read to their end, seeked and measured: a FIFO or a
 // terminal would block the reader forever, a device such as /dev/zero never
@@ -14,7 +19,28 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <sys/types.h>
 #include <vector>
+
+// The system's text for an error number ("No such file or directory").
+std::string systemReason(int error);
+// What a file of mode st_mode is instead of a regular file, in words:
+// "a FIFO, not a regular file", "a character device, not a regular file".
+std::string notRegularReason(unsigned mode);
+
+// Writes all of size bytes at the current position (writeAll) or at offset
+// (writeAllAt). False with errno set on failure; a write that takes no
+// bytes fails with EIO.
+bool writeAll(int fd, const void* bytes, size_t size);
+bool writeAllAt(int fd, const void* bytes, size_t size, off_t offset);
+// Reads from the current position until size bytes or the end of the file:
+// how many bytes were read, or -1 with errno set.
+ssize_t readAll(int fd, void* bytes, size_t size);
+// One read of up to size bytes, again after EINTR: what read() returns.
+ssize_t readSome(int fd, void* bytes, size_t size);
+// Reads exactly size bytes at offset; false at the end of the file (errno
+// EIO) or on an error (errno set).
+bool readExactlyAt(int fd, void* bytes, size_t size, off_t offset);
 
 // The outcome of openRegularFile: a descriptor, or why there is none.
 struct RegularFileOpen {
@@ -33,8 +59,8 @@ RegularFileOpen openRegularFile(const char* path);
 
 // The reason, in words, why path cannot be read as a regular file: the
 // system's text for a failed open ("No such file or directory", "Is a
-// directory", ...) or what the path names instead ("is a FIFO, not a
-// regular file"). Empty when path is a readable regular file.
+// directory", ...) or "is " and what the path names instead ("is a FIFO,
+// not a regular file"). Empty when path is a readable regular file.
 std::string regularFileProblem(const char* path);
 
 // The outcome of readRegularFile.
