@@ -1,17 +1,14 @@
 #include "playlist/Settings.h"
 
+#include "base/FileIo.h"
 #include "base/ReplacedFile.h"
 #include "playlist/ProgramFiles.h"
 
-#include <cerrno>
 #include <charconv>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <span>
-#include <sys/stat.h>
 #include <system_error>
-#include <unistd.h>
 
 namespace {
 
@@ -93,34 +90,14 @@ Settings readSettings(const std::string& path) {
     if (path.empty()) {
         return {};
     }
-    // O_NONBLOCK: a FIFO put in the file's place must not hold up the start.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
+    // Never blocks on a FIFO in the file's place, and refuses a file that is
+    // larger than any settings Velumo writes.
+    const RegularFileContents contents = readRegularFile(path.c_str(), kMaxSettingsBytes);
+    if (!contents.ok || contents.truncated) {
         return {};
     }
-    struct stat info {};
-    std::string text;
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-        info.st_size <= static_cast<off_t>(kMaxSettingsBytes)) {
-        char buffer[kMaxSettingsBytes + 1];
-        size_t size = 0;
-        while (size < sizeof buffer) {
-            const ssize_t got = ::read(fd, buffer + size, sizeof buffer - size);
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got <= 0) {
-                break;
-            }
-            size += static_cast<size_t>(got);
-        }
-        // A file that grew past the limit while read is refused as well.
-        if (size <= kMaxSettingsBytes) {
-            text.assign(buffer, size);
-        }
-    }
-    ::close(fd);
-    return decodeSettings(text);
+    return decodeSettings(std::string_view(reinterpret_cast<const char*>(contents.bytes.data()),
+                                           contents.bytes.size()));
 }
 
 bool writeSettings(const std::string& path, const Settings& settings, std::string* problem) {
