@@ -66,8 +66,8 @@ int waveOutReset(WaveOutHandle handle);
 // Closes the device: kWaveStillPlaying while headers wait to be played
 // (reset first). Unless a reset dropped sound, what was played last is
 // still on its way to the speakers: close waits until it has been heard
-// (at most a second) so that the end of an item is not cut. Headers that have played are handed back (MM_WOM_DONE)
-// before the device closes; MM_WOM_CLOSE is delivered before close returns,
+// (at most a second) so that the end of an item is not cut. Headers that have played are handed
+// back (MM_WOM_DONE) before the device closes; MM_WOM_CLOSE is delivered before close returns,
 // after which the handle is invalid. Refused (kWaveError) on the notifier
 // thread.
 int waveOutClose(WaveOutHandle handle);
