@@ -79,7 +79,7 @@ if ((quick == 0)); then
     # preprocessed text, command, .clang-tidy and clang-tidy version are those
     # of an earlier clean check is not checked again (~/.cache/velumo).
     scripts/clang-tidy-cached.py -j "$jobs" -p build/plain \
-        "$PWD/(base|platform|engine|spectrum|cd|mixer|encode|record|playlist|resources|controls|app|tools|tests|bench)/" \
+        "$PWD/(base|platform|engine|spectrum|cd|mixer|encode|record|playlist|player|resources|controls|app|tools|tests|bench)/" \
         >build/plain/clang-tidy.log 2>&1 || {
         sed 's/\x1b\[[0-9;]*m//g' build/plain/clang-tidy.log | grep -E "(warning|error):" |
             sort -u | head -n 200
