@@ -226,9 +226,9 @@ int sdlStartPort(SdlWavePort& port, const SdlWaveDevice& device, const WaveForma
             }
             name = SDL_GetAudioDeviceName(int(device.index), capture);
         }
-        port.spec = want;
+        port.opened = want;
         port.releasable = !device.capture && !fileDriver;
-        port.device = openDeviceLocked(name, device.capture, port.spec);
+        port.device = openDeviceLocked(name, device.capture, port.opened);
         if (port.device == 0) {
             return kWaveBadDevice;
         }
@@ -255,7 +255,7 @@ bool sdlReopenDeviceLocked(SdlWavePort& port) {
         return true;
     }
     if (sdlAudioReadyLocked()) {
-        port.device = openDeviceLocked(nullptr, port.capture, port.spec);
+        port.device = openDeviceLocked(nullptr, port.capture, port.opened);
     }
     if (port.device == 0) {
         port.reopenFailed = true;

@@ -71,7 +71,7 @@ struct SdlWavePort {
 
     // Immutable once open
     bool capture = false;
-    SDL_AudioSpec spec{}; // what the SDL device was opened with
+    SDL_AudioSpec opened{}; // what the SDL device was opened with
     // Whether the SDL device may be let go while nothing is heard: on real
     // drivers, where an open stream keeps the sound server busy. SDL's disk
     // and dummy drivers keep theirs (reopening would start a new file).

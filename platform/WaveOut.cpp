@@ -221,9 +221,9 @@ int waveOutOpen(WaveOutHandle* handle, const WaveFormat* format, WaveOutCallback
         // What was fed has been heard once a few periods of silence have
         // followed it (SDL and the server hold about two); a quarter of a
         // second more and the device is idle.
-        const uint32_t period = port.spec.samples;
-        port.drainFrames = std::max(4 * period, uint32_t(port.spec.freq) / 5);
-        port.idleFrames = port.drainFrames + uint32_t(port.spec.freq) / 4;
+        const uint32_t period = port.opened.samples;
+        port.drainFrames = std::max(4 * period, uint32_t(port.opened.freq) / 5);
+        port.idleFrames = port.drainFrames + uint32_t(port.opened.freq) / 4;
     }
     SDL_PauseAudioDevice(port.device, 0); // written headers play at once
     return kWaveOk;
