@@ -167,7 +167,9 @@ MainWindow::~MainWindow() {
     outputDevice.SetNotifyWindow(nullptr);
     mixer.RemoveAll();
     if (listView) {
+        // The view outlives the model (children go after the members).
         listView->SetOwnerWindow(nullptr);
+        listView->showRows(nullptr);
     }
 }
 
@@ -186,6 +188,9 @@ void MainWindow::buildControls() {
     bitrateCombo = findAs<QComboBox>(this, kIdBitrate);
     statusText = findAs<QLabel>(this, kIdStatus);
     listView = findAs<PlayListView>(this, kIdList);
+    if (listView) {
+        listView->showRows(&model.rows());
+    }
     repeatButton = findAs<BitmapButton>(this, kIdRepeat);
     moveUpButton = findAs<BitmapButton>(this, kIdMoveUp);
     removeButton = findAs<BitmapButton>(this, kIdRemove);
@@ -584,7 +589,7 @@ void MainWindow::reject() {
         // The last moment the user can still act on it (add a home, free
         // space, copy the rows elsewhere): say so in the window, not only
         // on standard error.
-        showMessage("The play list could not be stored: " + storeProblem +
+        showMessage("The play list could not be stored: " + listFile.problem() +
                     "\nThe rows of this session will be lost when the window closes.");
     }
     QDialog::reject();

@@ -27,6 +27,7 @@
 #include "engine/WaveOutDevice.h"
 #include "mixer/Mixer.h"
 #include "player/PlayerModel.h"
+#include "player/StoredListFile.h"
 #include "playlist/ProgramFiles.h"
 
 #include <QDialog>
@@ -324,6 +325,8 @@ class MainWindow : public QDialog, public CommandTarget {
     // is Stopped and one message gives the reason.
     void outputFailed(const std::string& reason);
     std::string rowText(int row, int column) const;
+    // The row selected in the list view, or -1.
+    int selectedRow() const;
     // What addFiles learns of one file.
     struct ProbedFileInfo {
         bool usable = false; // a regular file of a kind the player reads
@@ -365,35 +368,8 @@ class MainWindow : public QDialog, public CommandTarget {
     // The conversion's rate: bitrateValueOf(bitrateText).
     double bitrateValue = kDefaultBitrateRate;
 
-    void removeLeftoverListFiles() const;
-    void keepDamagedList();
-    // Where the rows go when the stored list could not be read: beside it,
-    // "<list>.session".
-    std::string sessionListPath() const;
-    // The stored list that exists but could not be read at start; never
-    // stored over.
-    std::string unreadableListPath;
-    // Why the last storeList failed: the file and the system's reason.
-    std::string storeProblem;
-
-    // Which file the stored list was, to notice a store by another window.
-    struct FileStamp {
-        bool exists = false;
-        uint64_t device = 0;
-        uint64_t inode = 0;
-        int64_t size = 0;
-        int64_t modified = 0; // nanoseconds
-        static FileStamp of(const std::string& path);
-        bool operator==(const FileStamp&) const = default;
-    };
-    // The stored list as this window last read or stored it.
-    FileStamp listStamp;
-    // When another window stored the list since then, keeps that list as
-    // "<list>.other" and says so, before this window's list replaces it.
-    void keepListOfAnotherWindow();
-    std::string otherWindowListPath() const;
-    // The stored list read at start when it was damaged, until kept.
-    std::string damagedListPath;
+    // The stored list on disk: reading, storing, the copies kept aside.
+    StoredListFile listFile;
 
     ProgramFiles files;
     std::map<int, std::function<void(MainWindow&)>> commandHandlers;

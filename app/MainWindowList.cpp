@@ -2,8 +2,6 @@
 // three list modes and the stored list.
 
 #include "app/MainWindow.h"
-#include "base/FileIo.h"
-#include "base/ReplacedFile.h"
 
 #include "controls/BitmapButton.h"
 #include "controls/PlayListView.h"
@@ -28,7 +26,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -39,10 +36,6 @@ namespace {
 constexpr const char* kAudioFilter =
     "Audio Files (*.wav,*.mp3,*.wma)|*.wav;*.mp3;*.wma|Wave Files (*.wav)|*.wav|"
     "Mp3 Files(*.mp3)|*.mp3|Windows Media Files (*.wma)|*.wma||";
-
-// A stored list larger than this is not a list Velumo wrote; reading stops
-// there, as at any other damage.
-constexpr size_t kStoredListLimit = 64 * 1024 * 1024;
 
 // Equal without regard to case. Texts that are not valid UTF-8 (file names
 // are bytes) are equal only byte for byte: decoded, two different names
@@ -130,7 +123,7 @@ constexpr size_t kProbeInBackgroundFrom = 64;
 } // namespace
 
 std::string MainWindow::rowText(int row, int column) const {
-    return listView ? listView->GetItemText(row, column) : std::string();
+    return model.rows().text(row, column);
 }
 
 bool MainWindow::addRow(const std::string& name, int64_t seconds, int64_t sizeBytes,
@@ -139,21 +132,14 @@ bool MainWindow::addRow(const std::string& name, int64_t seconds, int64_t sizeBy
 }
 
 bool MainWindow::addRow(const PlayRow& added) {
-    if (!listView) {
-        return false;
-    }
-    const int count = listView->GetItemCount();
-    for (int row = 0; row < count; ++row) {
-        if (sameText(listView->GetItemText(row, 4), added.path) &&
-            sameText(listView->GetItemText(row, 1), added.name)) {
+    for (const PlayRow& row : model.rows().all()) {
+        if (sameText(row.path, added.path) && sameText(row.name, added.name)) {
             return false;
         }
     }
-    const StoredRow texts = added.storedColumns();
-    const int row = listView->InsertItem(count, std::string());
-    for (int column = 1; column < kStoredColumns; ++column) {
-        listView->SetItemText(row, column, texts[static_cast<size_t>(column)]);
-    }
+    PlayRow row = added;
+    row.mark.clear();
+    model.rows().append({std::move(row)});
     return true;
 }
 
@@ -208,9 +194,6 @@ size_t MainWindow::probeWhileAnswering(const std::vector<std::string>& paths,
 }
 
 int MainWindow::addFiles(const std::vector<std::string>& paths) {
-    if (!listView) {
-        return 0;
-    }
     std::vector<ProbedFileInfo> probed(paths.size());
     size_t count = paths.size();
     if (paths.size() < kProbeInBackgroundFrom) {
@@ -225,23 +208,23 @@ int MainWindow::addFiles(const std::vector<std::string>& paths) {
     // One pass over the rows there are, then one look per file: the check
     // stays linear however many files come at once.
     std::unordered_set<std::string> seen;
-    const int existing = listView->GetItemCount();
-    seen.reserve(static_cast<size_t>(existing) + count);
-    for (int row = 0; row < existing; ++row) {
-        seen.insert(duplicateKey(listView->GetItemText(row, 1), listView->GetItemText(row, 4)));
+    seen.reserve(static_cast<size_t>(model.rows().count()) + count);
+    for (const PlayRow& row : model.rows().all()) {
+        seen.insert(duplicateKey(row.name, row.path));
     }
-    std::vector<StoredRow> rows;
+    std::vector<PlayRow> rows;
     for (size_t i = 0; i < count; ++i) {
         if (!probed[i].usable) {
             continue;
         }
-        const PlayRow row = PlayRow::file(paths[i], probed[i].seconds, probed[i].length);
+        PlayRow row = PlayRow::file(paths[i], probed[i].seconds, probed[i].length);
         if (seen.insert(duplicateKey(row.name, row.path)).second) {
-            rows.push_back(row.storedColumns());
+            rows.push_back(std::move(row));
         }
     }
-    listView->AppendRows(rows);
-    return static_cast<int>(rows.size());
+    const int added = static_cast<int>(rows.size());
+    model.rows().append(std::move(rows));
+    return added;
 }
 
 void MainWindow::onAddFiles() {
@@ -256,42 +239,28 @@ void MainWindow::onAddFiles() {
     }
 }
 
+int MainWindow::selectedRow() const {
+    return listView ? listView->GetSelectedRow() : -1;
+}
+
 void MainWindow::onRemove() {
-    if (!listView) {
-        return;
-    }
-    const int row = listView->GetSelectedRow();
-    if (row >= 0) {
-        listView->DeleteItem(row);
-    }
+    model.rows().remove(selectedRow());
 }
 
 void MainWindow::onMoveUp() {
-    if (listView) {
-        const int row = listView->GetSelectedRow();
-        if (row >= 0) {
-            listView->SwapRows(row, row - 1);
-        }
-    }
+    model.rows().move(selectedRow(), -1);
 }
 
 void MainWindow::onMoveDown() {
-    if (listView) {
-        const int row = listView->GetSelectedRow();
-        if (row >= 0) {
-            listView->SwapRows(row, row + 1);
-        }
-    }
+    model.rows().move(selectedRow(), +1);
 }
 
 void MainWindow::removeAllRows() {
-    if (listView) {
-        listView->DeleteAllItems();
-    }
+    model.rows().clear();
 }
 
 int MainWindow::rowCount() const {
-    return listView ? listView->GetItemCount() : 0;
+    return model.rows().count();
 }
 
 int MainWindow::rowOfPath(const std::string& path) const {
@@ -312,11 +281,11 @@ void MainWindow::selectRow(int row) {
 }
 
 std::optional<std::string> MainWindow::selectedItem() const {
-    const int selected = listView ? listView->GetSelectedRow() : -1;
-    if (selected < 0) {
+    const PlayRow* selected = model.rows().at(selectedRow());
+    if (selected == nullptr) {
         return std::nullopt;
     }
-    return rowItem(rowText(selected, 1), rowText(selected, 4));
+    return selected->item();
 }
 
 void MainWindow::onClearAll() {
@@ -341,11 +310,11 @@ void MainWindow::setListMode(int mode) {
     if (actions.resetPlayer) {
         resetPlayer();
     }
-    if (listView && actions.restoreRows) {
-        listView->RestoreRows();
+    if (actions.restoreRows) {
+        model.rows().restore();
     }
-    if (listView && actions.saveRows) {
-        listView->SaveRows();
+    if (actions.saveRows) {
+        model.rows().save();
     }
     if (actions.disableList) {
         if (listView) {
@@ -356,157 +325,15 @@ void MainWindow::setListMode(int mode) {
     updateDisplay();
 }
 
-void MainWindow::removeLeftoverListFiles() const {
-    // A store that was killed leaves its temporary file, under a name no
-    // user would choose; files the user keeps beside the list stay.
-    ReplacedFile::removeLeftoverTemporaries(files.dataDirectory());
-}
-
 bool MainWindow::loadStoredList() {
-    if (!listView) {
-        return false;
-    }
-    removeLeftoverListFiles();
-    std::string path = files.storedListPath();
-    // What this window read: a later store by another window shows as a
-    // change of it.
-    listStamp = FileStamp::of(path);
-    RegularFileContents contents = readRegularFile(path.c_str(), kStoredListLimit);
-    if (contents.missing && !files.programDirectoryListPath().empty()) {
-        // The list of a run from before the program's directory became
-        // read-only; the next store writes it to the data directory.
-        path = files.programDirectoryListPath();
-        contents = readRegularFile(path.c_str(), kStoredListLimit);
-    }
-    if (contents.missing) {
-        return false;
-    }
-    if (!contents.ok) {
-        // A list that is there but cannot be read (another owner, a FIFO, a
-        // folder) may hold the user's rows: it is never stored over.
-        if (path == files.storedListPath()) {
-            unreadableListPath = path;
-        }
-        std::fprintf(stderr,
-                     "velumo: cannot read the stored list %s: %s; it is left as it is and this "
-                     "session's list is stored as %s\n",
-                     path.c_str(), contents.problem.c_str(), sessionListPath().c_str());
-        return false;
-    }
-    const int before = listView->GetItemCount();
-    const bool complete = listView->Serialize(contents.bytes) && !contents.truncated;
-    // The rows past the damage are not lost without a trace: the next store
-    // keeps the file it read.
-    damagedListPath = complete ? std::string() : path;
-    if (!complete) {
-        std::fprintf(stderr,
-                     "velumo: the stored list %s is damaged; kept the %d rows before the damage\n",
-                     path.c_str(), listView->GetItemCount() - before);
-    }
-    return complete;
-}
-
-std::string MainWindow::sessionListPath() const {
-    return files.storedListPath() + ".session";
-}
-
-void MainWindow::keepDamagedList() {
-    // One copy, beside the list being stored; an older copy is replaced.
-    const std::string copy = files.storedListPath() + ".damaged";
-    std::error_code error;
-    std::filesystem::copy_file(damagedListPath, copy,
-                               std::filesystem::copy_options::overwrite_existing, error);
-    if (error) {
-        std::fprintf(stderr, "velumo: cannot keep the damaged list %s as %s: %s\n",
-                     damagedListPath.c_str(), copy.c_str(), error.message().c_str());
-        return; // tried once; the store goes on
-    }
-    std::fprintf(stderr, "velumo: the damaged list %s was kept as %s\n", damagedListPath.c_str(),
-                 copy.c_str());
-    damagedListPath.clear();
+    return listFile.load(files, model.rows());
 }
 
 bool MainWindow::storeList() {
-    if (!listView) {
-        return false;
-    }
-    // While CD tracks or the recording are shown, the user's list is the
-    // saved copy of the file rows: that is what the next start must find.
-    std::optional<std::vector<uint8_t>> saved;
-    if (listMode != kListFiles) {
-        saved = listView->SerializeSavedRows();
-    }
-    const std::vector<uint8_t> bytes = saved ? std::move(*saved) : listView->Serialize();
-    // A list that could not be read at start is left as it is.
-    const std::string path =
-        unreadableListPath.empty() ? files.storedListPath() : sessionListPath();
-    if (!files.ensureDataDirectory()) {
-        storeProblem = files.dataDirectory().empty()
-                           ? std::string("there is no folder for it (neither HOME nor "
-                                         "XDG_DATA_HOME names one)")
-                           : "the folder " + files.dataDirectory() + " cannot be created";
-        std::fprintf(stderr, "velumo: cannot store the list: %s\n", storeProblem.c_str());
-        return false;
-    }
-    if (path == files.storedListPath()) {
-        keepListOfAnotherWindow();
-    }
-    // Written beside the list and renamed over it only once complete, so a
-    // crash or a full disk leaves the previous list intact.
-    ReplacedFile replacement;
-    bool ok = replacement.open(path) && replacement.writeAll(bytes);
-    if (ok && !damagedListPath.empty()) {
-        keepDamagedList();
-    }
-    ok = ok && replacement.commit();
-    if (!ok) {
-        storeProblem = path + ": " + replacement.problem();
-        std::fprintf(stderr, "velumo: cannot write the stored list %s\n", storeProblem.c_str());
-    }
-    if (ok && path == files.storedListPath()) {
-        listStamp = FileStamp::of(path);
+    const bool ok = listFile.store(files, model.storedList());
+    // Another window's list kept aside: the user learns where it went.
+    if (const std::string notice = listFile.takeNotice(); !notice.empty()) {
+        showMessage(notice);
     }
     return ok;
-}
-
-MainWindow::FileStamp MainWindow::FileStamp::of(const std::string& path) {
-    FileStamp stamp;
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0) {
-        stamp.exists = true;
-        stamp.device = static_cast<uint64_t>(info.st_dev);
-        stamp.inode = static_cast<uint64_t>(info.st_ino);
-        stamp.size = static_cast<int64_t>(info.st_size);
-        stamp.modified = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 +
-                         static_cast<int64_t>(info.st_mtim.tv_nsec);
-    }
-    return stamp;
-}
-
-void MainWindow::keepListOfAnotherWindow() {
-    const std::string path = files.storedListPath();
-    const FileStamp now = FileStamp::of(path);
-    if (!now.exists || now == listStamp) {
-        return;
-    }
-    // Another window (or another program) stored the list after this one
-    // read it: its rows are not this window's to throw away.
-    const std::string copy = otherWindowListPath();
-    std::error_code error;
-    std::filesystem::copy_file(path, copy, std::filesystem::copy_options::overwrite_existing,
-                               error);
-    if (error) {
-        std::fprintf(stderr, "velumo: cannot keep the list stored by another window %s as %s: %s\n",
-                     path.c_str(), copy.c_str(), error.message().c_str());
-        return;
-    }
-    listStamp = now;
-    showMessage("The play list " + path +
-                " was changed by another Velumo window after this one read it.\nThat list is "
-                "kept as " +
-                copy + "; this window's list is stored as " + path + ".");
-}
-
-std::string MainWindow::otherWindowListPath() const {
-    return files.storedListPath() + ".other";
 }

@@ -258,17 +258,16 @@ void MainWindow::outputFailed(const std::string& reason) {
 
 void MainWindow::onPlay() {
     if (!mixer.hasEntries()) {
-        const int selected = listView ? listView->GetSelectedRow() : -1;
-        if (selected < 0) {
-            if (!listView || listView->GetItemCount() == 0) {
-                showMessage("There is no audio file to play!");
-                return;
-            }
-            model.setCurrentRow(-1);
+        switch (model.startPlaying(selectedRow())) {
+        case PlayerModel::PlayStart::NothingToPlay:
+            showMessage("There is no audio file to play!");
+            return;
+        case PlayerModel::PlayStart::First:
             next(false);
-        } else {
-            model.setCurrentRow(selected);
-            loadItem(rowText(selected, 4), rowText(selected, 1));
+            break;
+        case PlayerModel::PlayStart::Selected:
+            loadItem(rowText(currentIndex, 4), rowText(currentIndex, 1));
+            break;
         }
         // A row that did not load has shown its message; with nothing
         // loaded there is nothing to play.

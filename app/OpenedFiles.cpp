@@ -2,8 +2,11 @@
 
 #include "app/MainWindow.h"
 #include "controls/PlayListView.h"
+#include "player/PlayRow.h"
 
+#include <string>
 #include <unordered_map>
+#include <vector>
 
 bool addAndPlay(MainWindow& window, const std::vector<std::string>& paths) {
     if (paths.empty() || window.listView == nullptr) {
@@ -12,17 +15,16 @@ bool addAndPlay(MainWindow& window, const std::vector<std::string>& paths) {
     window.setListMode(kListFiles);
     window.addFiles(paths);
     // A file already in the list was not added again: its row plays.
-    PlayListView& list = *window.listView;
+    const std::vector<PlayRow>& shown = window.player().rows().all();
     std::unordered_map<std::string, int> rows;
-    for (int row = list.GetItemCount() - 1; row >= 0; --row) {
-        rows[list.GetItemText(row, 4)] = row;
+    for (int row = static_cast<int>(shown.size()) - 1; row >= 0; --row) {
+        rows[shown[static_cast<size_t>(row)].path] = row;
     }
     for (const std::string& path : paths) {
         const auto found = rows.find(path);
         if (found != rows.end()) {
-            list.SelectRow(found->second);
-            list.clickedRow = found->second;
-            window.onCommand(kNewItem);
+            window.listView->SelectRow(found->second);
+            window.playRow(found->second);
             return true;
         }
     }

@@ -12,38 +12,24 @@
 
 namespace {
 
-// A text that is not valid UTF-8 (a Linux file name is any string of bytes)
-// is shown with replacement characters, and its exact bytes are kept in this
-// role of the same column, which the string interface returns.
-constexpr int kBytesRole = Qt::UserRole + 1;
-
-void setItemText(QTreeWidgetItem* item, int column, const std::string& text) {
-    const QByteArrayView bytes(text.data(), static_cast<qsizetype>(text.size()));
-    item->setText(column, QString::fromUtf8(bytes));
-    if (bytes.isValidUtf8()) {
-        item->setData(column, kBytesRole, QVariant());
-    } else {
-        item->setData(column, kBytesRole, bytes.toByteArray());
-    }
+// Texts are shown as UTF-8; a text that is not valid UTF-8 (a Linux file
+// name is any string of bytes) shows replacement characters, while the rows
+// keep its bytes.
+void showText(QTreeWidgetItem* item, int column, const std::string& text) {
+    item->setText(column, QString::fromUtf8(
+                              QByteArrayView(text.data(), static_cast<qsizetype>(text.size()))));
 }
 
-std::string itemText(const QTreeWidgetItem* item, int column) {
-    const QVariant bytes = item->data(column, kBytesRole);
-    if (bytes.isValid()) {
-        return bytes.toByteArray().toStdString();
-    }
-    return item->text(column).toUtf8().toStdString();
-}
-
-// New unselected items holding the first `columns` texts of each row; the
-// list view inserts them in one step, which is much faster than row by row.
-QList<QTreeWidgetItem*> makeItems(const std::vector<StoredRow>& rows, int columns) {
+// New unselected items showing rows first..first+count-1; the list view
+// inserts them in one step, which is much faster than row by row.
+QList<QTreeWidgetItem*> makeItems(const PlayRows& rows, int first, int count) {
     QList<QTreeWidgetItem*> items;
-    items.reserve(static_cast<qsizetype>(rows.size()));
-    for (const StoredRow& texts : rows) {
+    items.reserve(count);
+    for (int row = first; row < first + count; ++row) {
         auto* item = new QTreeWidgetItem;
-        for (int c = 0; c < columns; ++c) {
-            setItemText(item, c, texts[static_cast<size_t>(c)]);
+        const StoredRow texts = rows.at(row)->storedColumns();
+        for (int c = 0; c < kStoredColumns; ++c) {
+            showText(item, c, texts[static_cast<size_t>(c)]);
         }
         items.append(item);
     }
@@ -66,9 +52,58 @@ PlayListView::PlayListView(QWidget* parent) : QTreeWidget(parent) {
     header()->setStretchLastSection(false);
     header()->setSectionsMovable(false);
     applySelectionPalette();
+    listenerId = shownRows->addListener([this](const PlayRows::Edit& edit) { rowsEdited(edit); });
 }
 
-PlayListView::~PlayListView() = default;
+PlayListView::~PlayListView() {
+    shownRows->removeListener(listenerId);
+}
+
+void PlayListView::showRows(PlayRows* shown) {
+    shownRows->removeListener(listenerId);
+    shownRows = shown != nullptr ? shown : &ownRows;
+    listenerId = shownRows->addListener([this](const PlayRows::Edit& edit) { rowsEdited(edit); });
+    rebuildItems();
+}
+
+void PlayListView::rowsEdited(const PlayRows::Edit& edit) {
+    switch (edit.kind) {
+    case PlayRows::Edit::Kind::Inserted:
+        insertTopLevelItems(edit.first, makeItems(*shownRows, edit.first, edit.count));
+        break;
+    case PlayRows::Edit::Kind::Removed:
+        for (int i = 0; i < edit.count; ++i) {
+            delete takeTopLevelItem(edit.first);
+        }
+        break;
+    case PlayRows::Edit::Kind::Moved:
+        swapItems(edit.first, edit.other);
+        break;
+    case PlayRows::Edit::Kind::Changed:
+        showTexts(edit.first);
+        break;
+    case PlayRows::Edit::Kind::Reset:
+        rebuildItems();
+        break;
+    }
+}
+
+void PlayListView::rebuildItems() {
+    clear();
+    insertTopLevelItems(0, makeItems(*shownRows, 0, shownRows->count()));
+}
+
+void PlayListView::showTexts(int row) {
+    QTreeWidgetItem* item = topLevelItem(row);
+    const PlayRow* shown = shownRows->at(row);
+    if (item == nullptr || shown == nullptr) {
+        return;
+    }
+    const StoredRow texts = shown->storedColumns();
+    for (int c = 0; c < kStoredColumns; ++c) {
+        showText(item, c, texts[static_cast<size_t>(c)]);
+    }
+}
 
 void PlayListView::applySelectionPalette() {
     // The selection stays as visible without the focus as with it.
@@ -88,42 +123,27 @@ int PlayListView::GetColumnCount() const {
 }
 
 int PlayListView::GetItemCount() const {
-    return topLevelItemCount();
+    return shownRows->count();
 }
 
 std::string PlayListView::GetItemText(int row, int column) const {
-    const QTreeWidgetItem* item = topLevelItem(row);
-    if (item == nullptr || column < 0) {
-        return {};
-    }
-    return itemText(item, column);
+    return shownRows->text(row, column);
 }
 
 void PlayListView::SetItemText(int row, int column, const std::string& text) {
-    QTreeWidgetItem* item = topLevelItem(row);
-    if (item != nullptr && column >= 0) {
-        setItemText(item, column, text);
-    }
+    shownRows->setText(row, column, text);
 }
 
 int PlayListView::InsertItem(int index, const std::string& column0) {
-    index = std::clamp(index, 0, topLevelItemCount());
-    auto* item = new QTreeWidgetItem;
-    setItemText(item, 0, column0);
-    insertTopLevelItem(index, item);
-    return index;
+    return shownRows->insert(index, {PlayRow::fromStored({column0, {}, {}, {}, {}})});
 }
 
 bool PlayListView::DeleteItem(int row) {
-    if (row < 0 || row >= topLevelItemCount()) {
-        return false;
-    }
-    delete takeTopLevelItem(row);
-    return true;
+    return shownRows->remove(row);
 }
 
 void PlayListView::DeleteAllItems() {
-    clear();
+    shownRows->clear();
 }
 
 int PlayListView::GetSelectedRow() const {
@@ -150,19 +170,18 @@ bool PlayListView::IsRowSelected(int row) const {
 }
 
 int PlayListView::SwapRows(int a, int b) {
-    const int count = topLevelItemCount();
-    if (a < 0 || b < 0 || a >= count || b >= count || a == b) {
-        return 0;
-    }
+    shownRows->swap(a, b);
+    return 0;
+}
+
+void PlayListView::swapItems(int a, int b) {
     QTreeWidgetItem* itemA = topLevelItem(a);
     QTreeWidgetItem* itemB = topLevelItem(b);
-    const int columns = std::max(GetColumnCount(), columnCount());
-
-    for (int c = 0; c < columns; ++c) {
-        const std::string text = itemText(itemA, c);
-        setItemText(itemA, c, itemText(itemB, c));
-        setItemText(itemB, c, text);
+    if (itemA == nullptr || itemB == nullptr) {
+        return;
     }
+    showTexts(a);
+    showTexts(b);
     // The item parameter and image live in column 0.
     const QVariant parameterA = itemA->data(0, Qt::UserRole);
     itemA->setData(0, Qt::UserRole, itemB->data(0, Qt::UserRole));
@@ -181,7 +200,6 @@ int PlayListView::SwapRows(int a, int b) {
     }
     itemA->setSelected(selectedB);
     itemB->setSelected(selectedA);
-    return 0;
 }
 
 void PlayListView::DeselectAll() {
@@ -191,62 +209,39 @@ void PlayListView::DeselectAll() {
 }
 
 bool PlayListView::SaveRows() {
-    const int k = std::min(GetColumnCount(), kStoredColumns);
-    savedRows.clear();
-    for (int row = 0; row < topLevelItemCount(); ++row) {
-        StoredRow texts;
-        for (int c = 0; c < k; ++c) {
-            texts[static_cast<size_t>(c)] = GetItemText(row, c);
-        }
-        savedRows.push_back(std::move(texts));
-    }
-    hasSavedRows = true;
+    shownRows->save(std::min(GetColumnCount(), kStoredColumns));
     return true;
 }
 
 bool PlayListView::RestoreRows() {
-    if (!hasSavedRows) {
-        return false;
-    }
-    DeleteAllItems();
-    insertTopLevelItems(0, makeItems(savedRows, std::clamp(GetColumnCount(), 1, kStoredColumns)));
-    return true;
+    return shownRows->restore();
 }
 
 std::vector<uint8_t> PlayListView::Serialize() const {
-    std::vector<StoredRow> rows;
-    rows.reserve(static_cast<size_t>(topLevelItemCount()));
-    for (int row = 0; row < topLevelItemCount(); ++row) {
-        StoredRow texts;
-        for (int c = 0; c < kStoredColumns; ++c) {
-            texts[static_cast<size_t>(c)] = GetItemText(row, c);
-        }
-        rows.push_back(std::move(texts));
-    }
-    return encodeStoredList(rows);
+    return shownRows->encoded();
 }
 
 std::optional<std::vector<uint8_t>> PlayListView::SerializeSavedRows() const {
-    if (!hasSavedRows) {
-        return std::nullopt;
-    }
-    return encodeStoredList(savedRows);
+    return shownRows->encodedSaved();
 }
 
 void PlayListView::AppendRows(const std::vector<StoredRow>& rows) {
-    addTopLevelItems(makeItems(rows, std::min(GetColumnCount(), kStoredColumns)));
+    std::vector<PlayRow> added;
+    added.reserve(rows.size());
+    for (const StoredRow& texts : rows) {
+        added.push_back(PlayRow::fromStored(texts));
+    }
+    shownRows->append(std::move(added));
 }
 
 bool PlayListView::Serialize(const uint8_t* bytes, size_t size) {
-    const StoredListDecoding decoded = decodeStoredList(bytes, size);
-    insertTopLevelItems(0, makeItems(decoded.rows, kStoredColumns));
-    return decoded.complete;
+    return shownRows->insertStored(bytes, size);
 }
 
 void PlayListView::mouseDoubleClickEvent(QMouseEvent* event) {
     const QModelIndex index = indexAt(event->position().toPoint());
     const int row = index.isValid() ? index.row() : -1;
-    if (row >= 0 && row < topLevelItemCount() && owner != nullptr) {
+    if (row >= 0 && row < GetItemCount() && owner != nullptr) {
         clickedRow = row;
         owner->postCommand(kNewItem);
     }

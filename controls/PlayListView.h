@@ -1,7 +1,10 @@
 #pragma once
-// The play list control: a flat report-style list of rows with five text
-// columns (the columns themselves are created by the owner with
-// setHeaderLabels / setColumnWidth). Besides being a list it
+// The play list control: a view of the rows of a PlayRows (player/PlayRows.h)
+// as a flat report-style list with five text columns (the columns themselves
+// are created by the owner with setHeaderLabels / setColumnWidth). It shows
+// rows of its own until showRows gives it the owner's, and the editing calls
+// below edit the rows it shows, so the view and its owner never disagree.
+// Besides being a list it
 //  - tells its owner which row was double-clicked, or on which row Return
 //    (or keypad Enter) was pressed (clickedRow, then a posted NewItem
 //    command);
@@ -17,6 +20,7 @@
 //
 // User-interface thread only.
 
+#include "player/PlayRows.h"
 #include "playlist/StoredList.h"
 
 #include <QTreeWidget>
@@ -37,6 +41,12 @@ class PlayListView : public QTreeWidget {
     // The window that receives NewItem (not owned; may be null).
     void SetOwnerWindow(CommandTarget* window);
     CommandTarget* ownerWindow() const { return owner; }
+
+    // Shows rows (not owned; they must outlive the view or be taken back
+    // with showRows(nullptr)); null shows the view's own rows again.
+    void showRows(PlayRows* shown);
+    PlayRows& rows() { return *shownRows; }
+    const PlayRows& rows() const { return *shownRows; }
 
     // The number of columns of the header.
     int GetColumnCount() const;
@@ -98,8 +108,14 @@ class PlayListView : public QTreeWidget {
 
   private:
     void applySelectionPalette();
+    // Follows one edit of the rows shown.
+    void rowsEdited(const PlayRows::Edit& edit);
+    void showTexts(int row);
+    void swapItems(int a, int b);
+    void rebuildItems();
 
     CommandTarget* owner = nullptr;
-    std::vector<StoredRow> savedRows;
-    bool hasSavedRows = false;
+    PlayRows ownRows;
+    PlayRows* shownRows = &ownRows;
+    int listenerId = 0;
 };

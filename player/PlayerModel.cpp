@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
+#include <utility>
 
 const char* statusText(PlayStatus status) {
     switch (status) {
@@ -186,4 +188,25 @@ PlayerModel::ModeSwitch PlayerModel::setListMode(int mode) {
         notify(Change::ListMode);
     }
     return actions;
+}
+
+PlayerModel::PlayStart PlayerModel::startPlaying(int selected) {
+    if (rowList.at(selected) != nullptr) {
+        setCurrentRow(selected);
+        return PlayStart::Selected;
+    }
+    if (rowList.count() == 0) {
+        return PlayStart::NothingToPlay;
+    }
+    setCurrentRow(-1);
+    return PlayStart::First;
+}
+
+std::vector<uint8_t> PlayerModel::storedList() const {
+    if (current.listMode != kListFiles) {
+        if (std::optional<std::vector<uint8_t>> saved = rowList.encodedSaved()) {
+            return std::move(*saved);
+        }
+    }
+    return rowList.encoded();
 }

@@ -18,6 +18,8 @@
 //
 // User-interface thread only (the owner's thread).
 
+#include "player/PlayRows.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -60,6 +62,15 @@ class PlayerModel {
     // Returns an id for removeListener.
     int addListener(Listener listener);
     void removeListener(int id);
+
+    // The rows of the list as shown (files, CD tracks or the take), with the
+    // user's file rows saved aside while they are not shown.
+    PlayRows& rows() { return rowList; }
+    const PlayRows& rows() const { return rowList; }
+
+    // The user's list as it is stored: the rows shown in the file mode, the
+    // saved file rows while CD tracks or the take are shown.
+    std::vector<uint8_t> storedList() const;
 
     const State& state() const { return current; }
     // The fields themselves, for an owner that shows them as its own.
@@ -107,6 +118,13 @@ class PlayerModel {
     enum class RowAction { Nothing, LoadAndPlay, Play };
     RowAction playRow(int row, int count, bool playing);
 
+    // What Play does while nothing is loaded: load the selected row (it
+    // becomes the current row), or with no row selected start at the first
+    // row as Next does (the current row is put before the list), or say
+    // that there is nothing to play when the list is empty.
+    enum class PlayStart { NothingToPlay, Selected, First };
+    PlayStart startPlaying(int selected);
+
     // What follows the end of the loaded item.
     enum class AfterEnd { Stop, Replay, Next, NextWrapping };
     // deviceStopped: the item had been stopped before its end came in.
@@ -132,6 +150,7 @@ class PlayerModel {
     void notify(Change what);
 
     State current;
+    PlayRows rowList;
     std::vector<std::pair<int, Listener>> listeners;
     int nextListenerId = 1;
 };

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace {
@@ -183,3 +184,27 @@ TEST(PlayerModel, ListenersHearEachRealChangeUntilRemoved) {
 }
 
 } // namespace
+
+TEST(PlayerModel, PlayWithNothingLoadedStartsAtTheSelectedOrTheFirstRow) {
+    using Start = PlayerModel::PlayStart;
+    struct Case {
+        int rows;
+        int selected;
+        Start start;
+        int current; // the current row afterwards
+    };
+    const Case cases[] = {
+        {0, -1, Start::NothingToPlay, 2}, {3, -1, Start::First, -1},
+        {3, 1, Start::Selected, 1},       {3, 3, Start::First, -1},
+        {0, 0, Start::NothingToPlay, 2},
+    };
+    for (const Case& c : cases) {
+        PlayerModel model;
+        model.setCurrentRow(2);
+        for (int i = 0; i < c.rows; ++i) {
+            model.rows().append({PlayRow::file("/music/" + std::to_string(i) + ".wav", 1, 1)});
+        }
+        EXPECT_EQ(model.startPlaying(c.selected), c.start) << c.rows << " rows, " << c.selected;
+        EXPECT_EQ(model.currentRow(), c.current) << c.rows << " rows, " << c.selected;
+    }
+}
