@@ -26,12 +26,14 @@
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QStringList>
 #include <QTimerEvent>
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 std::string gDefaultBitrate = kDefaultBitrate.text;
 std::string gDefaultChannel = "stereo";
@@ -130,6 +132,24 @@ QStringList shownTexts(int id, const QLabel* label) {
         return times;
     }
     return {label->text()};
+}
+
+// The title line's tooltip: the loaded file's tags, one a line, or none.
+// The texts are escaped and the tooltip is rich text on purpose, so that a
+// tag that looks like markup shows as it is written.
+QString tagsToolTip(const MediaTags& tags) {
+    QStringList lines;
+    const std::pair<const char*, const std::string*> fields[] = {
+        {"Title", &tags.title}, {"Artist", &tags.artist}, {"Album", &tags.album}};
+    for (const auto& [label, text] : fields) {
+        if (!text->empty()) {
+            lines << QString::fromLatin1(label) + QStringLiteral(": ") +
+                         QString::fromStdString(*text).toHtmlEscaped();
+        }
+    }
+    return lines.isEmpty() ? QString()
+                           : QStringLiteral("<p>") + lines.join(QStringLiteral("<br>")) +
+                                 QStringLiteral("</p>");
 }
 
 } // namespace
@@ -450,6 +470,7 @@ void MainWindow::updateDisplay() {
     }
     if (auto* title = findAs<QLabel>(this, kIdTitle)) {
         title->setText(QString::fromStdString(titleText));
+        title->setToolTip(tagsToolTip(loadedTags));
     }
     putComboText(bitrateCombo, bitrateText);
     putComboText(channelCombo, channelText);

@@ -26,6 +26,7 @@
 #include "encode/Bitrates.h"
 #include "engine/WaveOutDevice.h"
 #include "mixer/Mixer.h"
+#include "platform/MediaReader.h"
 #include "player/PlayerModel.h"
 #include "player/StoredListFile.h"
 #include "playlist/ProgramFiles.h"
@@ -203,6 +204,10 @@ class MainWindow : public QDialog, public CommandTarget {
 
     // The title shown: the loaded item's, or why it did not load.
     const std::string& title() const { return titleText; }
+    // The loaded file's title, artist and album from its tags, read once as
+    // it loaded; empty for a CD track, a file without tags, or when nothing
+    // is loaded. The title line shows them as its tooltip.
+    const MediaTags& tags() const { return loadedTags; }
     // The player's state and its rules; listeners learn of every change.
     PlayerModel& player() { return model; }
     const PlayerModel& player() const { return model; }
@@ -363,6 +368,7 @@ class MainWindow : public QDialog, public CommandTarget {
     Mixer mixer; // declared after the device: destroyed before it
     double durationSeconds = 0.0;
     std::string loadedFilePath;
+    MediaTags loadedTags;
     uint64_t loads = 0;
     std::function<void()> changeListener;
     // The conversion's rate: bitrateValueOf(bitrateText).

@@ -9,6 +9,7 @@
 #include "controls/BitmapButton.h"
 #include "controls/PlayListView.h"
 #include "controls/TransparentSlider.h"
+#include "engine/WmaStream.h"
 #include "platform/CdLibrary.h"
 #include "platform/MessageBox.h"
 #include "player/PlayRow.h"
@@ -36,6 +37,18 @@ constexpr RepeatLook kRepeatLooks[] = {
 
 // The reason given for an output that went away: SDL has no text for it.
 constexpr const char* kOutputLostReason = "the sound device was disconnected";
+
+// The tags of the file just loaded into mixer: those its media reader read
+// as it opened, or, for a file the Mixer reads itself (WAVE), those of its
+// header alone.
+MediaTags tagsOfLoadedFile(Mixer& mixer, const std::string& path) {
+    if (auto* media = dynamic_cast<WmaStream*>(mixer.GetStream(0))) {
+        return media->tags;
+    }
+    MediaTags tags;
+    MediaReader::readTags(path.c_str(), &tags);
+    return tags;
+}
 
 } // namespace
 
@@ -127,6 +140,7 @@ void MainWindow::emptyPlayer() {
     mixer.RemoveAll();
     outputDevice.Detach();
     loadedFilePath.clear();
+    loadedTags = MediaTags{};
 }
 
 int MainWindow::loadFile(const std::string& path, const std::string& title) {
@@ -142,6 +156,7 @@ int MainWindow::loadFile(const std::string& path, const std::string& title) {
 
     if (result == 0) {
         loadedFilePath = path;
+        loadedTags = tagsOfLoadedFile(mixer, path);
         showLoadedItem(title);
     } else {
         timeText = "00:00";

@@ -56,6 +56,7 @@ int32_t WmaStream::Open(const char* path) {
         return kMediaInvalidArg;
     }
     releaseReader();
+    tags = MediaTags{};
     reader.reset(new (std::nothrow) MediaReader);
     if (!reader) {
         std::printf("Could not create reader (hr=0x%08x).\n",
@@ -89,6 +90,7 @@ int32_t WmaStream::Open(const char* path) {
         return hr;
     }
     time = 0;
+    tags = reader->tags();
     return hr;
 }
 

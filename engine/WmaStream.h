@@ -61,6 +61,8 @@ class WmaStream : public AudioStream {
     uint64_t time = 0;
     // Null when no file is open.
     std::unique_ptr<MediaReader> reader;
+    // The file's title, artist and album, read as it opened.
+    MediaTags tags;
 
   private:
     int32_t findAudioOutput();

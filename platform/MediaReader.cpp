@@ -21,6 +21,7 @@ extern "C" {
 #include <mutex>
 #include <new>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,6 +47,9 @@ constexpr int64_t kPrerollSeconds[] = {1, 5, -1};
 
 // The file's streams as probed, limited to what the reader serves.
 const char* const kFormats = "mp3,asf";
+// The containers whose tags readTags reads: the reader's, and those of the
+// files that other readers play (WAVE) or that carry the same tags.
+const char* const kTagFormats = "mp3,asf,wav,flac,ogg,mov";
 
 // Opening reads no more than a fixed budget whatever the file's size: the
 // container is told from its first bytes, the streams from their first
@@ -85,7 +89,160 @@ MediaResult openError(int error) {
     return kMediaInvalidFormat;
 }
 
+void quietLibrary() {
+    // Damaged input is expected and handled here; the library's own
+    // complaints on standard error would only be noise.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_FATAL); });
+}
+
+// The code point of the UTF-8 sequence at text[at] and its length; length
+// 0 for a byte that starts no valid sequence (overlong forms and
+// surrogates included).
+struct Utf8Char {
+    uint32_t code = 0;
+    size_t length = 0;
+};
+
+Utf8Char decodeUtf8(std::string_view text, size_t at) {
+    const auto byte = [text](size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    if (lead < 0x80) {
+        return {lead, 1};
+    }
+    size_t length = 0;
+    uint32_t code = 0;
+    uint32_t least = 0;
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2;
+        code = lead & 0x1Fu;
+        least = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3;
+        code = lead & 0x0Fu;
+        least = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4;
+        code = lead & 0x07u;
+        least = 0x10000;
+    } else {
+        return {};
+    }
+    if (length > text.size() - at) {
+        return {};
+    }
+    for (size_t i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80) {
+            return {};
+        }
+        code = (code << 6) | (byte(at + i) & 0x3Fu);
+    }
+    if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+        return {};
+    }
+    return {code, length};
+}
+
+bool validUtf8(std::string_view text) {
+    for (size_t at = 0; at < text.size();) {
+        const size_t length = decodeUtf8(text, at).length;
+        if (length == 0) {
+            return false;
+        }
+        at += length;
+    }
+    return true;
+}
+
+void appendUtf8(std::string& out, uint32_t code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (code >> 18));
+        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+bool controlCharacter(uint32_t code) {
+    return code < 0x20 || (code >= 0x7F && code <= 0x9F);
+}
+
+// Noncharacters, which older bus daemons refuse in a string.
+bool nonCharacter(uint32_t code) {
+    return (code >= 0xFDD0 && code <= 0xFDEF) || (code & 0xFFFE) == 0xFFFE;
+}
+
+// The text of a tag: the container's own first, then the first audio
+// stream that has it (Ogg files keep their comments with the stream).
+std::string tagText(const AVFormatContext* input, const char* key) {
+    std::string text;
+    if (const AVDictionaryEntry* entry = av_dict_get(input->metadata, key, nullptr, 0)) {
+        text = cleanTagText(entry->value);
+    }
+    for (unsigned i = 0; text.empty() && i < input->nb_streams; ++i) {
+        const AVStream* stream = input->streams[i];
+        if (stream->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) {
+            continue;
+        }
+        if (const AVDictionaryEntry* entry = av_dict_get(stream->metadata, key, nullptr, 0)) {
+            text = cleanTagText(entry->value);
+        }
+    }
+    return text;
+}
+
+// The library gives every container's tags the same names.
+MediaTags tagsOf(const AVFormatContext* input) {
+    MediaTags tags;
+    tags.title = tagText(input, "title");
+    tags.artist = tagText(input, "artist");
+    tags.album = tagText(input, "album");
+    return tags;
+}
+
 } // namespace
+
+std::string cleanTagText(std::string_view raw) {
+    const bool utf8 = validUtf8(raw);
+    std::string out;
+    for (size_t at = 0; at < raw.size();) {
+        uint32_t code = static_cast<unsigned char>(raw[at]);
+        size_t length = 1;
+        if (utf8) {
+            const Utf8Char decoded = decodeUtf8(raw, at);
+            code = decoded.code;
+            length = decoded.length;
+        }
+        at += length;
+        if (controlCharacter(code)) {
+            code = ' ';
+        } else if (nonCharacter(code)) {
+            code = 0xFFFD;
+        }
+        if (code == ' ' && out.empty()) {
+            continue;
+        }
+        std::string character;
+        appendUtf8(character, code);
+        if (out.size() + character.size() > kMaxTagBytes) {
+            break;
+        }
+        out += character;
+    }
+    while (!out.empty() && out.back() == ' ') {
+        out.pop_back();
+    }
+    return out;
+}
 
 struct MediaReader::State {
     ~State();
@@ -131,7 +288,7 @@ struct MediaReader::State {
     int64_t nextPosition = 0;
     int64_t discardUntil = 0; // samples before this position are dropped
 
-    bool openFile(const char* path, MediaResult* failure);
+    bool openFile(const char* path, const char* formats, MediaResult* failure);
     bool interrupted() const;
     static int readPacket(void* opaque, uint8_t* buffer, int size);
     static int64_t seekFile(void* opaque, int64_t offset, int whence);
@@ -199,9 +356,10 @@ int64_t MediaReader::State::seekFile(void* opaque, int64_t offset, int whence) {
     return at < 0 ? AVERROR(errno) : static_cast<int64_t>(at);
 }
 
-// Opens the file (a regular file only) and tells its container from its
-// first bytes, within the probe budget. On failure *failure says why.
-bool MediaReader::State::openFile(const char* path, MediaResult* failure) {
+// Opens the file (a regular file only), tells its container from its first
+// bytes, within the probe budget, and reads its header (tags included) if
+// the container is one of formats. On failure *failure says why.
+bool MediaReader::State::openFile(const char* path, const char* formats, MediaResult* failure) {
     RegularFileOpen opened = openRegularFile(path);
     if (!opened.ok()) {
         *failure = opened.notRegular() || opened.error == EISDIR ? kMediaNotAFile
@@ -242,7 +400,7 @@ bool MediaReader::State::openFile(const char* path, MediaResult* failure) {
         *failure = result < 0 ? openError(result) : kMediaInvalidFormat;
         return false;
     }
-    if (av_match_list(format->name, kFormats, ',') <= 0) {
+    if (av_match_list(format->name, formats, ',') <= 0) {
         *failure = kMediaInvalidFormat;
         return false;
     }
@@ -445,10 +603,7 @@ MediaReader::~MediaReader() = default;
 
 MediaResult MediaReader::open(const char* path) {
     close();
-    // Damaged input is expected and handled here; the library's own
-    // complaints on standard error would only be noise.
-    static std::once_flag quiet;
-    std::call_once(quiet, [] { av_log_set_level(AV_LOG_FATAL); });
+    quietLibrary();
     if (!path || !*path) {
         return kMediaInvalidArg;
     }
@@ -460,7 +615,7 @@ MediaResult MediaReader::open(const char* path) {
         State& s = *state;
         s.stop = stop;
         MediaResult failure = kMediaInvalidFormat;
-        if (!s.openFile(path, &failure)) {
+        if (!s.openFile(path, kFormats, &failure)) {
             state.reset();
             return failure;
         }
@@ -479,6 +634,7 @@ MediaResult MediaReader::open(const char* path) {
             }
         }
         if (s.audioIndex < 0) {
+            fileTags = tagsOf(s.input);
             return kMediaOk; // opens, but offers no audio output
         }
         AVStream* stream = s.input->streams[s.audioIndex];
@@ -541,6 +697,7 @@ MediaResult MediaReader::open(const char* path) {
                 s.origin = av_rescale_q(ts, stream->time_base, AVRational{1, s.rate});
             }
         }
+        fileTags = tagsOf(s.input);
         return kMediaOk;
     } catch (const std::bad_alloc&) {
         state.reset();
@@ -550,7 +707,36 @@ MediaResult MediaReader::open(const char* path) {
 
 MediaResult MediaReader::close() {
     state.reset();
+    fileTags = MediaTags{};
     return kMediaOk;
+}
+
+MediaResult MediaReader::readTags(const char* path, MediaTags* tags,
+                                  const std::atomic<bool>* stop) {
+    if (!tags) {
+        return kMediaInvalidArg;
+    }
+    *tags = MediaTags{};
+    quietLibrary();
+    if (!path || !*path) {
+        return kMediaInvalidArg;
+    }
+    if (stop && stop->load(std::memory_order_acquire)) {
+        return kMediaInterrupted;
+    }
+    try {
+        // The header alone: no stream is probed and no packet decoded.
+        State s;
+        s.stop = stop;
+        MediaResult failure = kMediaInvalidFormat;
+        if (!s.openFile(path, kTagFormats, &failure)) {
+            return failure;
+        }
+        *tags = tagsOf(s.input);
+        return kMediaOk;
+    } catch (const std::bad_alloc&) {
+        return kMediaOutOfMemory;
+    }
 }
 
 void MediaReader::setStopFlag(const std::atomic<bool>* flag) {

@@ -33,6 +33,8 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 using MediaResult = int32_t;
@@ -80,6 +82,28 @@ struct MediaType {
     uint32_t formatSize; // bytes at format
     uint8_t* format;     // points into the same block, just after the struct
 };
+
+// The title, artist and album a file's tags give (ID3v2 and ID3v1, ASF
+// attributes, Vorbis comments, MP4 atoms, a WAVE file's INFO list), each
+// cleaned by cleanTagText; empty where the file has none.
+struct MediaTags {
+    std::string title;
+    std::string artist;
+    std::string album;
+
+    bool empty() const { return title.empty() && artist.empty() && album.empty(); }
+    bool operator==(const MediaTags&) const = default;
+};
+
+// The longest tag text kept, in bytes; a longer one is cut at a character.
+constexpr size_t kMaxTagBytes = 1024;
+
+// A tag's text made safe to show and to send over the session bus (which
+// drops a connection that sends invalid UTF-8): valid UTF-8 is kept as it
+// is; anything else is taken as Latin-1, the encoding of ID3v1 and of most
+// INFO lists. Control characters become spaces, the ends are trimmed and
+// the result holds at most kMaxTagBytes bytes, cut at a character.
+std::string cleanTagText(std::string_view raw);
 
 class MediaOutputProps {
   public:
@@ -132,6 +156,17 @@ class MediaReader {
     MediaResult getAttributeByName(uint16_t streamNumber, const char* name,
                                    MediaAttributeType* type, uint8_t* value, uint16_t* length);
 
+    // The tags of the open file, read with its header; empty when it has
+    // none or nothing is open.
+    const MediaTags& tags() const { return fileTags; }
+
+    // Reads only the tags of a local regular file, with the same budget as
+    // open but without looking into its audio. Besides the containers open
+    // accepts, it reads WAVE, FLAC, Ogg and MP4 files. kMediaOk with empty
+    // tags for a file that has none; open's failures otherwise.
+    static MediaResult readTags(const char* path, MediaTags* tags,
+                                const std::atomic<bool>* stop = nullptr);
+
     // Outputs are the file's streams, in the file's order.
     MediaResult getOutputCount(uint32_t* count);
     MediaResult getOutputProps(uint32_t output, std::unique_ptr<MediaOutputProps>* props);
@@ -151,4 +186,5 @@ class MediaReader {
     struct State;
     std::unique_ptr<State> state;
     const std::atomic<bool>* stop = nullptr;
+    MediaTags fileTags;
 };

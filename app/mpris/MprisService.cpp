@@ -12,6 +12,7 @@
 #include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QStringList>
 #include <QTimer>
 #include <QUrl>
 
@@ -114,6 +115,12 @@ QVariantMap MprisService::metadata() const {
                 QVariant::fromValue(QDBusObjectPath(QString::fromLatin1(kTrackPathPrefix) +
                                                     QString::number(now.load))));
     data.insert(QStringLiteral("xesam:title"), now.title);
+    if (!now.artist.isEmpty()) {
+        data.insert(QStringLiteral("xesam:artist"), QStringList{now.artist});
+    }
+    if (!now.album.isEmpty()) {
+        data.insert(QStringLiteral("xesam:album"), now.album);
+    }
     if (now.length > 0) {
         data.insert(QStringLiteral("mpris:length"), QVariant::fromValue(qlonglong{now.length}));
     }
@@ -308,7 +315,12 @@ MprisService::Announced MprisService::current() const {
     now.status = playbackStatus();
     if (loaded()) {
         now.load = window.loadNumber();
-        now.title = QString::fromStdString(window.title());
+        // The file's own title where its tags have one, the row's (the
+        // file name, or a CD track's name) otherwise.
+        const MediaTags& tags = window.tags();
+        now.title = QString::fromStdString(tags.title.empty() ? window.title() : tags.title);
+        now.artist = QString::fromStdString(tags.artist);
+        now.album = QString::fromStdString(tags.album);
         if (!window.loadedFile().empty()) {
             now.url = fileUrl(window.loadedFile());
         }
@@ -343,6 +355,7 @@ void MprisService::announceChanges() {
         changed.insert(QStringLiteral("PlaybackStatus"), now.status);
     }
     if (now.load != announced.load || now.title != announced.title || now.url != announced.url ||
+        now.artist != announced.artist || now.album != announced.album ||
         now.length != announced.length) {
         changed.insert(QStringLiteral("Metadata"), metadata());
     }

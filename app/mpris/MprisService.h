@@ -76,8 +76,10 @@ class MprisService : public QObject, protected QDBusContext {
 
     // --- What the adaptors report and do ---
     QString playbackStatus() const; // "Playing", "Paused" or "Stopped"
-    // mpris:trackid, and for a loaded item xesam:title, mpris:length (when
-    // known) and xesam:url (files only: a file:// URL of the path's bytes).
+    // mpris:trackid, and for a loaded item xesam:title (from the file's
+    // tags, else the row's title), xesam:artist and xesam:album (when its
+    // tags have them), mpris:length (when known) and xesam:url (files only:
+    // a file:// URL of the path's bytes).
     QVariantMap metadata() const;
     // The volume, 0 to 1.
     double volume() const;
@@ -138,6 +140,8 @@ class MprisService : public QObject, protected QDBusContext {
         QString status;
         uint64_t load = 0;
         QString title;
+        QString artist;
+        QString album;
         QString url;
         int64_t length = 0;
         double volume = 0.0;

@@ -10,11 +10,13 @@
 #include "app/mpris/MprisService.h"
 #include "controls/TransparentSlider.h"
 #include "playlist/StoredList.h"
+#include "support/TaggedMedia.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDialog>
+#include <QLabel>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTimer>
@@ -327,6 +329,56 @@ TEST_F(MprisTest, RootInterfaceRaisesQuitsAndSharesTheBus) {
     const StoredListDecoding stored = decodeStoredList(readFileBytes(listPath));
     ASSERT_EQ(stored.rows.size(), 1U);
     EXPECT_EQ(stored.rows[0][4], latin);
+}
+
+// The loaded file's tags are its metadata on the bus and the title line's
+// tooltip, while the title line and the list keep the row's text; a file
+// without tags keeps its name as the title. Tag bytes that are not UTF-8
+// reach the bus as text, and tags that look like markup show as written.
+TEST_F(MprisTest, TagsReachTheMetadataAndTheTitlesTooltip) {
+    if (!testing_support::haveFfmpeg()) {
+        GTEST_SKIP() << "the ffmpeg tool is not installed";
+    }
+    using testing_support::makeTaggedFile;
+    useAudioDriver("dummy");
+    startService();
+    const std::string tagged = dir.file("tagged \xff.mp3");
+    ASSERT_TRUE(makeTaggedFile(tagged, {}, {"Song <b>one</b>", "Band & Co", "Rec\xc3\xb6rd"}));
+    const std::string odd = dir.file("odd.wav");
+    ASSERT_TRUE(makeTaggedFile(odd, {}, {"XXXX", "Y", ""}));
+    ASSERT_TRUE(testing_support::replaceInFile(odd, "XXXX", "\xff\xfe\x01Z"));
+    const std::string plain = writeWave(dir.file("plain.wav"), 1, 44100, 1.0);
+
+    const struct {
+        std::string path;
+        std::string row; // the list's title of the item
+        std::string metadata;
+        std::string toolTip;
+    } items[] = {
+        {tagged, "tagged \xff.mp3", "Song <b>one</b>|Band & Co|Rec\xc3\xb6rd",
+         "<p>Title: Song &lt;b&gt;one&lt;/b&gt;<br>Artist: Band &amp; Co<br>Album: "
+         "Rec\xc3\xb6rd</p>"},
+        {odd, "odd.wav", "\xc3\xbf\xc3\xbe Z|Y|", "<p>Title: \xc3\xbf\xc3\xbe Z<br>Artist: Y</p>"},
+        {plain, "plain.wav", "plain.wav||", ""},
+    };
+    auto* titleLine = qobject_cast<QLabel*>(window().control(kIdTitle));
+    ASSERT_NE(titleLine, nullptr);
+    for (const auto& item : items) {
+        SCOPED_TRACE(item.row);
+        ASSERT_EQ(window().loadFile(item.path, item.row), 0);
+        EXPECT_EQ(
+            playerctl({"metadata", "--format", "{{xesam:title}}|{{xesam:artist}}|{{xesam:album}}"}),
+            item.metadata);
+        EXPECT_EQ(labelText(kIdTitle), QString::fromStdString(item.row).toStdString());
+        EXPECT_EQ(window().title(), item.row);
+        EXPECT_EQ(titleLine->toolTip().toStdString(), item.toolTip);
+    }
+    // The artists are a list of strings; the bus still serves the window.
+    ASSERT_EQ(window().loadFile(tagged, "tagged"), 0);
+    EXPECT_NE(gdbusCall("org.freedesktop.DBus.Properties.Get",
+                        {MprisService::kPlayerInterface, "Metadata"})
+                  .find("'xesam:artist': <['Band & Co']>"),
+              std::string::npos);
 }
 
 // A held media key on an item that cannot play: each PlayPause would show
