@@ -183,6 +183,9 @@ class MainWindow : public QDialog, public CommandTarget {
     void emptyPlayer();
     bool prev(bool wrap);
     bool next(bool wrap);
+    // Shows, selects and loads the row next or prev moved to, and plays it
+    // when previousState was playing; false when the load failed.
+    bool loadMovedRow(int previousState);
     void resetPlayer();
     // The file the Mixer holds ("" for a CD track or when nothing is
     // loaded), and a number that grows with every item loaded.

@@ -337,30 +337,19 @@ void MainWindow::onNext() {
 
 bool MainWindow::next(bool wrap) {
     const int previousState = outputDevice.GetState();
-    if (!model.next(rowCount(), wrap).load) {
+    if (!model.next(rowCount(), wrap).load || !loadMovedRow(previousState)) {
         outputDevice.Stop();
         return false;
-    }
-    titleText = rowText(currentIndex, 1);
-    listView->SelectRow(currentIndex);
-    if (QTreeWidgetItem* item = listView->topLevelItem(currentIndex)) {
-        listView->scrollToItem(item);
-    }
-    if (loadItem(rowText(currentIndex, 4), titleText) != 0) {
-        outputDevice.Stop();
-        return false;
-    }
-    if (previousState == WaveOutDevice::kPlaying) {
-        onPlay();
     }
     return true;
 }
 
 bool MainWindow::prev(bool wrap) {
     const int previousState = outputDevice.GetState();
-    if (!model.prev(rowCount(), wrap).load) {
-        return false;
-    }
+    return model.prev(rowCount(), wrap).load && loadMovedRow(previousState);
+}
+
+bool MainWindow::loadMovedRow(int previousState) {
     titleText = rowText(currentIndex, 1);
     listView->SelectRow(currentIndex);
     if (QTreeWidgetItem* item = listView->topLevelItem(currentIndex)) {

@@ -27,12 +27,8 @@ bool sameFile(const struct stat& a, const struct stat& b) {
            a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
-// What path is instead of a regular file; the disc-image texts call a
-// device of either kind "a device".
+// What path is instead of a regular file, in the words every reader uses.
 std::string notRegular(const std::string& path, unsigned mode) {
-    if (S_ISCHR(mode) || S_ISBLK(mode)) {
-        return path + " is a device, not a regular file";
-    }
     return path + " is " + notRegularReason(mode);
 }
 

@@ -308,8 +308,8 @@ TEST_F(CueSheetImage, DataFilesThatAreNotRegularFilesAreRefused) {
         const char* why;
     };
     const Case cases[] = {{"folder.bin", "is a directory"},
-                          {"/dev/zero", "is a device"},
-                          {"zero.bin", "is a device"},
+                          {"/dev/zero", "is a character device"},
+                          {"zero.bin", "is a character device"},
                           {"link.bin", "is a directory"},
                           {"socket.bin", "is a socket"}};
     int n = 0;
@@ -338,7 +338,7 @@ TEST_F(CueSheetImage, DataFilesThatAreNotRegularFilesAreRefused) {
     std::string said;
     EXPECT_FALSE(opensAsDisc(
         sheet("FILE \"dev.bin\" BINARY\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n", "dev.cue"), &said));
-    EXPECT_NE(said.find("is a device"), std::string::npos) << said;
+    EXPECT_NE(said.find("is a character device"), std::string::npos) << said;
     // The image itself.
     EXPECT_FALSE(opensAsDisc(file("folder.bin"), &said));
     EXPECT_NE(said.find("is a directory"), std::string::npos) << said;

@@ -3,6 +3,7 @@
 #include "encode/OutputFile.h"
 #include "platform/WaveOut.h"
 #include "support/TestSupport.h"
+#include "support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -32,17 +33,6 @@ uint32_t le32(const std::vector<uint8_t>& bytes, size_t at) {
 
 uint16_t le16(const std::vector<uint8_t>& bytes, size_t at) {
     return uint16_t(bytes[at] | bytes[at + 1] << 8);
-}
-
-template <typename Pred> bool waitUntil(Pred pred, std::chrono::milliseconds limit = 10s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
 }
 
 class WaveRecorderTest : public ::testing::Test {

@@ -7,6 +7,7 @@
 #include "platform/WaveOut.h"
 #include "support/SoundServer.h"
 #include "support/TestSupport.h"
+#include "support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -21,19 +22,6 @@ using namespace testing_support;
 using namespace std::chrono_literals;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-template <typename Pred> bool waitUntil(Pred pred, std::chrono::milliseconds limit) {
-    const auto end = Clock::now() + limit;
-    while (!pred()) {
-        if (Clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
 
 struct PlayOverCount : CommandTarget {
     void postCommand(int id) override { count += id == kPlayOver; }

@@ -8,6 +8,7 @@
 #include "record/WaveRecorder.h"
 #include "support/SoundServer.h"
 #include "support/TestSupport.h"
+#include "support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -27,17 +28,6 @@ using namespace std::chrono_literals;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-template <typename Pred> bool waitUntil(Pred pred, std::chrono::milliseconds limit) {
-    const auto end = Clock::now() + limit;
-    while (!pred()) {
-        if (Clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
 
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();

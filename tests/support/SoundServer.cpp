@@ -1,5 +1,7 @@
 #include "support/SoundServer.h"
 
+#include "support/WaitUntil.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -25,17 +27,9 @@ namespace testing_support {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 bool waitUntil(int timeoutMs, const auto& done) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (Clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
+    return testing_support::waitUntil(done, std::chrono::milliseconds(timeoutMs),
+                                      std::chrono::milliseconds(20));
 }
 
 // This process's environment with the given NAME=value entries replacing
