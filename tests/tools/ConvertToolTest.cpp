@@ -64,7 +64,8 @@ std::vector<int16_t> waveSamples(const std::string& path) {
 // process. A run still going after limitSeconds is killed (status -1), so a
 // tool that hangs fails the test instead of holding it.
 struct MeasuredOutcome : Outcome {
-    double seconds = 0.0;
+    double seconds = 0.0;    // wall time
+    double cpuSeconds = 0.0; // user and system time, steady on a loaded machine
     long peakKib = 0;
 };
 
@@ -108,6 +109,8 @@ MeasuredOutcome convertMeasured(const std::vector<std::string>& arguments, const
     o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     o.status = status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     o.peakKib = usage.ru_maxrss;
+    o.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                   double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     auto bytes = readFileBytes(errFile);
     o.err.assign(bytes.begin(), bytes.end());
     return o;
@@ -400,7 +403,9 @@ TEST_F(ConvertTool, InputsWithoutAudioFailWithinATimeAndMemoryBudget) {
         SCOPED_TRACE(name);
         const std::string out = dir.file(std::string(name) + ".wav");
         MeasuredOutcome o = convertMeasured({dir.file(name), out}, dir);
-        EXPECT_LT(o.seconds, 2.5);
+        // Reading a gibibyte or an endless device to its end takes far more
+        // processor time than the budget, however loaded the machine is.
+        EXPECT_LT(o.cpuSeconds, kSanitized ? 5.0 : 2.5);
         if (!kSanitized) {
             EXPECT_LT(o.peakKib, 64 * 1024);
         }
@@ -433,7 +438,8 @@ TEST_F(ConvertTool, InputsThatAreNotFilesFailAtOnceWithTheirReason) {
         SCOPED_TRACE(c.name);
         MeasuredOutcome o = convertMeasured({dir.file(c.name), dir.file("out.wav")}, dir, 10.0);
         EXPECT_EQ(1, o.status) << o.err;
-        EXPECT_LT(o.seconds, 1.0);
+        // An open that waited for a writer would run into the 10 s limit.
+        EXPECT_LT(o.seconds, 5.0);
         EXPECT_NE(std::string::npos, o.err.find("can not open source file!")) << o.err;
         EXPECT_NE(std::string::npos, o.err.find(dir.file(c.name) + ": " + c.reason + "\n"))
             << o.err;
