@@ -20,6 +20,8 @@ class PrivateSessionBus {
 
     // Whether the bus answers (its socket is there).
     bool ok() const { return started; }
+    // The bus's address, for a connection of the test's own.
+    const std::string& busAddress() const { return address; }
     // DBUS_SESSION_BUS_ADDRESS=<the bus>, for a child's environment.
     std::string environmentEntry() const { return "DBUS_SESSION_BUS_ADDRESS=" + address; }
 

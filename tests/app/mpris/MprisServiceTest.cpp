@@ -10,6 +10,7 @@
 #include "app/mpris/MprisService.h"
 #include "controls/TransparentSlider.h"
 #include "playlist/StoredList.h"
+#include "support/SessionBus.h"
 #include "support/TaggedMedia.h"
 
 #include <QDBusConnection>
@@ -30,6 +31,7 @@
 
 using namespace window_test;
 using testing_support::catchesSignal;
+using testing_support::PrivateSessionBus;
 using testing_support::readFileBytes;
 using testing_support::writeFileBytes;
 using testing_support::writeWave;
@@ -37,28 +39,6 @@ using testing_support::writeWave;
 namespace {
 
 constexpr int kBytesPerSecond = 44100 * 2; // the disk file: 16-bit mono
-
-// A session bus of the test's own: dbus-daemon, ended with the test.
-class PrivateBus {
-  public:
-    PrivateBus() {
-        daemon.start(QStringLiteral("dbus-daemon"),
-                     {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                      QStringLiteral("--print-address=1")});
-        if (daemon.waitForStarted(5000) && daemon.waitForReadyRead(5000)) {
-            address = QString::fromUtf8(daemon.readLine()).trimmed();
-        }
-    }
-    ~PrivateBus() {
-        daemon.kill();
-        daemon.waitForFinished(5000);
-    }
-    PrivateBus(const PrivateBus&) = delete;
-    PrivateBus& operator=(const PrivateBus&) = delete;
-
-    QProcess daemon;
-    QString address;
-};
 
 // The dominant pitch of the last quarter second written to a disk file of
 // 16-bit mono, from its sign changes; 0 when silent or shorter.
@@ -95,11 +75,11 @@ class MprisTest : public WindowTest {
             ASSERT_FALSE(QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
                 << tool << " is not installed";
         }
-        privateBus = std::make_unique<PrivateBus>();
-        ASSERT_FALSE(privateBus->address.isEmpty()) << "dbus-daemon did not start";
+        privateBus = std::make_unique<PrivateSessionBus>();
+        ASSERT_TRUE(privateBus->ok()) << "dbus-daemon did not start";
         connectionName = QStringLiteral("mpris-test-%1").arg(++connections);
         bus = std::make_unique<QDBusConnection>(
-            QDBusConnection::connectToBus(privateBus->address, connectionName));
+            QDBusConnection::connectToBus(busAddress(), connectionName));
         ASSERT_TRUE(bus->isConnected());
     }
 
@@ -116,9 +96,11 @@ class MprisTest : public WindowTest {
         return *service;
     }
 
+    QString busAddress() const { return QString::fromStdString(privateBus->busAddress()); }
+
     QProcessEnvironment busEnvironment() const {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), privateBus->address);
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress());
         return environment;
     }
 
@@ -155,7 +137,7 @@ class MprisTest : public WindowTest {
 
     std::string status() { return labelText(kIdStatus); }
 
-    std::unique_ptr<PrivateBus> privateBus;
+    std::unique_ptr<PrivateSessionBus> privateBus;
     std::unique_ptr<QDBusConnection> bus;
     std::unique_ptr<MprisService> service;
     QString connectionName;
@@ -278,7 +260,7 @@ TEST_F(MprisTest, RootInterfaceRaisesQuitsAndSharesTheBus) {
     // Another Velumo already holds the usual name.
     const QString otherName = connectionName + QStringLiteral("-other");
     {
-        QDBusConnection other = QDBusConnection::connectToBus(privateBus->address, otherName);
+        QDBusConnection other = QDBusConnection::connectToBus(busAddress(), otherName);
         ASSERT_TRUE(other.registerService(QString::fromLatin1(MprisService::kServiceName)));
         const QString own = QString::fromLatin1(MprisService::kServiceName) +
                             QStringLiteral(".instance") +
@@ -411,7 +393,7 @@ TEST_F(MprisTest, AFloodOfCallsNeverStacksMessageBoxes) {
 
     const QString clientName = connectionName + QStringLiteral("-client");
     {
-        QDBusConnection client = QDBusConnection::connectToBus(privateBus->address, clientName);
+        QDBusConnection client = QDBusConnection::connectToBus(busAddress(), clientName);
         ASSERT_TRUE(client.isConnected());
         std::vector<QDBusPendingCall> calls;
         calls.reserve(300);
@@ -523,7 +505,7 @@ TEST_F(MprisTest, TheProgramRunsWithAndWithoutABus) {
     };
 
     QProcess velumo;
-    ASSERT_TRUE(run(privateBus->address, velumo));
+    ASSERT_TRUE(run(busAddress(), velumo));
     EXPECT_TRUE(waitFor([&] { return client("playerctl", {"--list-all"}) == "velumo"; }, 20000));
     playerctl({"play"});
     EXPECT_TRUE(waitFor(
