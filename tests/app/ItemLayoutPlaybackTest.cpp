@@ -8,6 +8,8 @@
 #include "controls/TransparentSlider.h"
 #include "engine/WaveOutDevice.h"
 #include "mixer/Mixer.h"
+#include "platform/WaveOut.h"
+#include "support/SoundServer.h"
 
 #include <algorithm>
 #include <string>
@@ -120,4 +122,35 @@ TEST_F(ItemLayoutPlaybackTest, SeekingInAStereoItemAtItsOwnRateLandsOnTheSecond)
     // Before the seek, the item from its start.
     const size_t before = heard.size() - fromTwo.size();
     EXPECT_TRUE(std::equal(heard.begin(), heard.begin() + before, item.begin()));
+}
+
+// A sound server takes rates up to 384,000 Hz: an item above that is heard
+// resampled to 44,100 Hz, in its own channels, and the next item is at its
+// own rate again.
+TEST_F(ItemLayoutPlaybackTest, ARateTheOutputRefusesIsResampledAndTheNextItemKeepsItsOwn) {
+    SoundServer server(ServerKind::PulseAudio);
+    if (server.unavailableHere()) {
+        GTEST_SKIP() << server.whyNot();
+    }
+    ASSERT_TRUE(server.ok()) << server.whyNot();
+    waveAudioShutdown();
+    server.use();
+    MainWindow& w = window();
+    struct Case {
+        uint32_t rate;
+        uint32_t heardRate;
+        const char* stream;
+    };
+    for (const Case& c :
+         {Case{400000, 44100, "s16le 2ch 44100Hz"}, Case{48000, 48000, "s16le 2ch 48000Hz"}}) {
+        SCOPED_TRACE(c.rate);
+        playNewRow(writeFrontPairWave(dir.file(std::to_string(c.rate) + ".wav"), 2, c.rate, 0.7));
+        ASSERT_EQ(labelText(kIdStatus), "Playing");
+        EXPECT_EQ(w.playbackMixer().GetFormat()->nSamplesPerSec, c.heardRate);
+        std::vector<std::string> inputs;
+        ASSERT_TRUE(waitFor([&] { return !(inputs = sinkInputLines(server)).empty(); }, 10000));
+        EXPECT_NE(inputs.front().find(c.stream), std::string::npos) << inputs.front();
+        EXPECT_TRUE(waitFor([&] { return labelText(kIdStatus) == "Stopped"; }, 10000));
+    }
+    EXPECT_TRUE(messages->texts().empty());
 }
