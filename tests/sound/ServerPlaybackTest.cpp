@@ -15,9 +15,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <memory>
-#include <string>
 #include <thread>
-#include <vector>
 
 using namespace testing_support;
 using namespace std::chrono_literals;
@@ -165,23 +163,6 @@ TEST_P(ServerPlayback, NothingRunsOnTheServerWhileIdleOrPausedAndResumeGoesOnWhe
         EXPECT_EQ(placeFirstSound(samples, MonitorCapture::kChannels, sweep),
                   placeFirstSound(sweep, 1, sweep));
     }
-}
-
-// The player's Mixer follows the item: the server is given a stereo file
-// at 48,000 Hz as such, not resampled to 44,100 Hz and folded to mono.
-TEST_P(ServerPlayback, AStereoItemReachesTheServerInItsOwnLayout) {
-    device->Close();
-    mixer.RemoveAll();
-    mixer.followItemChannels = true;
-    mixer.followItemRate = true;
-    const std::string file = writeWave(dir.file("stereo.wav"), 2, 48000, 1.0);
-    ASSERT_NE(nullptr, mixer.LoadWave(file.c_str()));
-    device->SetSource(&mixer);
-    device->Restart();
-    std::vector<std::string> inputs;
-    ASSERT_TRUE(waitUntil([&] { return !(inputs = sinkInputLines(*server)).empty(); }, 10s));
-    EXPECT_NE(inputs.front().find("s16le 2ch 48000Hz"), std::string::npos) << inputs.front();
-    EXPECT_TRUE(playedOut());
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, ServerPlayback,
