@@ -109,7 +109,7 @@ class SpectrumAnalyzer : public FilterStream, public WorkerThread {
     // Feeds one buffer to the heard spectra (at the buffer's own rate) and
     // counts its frames as GetBuffer counted them. Called with mutex held.
     // Throws std::bad_alloc.
-    void Follow(const QueuedBuffer& queued);
+    void Follow(const QueuedBuffer& queuedBuffer);
 
     // Guarded by mutex
     std::mutex mutex;
