@@ -352,6 +352,8 @@ void MainWindow::initialise() {
     repeatMode = kGoStraight;
 
     mixer.outputSampleRate = kPlaybackSampleRate;
+    mixer.followItemChannels = true;
+    mixer.followItemRate = true;
     mixer.calcoutputformat();
     if (spectrumView) {
         spectrumView->setAnalyser(&mixer.outputAnalyser(), kPlaybackSampleRate);

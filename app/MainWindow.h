@@ -267,7 +267,10 @@ class MainWindow : public QDialog, public CommandTarget {
     double& elapsedSeconds = model.fields().elapsedSeconds;
     int32_t& listMode = model.fields().listMode;
 
-    // The sample rate of the playback mixer's output.
+    // The sample rate of the playback mixer's output while nothing is
+    // loaded, and for an item whose own rate the output refuses. Items play
+    // at their own rate and with their own channels (mono, or stereo for two
+    // or more).
     static constexpr double kPlaybackSampleRate = 44100.0;
     // Shown, followed by the system's reason, when Play finds no sound
     // output or the output goes away while playing.
@@ -326,6 +329,10 @@ class MainWindow : public QDialog, public CommandTarget {
     void showLoadedItem(const std::string& title);
     // loadCdTrack while the Mixer is not on the CD.
     int loadCdTrackFromDrive(int track, const std::string& title);
+    // Opens the device on what the Mixer holds, at the item's own rate; an
+    // output that refuses that rate gets the item resampled to
+    // kPlaybackSampleRate instead.
+    void openOutput();
     // Play's check that the device is open and alive, opening it again when
     // it is not (a device may be back). False after outputFailed.
     bool outputReady();

@@ -165,7 +165,7 @@ int MainWindow::loadFile(const std::string& path, const std::string& title) {
     }
     setPosition(0);
     setStatus(0);
-    outputDevice.SetSource(playbackStream());
+    openOutput();
     return result;
 }
 
@@ -233,7 +233,7 @@ int MainWindow::loadCdTrackFromDrive(int track, const std::string& title) {
     setStatus(0);
     // A device opened on an empty Mixer would have no format to play.
     if (result == 0) {
-        outputDevice.SetSource(playbackStream());
+        openOutput();
     }
     return result;
 }
@@ -246,12 +246,31 @@ bool MainWindow::startFirstCdTrack() {
     return result == 0;
 }
 
+void MainWindow::openOutput() {
+    if (!mixer.followItemRate) {
+        mixer.followItemRate = true;
+        mixer.calcoutputformat();
+    }
+    outputDevice.SetSource(playbackStream());
+    if (outputDevice.isOpen() || !mixer.hasEntries() ||
+        mixer.GetFormat()->nSamplesPerSec == static_cast<uint32_t>(kPlaybackSampleRate)) {
+        return;
+    }
+    // Some outputs run only at the rates they were set up for; the item is
+    // resampled to the usual one rather than not heard. The device is closed
+    // here, so nothing reads the Mixer while its format changes.
+    mixer.followItemRate = false;
+    mixer.outputSampleRate = kPlaybackSampleRate;
+    mixer.calcoutputformat();
+    outputDevice.SetSource(playbackStream());
+}
+
 bool MainWindow::outputReady() {
     if (outputDevice.isOpen() && !outputDevice.deviceLost()) {
         return true;
     }
     // Closed by a failed open or a lost device: a device may be back.
-    outputDevice.SetSource(playbackStream());
+    openOutput();
     if (!outputDevice.isOpen()) {
         outputFailed(outputDevice.openError());
         return false;

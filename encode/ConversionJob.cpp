@@ -48,8 +48,9 @@ AudioBuffer ConversionJob::StopGate::GetBuffer() {
     return mixer.GetBuffer();
 }
 
-ConversionJob::ConversionJob(double sampleRate) : gate(mixer, stopRequested) {
+ConversionJob::ConversionJob(double sampleRate, uint16_t channels) : gate(mixer, stopRequested) {
     mixer.outputSampleRate = sampleRate;
+    mixer.outputChannels = channels;
     mixer.calcoutputformat();
 }
 

@@ -8,8 +8,9 @@
 //   job.SetTarget("out.mp3")           // picks the writer by extension
 //   job.Start(onDone) ... job.Stop()   // or RunHere() on a thread of one's own
 //
-// The output is 16-bit mono PCM at the job's rate, as a WAV file or as an
-// MP3 at the bitrate the MP3 writer chooses. The item is converted from its
+// The output is 16-bit mono PCM at the job's rate (stereo for a job made
+// with 2 channels: a mono item on both sides, more channels mixed down), as
+// a WAV file or as an MP3 at the bitrate the MP3 writer chooses. The item is converted from its
 // start: the Mixer is rewound before the pull loop, so the buffer that
 // loading pulls through the analyser is not lost.
 //
@@ -27,6 +28,7 @@
 #include "mixer/Mixer.h"
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <thread>
@@ -55,7 +57,8 @@ class ConversionJob {
     static constexpr const char* kTrackCutShortMessage =
         "The CD track could not be read to its end; the output file is shorter than the track.";
 
-    explicit ConversionJob(double sampleRate);
+    // channels: 1, or 2 for stereo output (anything else counts as 1).
+    explicit ConversionJob(double sampleRate, uint16_t channels = 1);
     ~ConversionJob();
     ConversionJob(const ConversionJob&) = delete;
     ConversionJob& operator=(const ConversionJob&) = delete;

@@ -185,7 +185,9 @@ bool Mixer::AddStream(AudioStream* stream, bool owned) {
             static_cast<void>(conversion.release());
             static_cast<void>(analyser.release());
             formatFailed = !computeOutputFormat();
-            embeddedAnalyser->SetSource(this);
+            if (!embeddedAnalyser->source) {
+                embeddedAnalyser->SetSource(this);
+            }
         } catch (...) {
             failure = step;
             if (added) {
@@ -243,11 +245,24 @@ void Mixer::calcoutputformat() {
 
 bool Mixer::computeOutputFormat() {
     try {
-        outputFormat = pcmFormat(1, static_cast<uint32_t>(outputSampleRate), 16);
+        uint16_t channels = outputChannels == 2 ? 2 : 1;
+        auto rate = static_cast<uint32_t>(outputSampleRate);
+        const WaveFormat* item = entries.empty() ? nullptr : entries.front().source->GetFormat();
+        if (item && followItemChannels && item->nChannels != 0) {
+            channels = item->nChannels >= 2 ? 2 : 1;
+        }
+        if (item && followItemRate && item->nSamplesPerSec != 0) {
+            rate = item->nSamplesPerSec;
+        }
+        outputFormat = pcmFormat(channels, rate, 16);
         requestSize = outputFormat.nBlockAlign *
                       ((outputFormat.nAvgBytesPerSec / 10) / outputFormat.nBlockAlign);
         for (auto& entry : entries) {
             entry.conversion->SetOutputFormat(&outputFormat);
+        }
+        // An analyser reading the output learns its new layout.
+        if (embeddedAnalyser && embeddedAnalyser->source) {
+            embeddedAnalyser->SetSource(this);
         }
         return true;
     } catch (...) {

@@ -3,7 +3,11 @@
 // MP3 or WMA file, or a CD track) into a chain
 //     source -> ConversionStream -> SpectrumAnalyzer
 // and hands out the conversion's buffers in its single output format:
-// 16-bit mono PCM at outputSampleRate, one tenth of a second per request.
+// 16-bit PCM, one tenth of a second per request. By default the output is
+// outputChannels (mono) at outputSampleRate whatever the item is, as a
+// conversion writes it; a player asks for the item's own channels (more than
+// two are mixed down to stereo) and its own rate instead (followItemChannels,
+// followItemRate).
 //
 // Threads: the loads, RemoveAll, seeking and positions are called on the
 // owner's thread (the user-interface thread, or the conversion job's);
@@ -63,8 +67,8 @@ class Mixer : public AudioStream {
     bool AddStream(AudioStream* stream, bool owned);
     // Deletes every entry with its stages (and owned sources).
     void RemoveAll();
-    // Mono 16-bit PCM at outputSampleRate, a tenth of a second per request,
-    // given to every entry's conversion.
+    // 16-bit PCM in the layout chosen below, a tenth of a second per
+    // request, given to every entry's conversion.
     void calcoutputformat();
     bool IsCdTrack() const { return isCdTrack; }
     // The source of the index-th entry, or null.
@@ -87,6 +91,15 @@ class Mixer : public AudioStream {
     // Set by the owner before the first load (the Convert job sets its
     // chosen rate and calls calcoutputformat).
     double outputSampleRate = 44100.0;
+    // 1 or 2 (anything else counts as 1).
+    uint16_t outputChannels = 1;
+    // With these set, the output takes the first entry's own channel count
+    // (at most two: more are mixed down to stereo) and its own rate rather
+    // than outputChannels and outputSampleRate, which stay in use while no
+    // item is loaded. Owner's thread; they take effect at the next
+    // AddStream or calcoutputformat.
+    bool followItemChannels = false;
+    bool followItemRate = false;
 
   private:
     // Sets outputFormat and requestSize and reconfigures the entries'

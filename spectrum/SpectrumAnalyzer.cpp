@@ -51,7 +51,7 @@ AudioBuffer SpectrumAnalyzer::GetBuffer() {
     AudioBuffer buffer = source->GetBuffer();
     if (!buffer.isEmpty()) {
         std::lock_guard<std::mutex> lock(mutex);
-        inputQueue.push_front(buffer);
+        inputQueue.push_front({buffer, channels, sampleRate});
         framesRead += channels ? buffer.length() / (2u * channels) : 0;
         queued.notify_one();
     }
@@ -70,9 +70,6 @@ void SpectrumAnalyzer::SetSource(AudioStream* stream) {
         const WaveFormat* format = stream->GetFormat();
         channels = format ? format->nChannels : 0;
         sampleRate = format ? format->nSamplesPerSec : 0;
-        if (followHeard) {
-            heard.setRate(sampleRate);
-        }
         // Sample frames of 16 bits in one request, rounded down to even. A
         // format without channels gives 0 rather than a division by zero.
         uint32_t frames = channels ? 2 * ((stream->requestSize / channels) / 4) : 0;
@@ -99,23 +96,23 @@ void SpectrumAnalyzer::SetSource(AudioStream* stream) {
 void SpectrumAnalyzer::Run() {
     while (state.load() != 1) {
         for (;;) {
-            AudioBuffer buffer;
+            QueuedBuffer next;
             bool failed = false;
             {
                 std::lock_guard<std::mutex> lock(mutex);
                 if (inputQueue.empty()) {
                     break;
                 }
-                buffer = std::move(inputQueue.back());
+                next = std::move(inputQueue.back());
                 inputQueue.pop_back();
-                if (!buffer.isEmpty()) {
+                if (!next.buffer.isEmpty()) {
                     try {
-                        Analyse(buffer);
+                        Analyse(next.buffer);
                     } catch (...) {
                         failed = true;
                     }
                     try {
-                        Follow(buffer);
+                        Follow(next);
                     } catch (...) {
                         // Out of memory: the display loses its history and
                         // starts again with the next buffer.
@@ -168,12 +165,14 @@ void SpectrumAnalyzer::Analyse(const AudioBuffer& buffer) {
     }
 }
 
-void SpectrumAnalyzer::Follow(const AudioBuffer& buffer) {
-    const uint32_t count = channels;
+void SpectrumAnalyzer::Follow(const QueuedBuffer& queuedBuffer) {
+    const AudioBuffer& buffer = queuedBuffer.buffer;
+    const uint32_t count = queuedBuffer.channels;
     const size_t frames = count ? buffer.length() / (2u * count) : 0;
     const uint64_t first = framesAnalysed;
     framesAnalysed += frames;
-    if (!followHeard || frames == 0) {
+    // A new rate (the next item's) starts the spectra afresh.
+    if (!followHeard || frames == 0 || !heard.setRate(queuedBuffer.rate)) {
         return;
     }
     std::vector<double> mono(frames);

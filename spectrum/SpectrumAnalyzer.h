@@ -98,16 +98,25 @@ class SpectrumAnalyzer : public FilterStream, public WorkerThread {
     virtual void Analyse(const AudioBuffer& buffer);
 
   private:
-    // Feeds one buffer to the heard spectra and counts its frames. Called
-    // with mutex held. Throws std::bad_alloc.
-    void Follow(const AudioBuffer& buffer);
+    // A buffer read through GetBuffer, with the layout of the source it came
+    // from: a new source may be set while buffers of the old one wait.
+    struct QueuedBuffer {
+        AudioBuffer buffer;
+        uint32_t channels = 0;
+        uint32_t rate = 0;
+    };
+
+    // Feeds one buffer to the heard spectra (at the buffer's own rate) and
+    // counts its frames as GetBuffer counted them. Called with mutex held.
+    // Throws std::bad_alloc.
+    void Follow(const QueuedBuffer& queuedBuffer);
 
     // Guarded by mutex
     std::mutex mutex;
-    std::deque<SpectrumFrame> spectra;  // newest at the front
-    uint32_t spectrumLimit = 52;        // trimmed to fewer than this
-    std::deque<AudioBuffer> inputQueue; // newest at the front
-    std::condition_variable queued;     // a buffer was queued
+    std::deque<SpectrumFrame> spectra;   // newest at the front
+    uint32_t spectrumLimit = 52;         // trimmed to fewer than this
+    std::deque<QueuedBuffer> inputQueue; // newest at the front
+    std::condition_variable queued;      // a buffer was queued
     uint32_t channels = 2;
     std::unique_ptr<RealFftPlan> plan;
     uint32_t fftSize = 256;

@@ -23,9 +23,13 @@ constexpr double kRate = MainWindow::kPlaybackSampleRate;
 // Plays path through mixer read the way the window's device reads it (a few
 // buffers through the output analyser), then steps a view on that analyser
 // once the analysis has caught up. False when no new spectrum reached the
-// view. The view must go before the Mixer.
-bool showItem(const std::string& path, Mixer& mixer, SpectrumView& view, int buffers = 3) {
+// view. The view must go before the Mixer. With followItem, the Mixer plays
+// the item at its own rate, as the window's does.
+bool showItem(const std::string& path, Mixer& mixer, SpectrumView& view, int buffers = 3,
+              bool followItem = false) {
     mixer.outputSampleRate = kRate;
+    mixer.followItemChannels = followItem;
+    mixer.followItemRate = followItem;
     mixer.calcoutputformat();
     if (!mixer.LoadWave(path.c_str())) {
         return false;
@@ -52,14 +56,20 @@ class SpectrumViewTest : public WindowTest {};
 
 TEST_F(SpectrumViewTest, ToneRaisesTheBarWhoseBandHoldsItsFrequency) {
     // The conversion resamples the 22050 Hz file: the bins differ from the
-    // file's own, and the tone still lands in its band.
-    for (uint32_t fileRate : {44100u, 22050u}) {
+    // file's own, and the tone still lands in its band. Played at its own
+    // 96,000 Hz, the spectra are made at that rate.
+    struct Case {
+        uint32_t fileRate;
+        bool followItem;
+    };
+    for (const Case c : {Case{44100, false}, Case{22050, false}, Case{96000, true}}) {
+        const uint32_t fileRate = c.fileRate;
         SCOPED_TRACE(fileRate);
         const std::string path = dir.file("tone" + std::to_string(fileRate) + ".wav");
         writeWave(path, 1, fileRate, 1.0, 1000.0);
         Mixer mixer;
         SpectrumView view;
-        ASSERT_TRUE(showItem(path, mixer, view));
+        ASSERT_TRUE(showItem(path, mixer, view, 3, c.followItem));
         const int band = view.tallestBand();
         EXPECT_LE(view.bandLow(band), 1000.0);
         EXPECT_GT(view.bandHigh(band), 1000.0);

@@ -11,11 +11,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <new>
+#include <string>
 #include <thread>
 
 using namespace testing_support;
@@ -82,6 +85,86 @@ TEST(Mixer, OutputIsMono16BitAtItsRateInTenthsOfASecond) {
 
     Mixer playback; // the playback Mixer runs at 44100 unless told otherwise
     EXPECT_EQ(44100u, playback.GetFormat()->nSamplesPerSec);
+}
+
+namespace {
+
+int16_t sampleAt(const std::vector<uint8_t>& bytes, size_t index) {
+    return int16_t(bytes[2 * index] | bytes[2 * index + 1] << 8);
+}
+
+std::vector<uint8_t> drainAll(AudioStream& stream) {
+    std::vector<uint8_t> out;
+    for (AudioBuffer b = stream.GetBuffer(); !b.isEmpty(); b = stream.GetBuffer()) {
+        out.insert(out.end(), b.data(), b.data() + b.length());
+    }
+    return out;
+}
+
+} // namespace
+
+// A player's Mixer keeps the item as it is: mono stays mono, stereo stays
+// stereo with its sides apart, at the item's own rate, sample for sample;
+// more channels are mixed down to stereo. A conversion's Mixer stays mono at
+// its rate whatever the item. The output analyser counts the frames in the
+// layout it reads.
+TEST(Mixer, FollowingTheItemKeepsItsChannelsAndRate) {
+    struct Case {
+        uint16_t channels;
+        uint32_t rate;
+        bool follow;
+        uint16_t outChannels;
+        uint32_t outRate;
+    };
+    const Case cases[] = {
+        {1, 44100, true, 1, 44100},  {2, 44100, true, 2, 44100},  {2, 48000, true, 2, 48000},
+        {2, 96000, true, 2, 96000},  {6, 44100, true, 2, 44100},  {3, 32000, true, 2, 32000},
+        {2, 48000, false, 1, 22050}, {6, 44100, false, 1, 22050},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.channels) + " channels at " + std::to_string(c.rate) +
+                     (c.follow ? ", followed" : ", fixed"));
+        TempDir dir;
+        MessageRecorder messages;
+        const std::string path =
+            c.channels == 1 ? writeWave(dir.file("i.wav"), 1, c.rate, 1.0)
+                            : writeFrontPairWave(dir.file("i.wav"), c.channels, c.rate, 1.0);
+        Mixer mixer;
+        mixer.outputSampleRate = 22050;
+        mixer.followItemChannels = c.follow;
+        mixer.followItemRate = c.follow;
+        SpectrumAnalyzer& analyser = mixer.outputAnalyser();
+        ASSERT_NE(nullptr, mixer.LoadWave(path.c_str()));
+        const WaveFormat* f = mixer.GetFormat();
+        EXPECT_EQ(c.outChannels, f->nChannels);
+        EXPECT_EQ(c.outRate, f->nSamplesPerSec);
+        EXPECT_EQ(2u * c.outChannels * (c.outRate / 10), mixer.requestSize);
+
+        analyser.Rewind();
+        const std::vector<uint8_t> out = drainAll(analyser);
+        EXPECT_EQ(out.size() / (2u * c.outChannels), analyser.FramesRead());
+        if (!c.follow) {
+            EXPECT_NEAR(double(out.size()), 2.0 * c.outRate, 200.0);
+        } else if (c.channels <= 2) {
+            EXPECT_EQ(out, toBytes(sineSamples(c.rate, c.channels, c.rate)));
+        } else {
+            // The front pair, each side on its own, scaled down alike to
+            // leave room for the centre and surround channels.
+            const std::vector<int16_t> pair = sineSamples(c.rate, 2, c.rate);
+            ASSERT_EQ(out.size(), pair.size() * 2);
+            const size_t peak = size_t(std::max_element(pair.begin(), pair.end()) - pair.begin());
+            const double gain = double(sampleAt(out, peak)) / pair[peak];
+            EXPECT_GT(gain, 0.3);
+            EXPECT_LE(gain, 1.0);
+            int worst = 0;
+            for (size_t i = 0; i < pair.size(); ++i) {
+                worst =
+                    std::max(worst, int(std::lround(std::abs(sampleAt(out, i) - gain * pair[i]))));
+            }
+            EXPECT_LE(worst, 2);
+        }
+        EXPECT_TRUE(messages.texts().empty());
+    }
 }
 
 TEST(Mixer, EmptyMixerEndsAtOnceAndKnowsNoPosition) {

@@ -411,3 +411,47 @@ TEST(SpectrumAnalyzer, AnalysersOnManyThreadsShareThePlannerSafely) {
 }
 
 } // namespace
+
+// Buffers read before a new source was set are followed in the layout they
+// were read in (the player's output changes from item to item): the heard
+// spectra keep their rate, and their positions never run past what was read.
+TEST(SpectrumAnalyzer, BuffersQueuedBeforeANewSourceKeepTheirLayout) {
+    SpectrumAnalyzer analyser;
+    analyser.SetHeardSpectra(true);
+    ListStream stereo(2, 17640); // a tenth of a second at 44,100 Hz
+    ListStream mono(1, 4410);
+    mono.format.assign(pcmFormat(1, 22050, 16));
+    for (uint32_t i = 0; i < 5; ++i) {
+        stereo.add(noiseSamples(8820, i));
+        mono.add(noiseSamples(2205, i));
+    }
+    analyser.SetSource(&stereo);
+    ASSERT_TRUE(analyser.Stop(true)); // the stereo buffers wait in the queue
+    for (int i = 0; i < 5; ++i) {
+        analyser.GetBuffer();
+    }
+    analyser.SetSource(&mono); // starts the thread again
+    auto analysedAll = [&] {
+        for (int i = 0; i < 5000 && analyser.PendingBuffers() != 0; ++i) {
+            std::this_thread::sleep_for(1ms);
+        }
+        return analyser.PendingBuffers() == 0;
+    };
+    struct Step {
+        int monoBuffers;
+        uint64_t framesRead;
+        uint32_t rate;
+    };
+    for (const Step step : {Step{0, 22050, 44100}, Step{5, 33075, 22050}}) {
+        SCOPED_TRACE(step.rate);
+        for (int i = 0; i < step.monoBuffers; ++i) {
+            analyser.GetBuffer();
+        }
+        ASSERT_TRUE(analysedAll());
+        EXPECT_EQ(analyser.FramesRead(), step.framesRead);
+        const PowerSpectrum latest = analyser.HeardSpectrumAt(0);
+        ASSERT_FALSE(latest.isEmpty());
+        EXPECT_EQ(latest.sampleRate, step.rate);
+        EXPECT_LE(latest.centre + latest.transformSize / 2, step.framesRead);
+    }
+}

@@ -397,18 +397,34 @@ long placeFirstSound(const std::vector<int16_t>& heard, uint16_t channels,
     return -1;
 }
 
-int sinkInputCount(const SoundServer& server) {
+namespace {
+
+// One line per input, starting with its index; anything else is a warning
+// of pactl's own.
+bool inputLines(const SoundServer& server, std::vector<std::string>* inputs) {
     std::string out;
     if (!server.pactl({"list", "short", "sink-inputs"}, &out)) {
-        return -1;
+        return false;
     }
-    // One line per input, starting with its index; anything else is a
-    // warning of pactl's own.
-    int inputs = 0;
     std::istringstream lines(out);
     for (std::string line; std::getline(lines, line);) {
-        inputs += !line.empty() && std::isdigit(static_cast<unsigned char>(line[0]));
+        if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0]))) {
+            inputs->push_back(line);
+        }
     }
+    return true;
+}
+
+} // namespace
+
+int sinkInputCount(const SoundServer& server) {
+    std::vector<std::string> inputs;
+    return inputLines(server, &inputs) ? int(inputs.size()) : -1;
+}
+
+std::vector<std::string> sinkInputLines(const SoundServer& server) {
+    std::vector<std::string> inputs;
+    inputLines(server, &inputs);
     return inputs;
 }
 

@@ -151,5 +151,8 @@ long placeFirstSound(const std::vector<int16_t>& heard, uint16_t channels,
 // The sink inputs (playback streams) the server has now, as `pactl list
 // short sink-inputs` gives them; -1 when pactl fails.
 int sinkInputCount(const SoundServer& server);
+// Those inputs' lines, each ending in the stream's sample format ("s16le 2ch
+// 48000Hz"); empty when there is none or pactl fails.
+std::vector<std::string> sinkInputLines(const SoundServer& server);
 
 } // namespace testing_support

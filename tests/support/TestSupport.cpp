@@ -233,6 +233,32 @@ std::string writeWave(const std::string& path, uint16_t channels, uint32_t rate,
     return path;
 }
 
+std::string writeFrontPairWave(const std::string& path, uint16_t channels, uint32_t rate,
+                               double seconds, double hz) {
+    const auto frames = static_cast<uint32_t>(rate * seconds);
+    const std::vector<int16_t> pair = sineSamples(rate, 2, frames, hz);
+    std::vector<int16_t> all(size_t(frames) * channels, 0);
+    for (size_t i = 0; i < frames; ++i) {
+        all[i * channels] = pair[2 * i];
+        all[i * channels + 1] = pair[2 * i + 1];
+    }
+    writeFileBytes(path, waveFile(pcmFormat(channels, rate, 16), toBytes(all)));
+    return path;
+}
+
+std::vector<uint8_t> withoutSilentFrames(const std::vector<uint8_t>& bytes, size_t frameBytes) {
+    std::vector<uint8_t> out;
+    out.reserve(bytes.size());
+    for (size_t at = 0; at + frameBytes <= bytes.size(); at += frameBytes) {
+        const auto first = bytes.begin() + static_cast<std::ptrdiff_t>(at);
+        const auto last = first + static_cast<std::ptrdiff_t>(frameBytes);
+        if (std::any_of(first, last, [](uint8_t b) { return b != 0; })) {
+            out.insert(out.end(), first, last);
+        }
+    }
+    return out;
+}
+
 std::vector<uint8_t> waveFile(const WaveFormat& format, const std::vector<uint8_t>& data,
                               bool shortFmt) {
     std::vector<uint8_t> body;

@@ -93,6 +93,15 @@ int worstDownmixError(const std::vector<uint8_t>& stereo, const std::vector<int1
 std::string writeWave(const std::string& path, uint16_t channels, uint32_t rate, double seconds,
                       double hz = 440.0);
 
+// Writes a 16-bit PCM WAVE file of `channels` channels (2 or more) whose
+// first two hold sineSamples(rate, 2, rate x seconds frames, hz) (hz on the
+// left, twice hz on the right) and the others silence; returns path.
+std::string writeFrontPairWave(const std::string& path, uint16_t channels, uint32_t rate,
+                               double seconds, double hz = 440.0);
+// The frames (of frameBytes bytes) of raw audio without those whose bytes
+// are all 0: what a device played, without the silence SDL wrote around it.
+std::vector<uint8_t> withoutSilentFrames(const std::vector<uint8_t>& bytes, size_t frameBytes);
+
 // Little-endian writers for building files by hand.
 void putU16(std::vector<uint8_t>& out, uint16_t v);
 void putU32(std::vector<uint8_t>& out, uint32_t v);

@@ -162,6 +162,9 @@ TEST_F(ConvertTool, UsageErrorsExitWithTwo) {
         2,
         convert("--bogus " + shellQuoted(in) + " " + shellQuoted(dir.file("o.wav")), dir).status);
     EXPECT_EQ(2,
+              convert("--channels 6 " + shellQuoted(in) + " " + shellQuoted(dir.file("o.wav")), dir)
+                  .status);
+    EXPECT_EQ(2,
               convert("--format wav " + shellQuoted(in) + " " + shellQuoted(dir.file("nodir")), dir)
                   .status);
     // A bitrate text the window does not list is a mistake, not 22050 Hz.
@@ -247,6 +250,42 @@ TEST_F(ConvertTool, WaveOutputIsMono16BitAtTheDefaultRate) {
         EXPECT_EQ("pcm_s16le", info["codec_name"]);
         EXPECT_EQ("22050", info["sample_rate"]);
         EXPECT_EQ("1", info["channels"]);
+    }
+}
+
+// --channels 2 writes stereo: the sides of a stereo item sample for sample
+// (at its own rate nothing is resampled), a mono item on both sides; an MP3
+// is encoded as stereo.
+TEST_F(ConvertTool, ChannelsTwoWritesTheItemsSidesApart) {
+    const std::vector<int16_t> stereo = sineSamples(44100, 2, 44100);
+    const std::vector<int16_t> mono = sineSamples(44100, 1, 44100);
+    std::vector<int16_t> monoOnBoth;
+    for (int16_t sample : mono) {
+        monoOnBoth.insert(monoOnBoth.end(), {sample, sample});
+    }
+    struct Case {
+        uint16_t inputChannels;
+        const char* output;
+        std::vector<int16_t> expected; // the data chunk of a WAV output
+    };
+    const Case cases[] = {{2, "s.wav", stereo}, {1, "m.wav", monoOnBoth}, {2, "s.mp3", {}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.output);
+        const std::string in = writeWave(dir.file("in.wav"), c.inputChannels, 44100, 1.0);
+        const std::string out = dir.file(c.output);
+        const Outcome o =
+            convert("--channels 2 --rate 44100 " + shellQuoted(in) + " " + shellQuoted(out), dir);
+        ASSERT_EQ(0, o.status) << o.err;
+        if (!c.expected.empty()) {
+            const std::vector<uint8_t> file = readFileBytes(out);
+            ASSERT_GT(file.size(), 44u);
+            EXPECT_EQ(file[22], 2); // channels in the header
+            EXPECT_TRUE(std::vector<uint8_t>(file.begin() + 44, file.end()) == toBytes(c.expected));
+        } else if (haveTool("ffprobe")) {
+            auto info = probeFile(out);
+            EXPECT_EQ("2", info["channels"]);
+            EXPECT_EQ("44100", info["sample_rate"]);
+        }
     }
 }
 

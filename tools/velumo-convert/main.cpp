@@ -1,5 +1,6 @@
-// velumo-convert: converts audio items to 16-bit mono WAV or MP3 files with
-// the same Mixer and writers as the Convert dialog.
+// velumo-convert: converts audio items to 16-bit WAV or MP3 files (mono
+// unless --channels 2 asks for stereo) with the same Mixer and writers as
+// the Convert dialog.
 //
 //   velumo-convert [OPTIONS] INPUT OUTPUT
 //   velumo-convert [OPTIONS] --format wav|mp3 INPUT... DIRECTORY
@@ -54,13 +55,16 @@ const char* const kUsage =
     "       velumo-convert [OPTIONS] --format wav|mp3 INPUT... DIRECTORY\n"
     "\n"
     "Converts audio items (WAV, MP3 or WMA files, or CD tracks named Track-NN)\n"
-    "to 16-bit mono PCM, written as a WAV file or as an MP3 file.\n"
+    "to 16-bit mono PCM (or stereo), written as a WAV file or as an MP3 file.\n"
     "\n"
     "Options:\n"
     "  --rate HZ         output sample rate (default 22050); an MP3 OUTPUT takes\n"
     "                    only MP3RATES\n"
     "  --bitrate TEXT    output sample rate by the main window's bitrate texts:\n"
     "                    BITRATES\n"
+    "  --channels 1|2    mono (the default) or stereo output; stereo keeps the\n"
+    "                    item's two sides, puts a mono item on both and mixes\n"
+    "                    more channels down\n"
     "  --format wav|mp3  convert several INPUTs into the existing DIRECTORY, each\n"
     "                    named after its input with the new extension\n"
     "  --jobs N          conversions run at once (default: processor cores)\n"
@@ -96,6 +100,7 @@ std::optional<double> listedBitrate(const std::string& text) {
 
 struct Options {
     double rate = kDefaultRate;
+    uint16_t channels = 1;
     bool assumeYes = false;
     unsigned jobs = 0;
     std::string format; // "wav" or "mp3" in directory mode
@@ -266,6 +271,11 @@ int parseOptions(int argc, char** argv, Options& options) {
                 return usageError("--bitrate needs one of the bitrate texts: " + bitrateTexts());
             }
             options.rate = *rate;
+        } else if (name == "--channels") {
+            if (!needValue() || (value != "1" && value != "2")) {
+                return usageError("--channels needs 1 or 2");
+            }
+            options.channels = value == "1" ? 1 : 2;
         } else if (name == "--format") {
             if (!needValue()) {
                 return usageError("--format needs wav or mp3");
@@ -370,10 +380,10 @@ class ActiveJob {
     const Item& item;
 };
 
-bool convertItem(Item& item, double rate) {
+bool convertItem(Item& item, double rate, uint16_t channels) {
     currentItem = item.input;
     itemMessages.clear();
-    ConversionJob job(rate);
+    ConversionJob job(rate, channels);
     job.SetIdlePriority(false);
     // Active from the start: a signal stops the job while its source is
     // still being opened, too.
@@ -516,7 +526,7 @@ int main(int argc, char** argv) {
     for (unsigned s = 0; s < jobs; ++s) {
         slots.emplace_back([&] {
             for (size_t i; !interrupted() && (i = next.fetch_add(1)) < work.size();) {
-                work[i]->ok = convertItem(*work[i], options.rate);
+                work[i]->ok = convertItem(*work[i], options.rate, options.channels);
             }
             running.fetch_sub(1);
         });
