@@ -1,6 +1,7 @@
 #pragma once
 // Little-endian numbers in byte buffers, as the WAVE, RIFF and stored-list
-// layouts hold them. The caller makes sure the bytes are there.
+// layouts hold them, and the big-endian ones of the "RIFX" form. The caller
+// makes sure the bytes are there.
 
 #include <cstdint>
 
@@ -19,4 +20,9 @@ inline uint16_t readLe16(const char* p) {
 
 inline uint32_t readLe32(const char* p) {
     return readLe32(reinterpret_cast<const uint8_t*>(p));
+}
+
+inline uint32_t readBe32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
+           static_cast<uint32_t>(p[2]) << 8 | static_cast<uint32_t>(p[3]);
 }

@@ -11,7 +11,8 @@ constexpr int kMostChunks = 1000;
 } // namespace
 
 bool riffHasForm(const char* id) {
-    return std::memcmp(id, "RIFF", 4) == 0 || std::memcmp(id, "LIST", 4) == 0;
+    return std::memcmp(id, "RIFF", 4) == 0 || std::memcmp(id, "RIFX", 4) == 0 ||
+           std::memcmp(id, "LIST", 4) == 0;
 }
 
 int64_t riffPayloadEnd(int64_t payloadStart, uint32_t size, int64_t fileEnd) {

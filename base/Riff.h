@@ -13,7 +13,8 @@
 
 inline constexpr size_t kRiffChunkHeaderBytes = 8;
 
-// Whether a chunk id is one that carries a form type ("RIFF", "LIST").
+// Whether a chunk id is one that carries a form type ("RIFF", its big-endian
+// twin "RIFX", "LIST").
 bool riffHasForm(const char* id);
 
 // Where the next chunk starts after a payload of size bytes from

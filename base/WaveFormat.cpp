@@ -55,6 +55,34 @@ uint32_t tenthOfSecondBytes(const WaveFormat& format) {
     return format.nBlockAlign * std::max<uint32_t>(tenth / format.nBlockAlign, 1);
 }
 
+void waveFormatFromBigEndian(uint8_t* record, size_t size) {
+    auto swap = [&](size_t offset, size_t width) {
+        if (offset + width <= size) {
+            std::reverse(record + offset, record + offset + width);
+        }
+    };
+    // wFormatTag, nChannels, nSamplesPerSec, nAvgBytesPerSec, nBlockAlign,
+    // wBitsPerSample, cbSize.
+    constexpr size_t kFields[][2] = {{0, 2}, {2, 2}, {4, 4}, {8, 4}, {12, 2}, {14, 2}, {16, 2}};
+    for (const auto& field : kFields) {
+        swap(field[0], field[1]);
+    }
+    constexpr uint16_t kExtensible = 0xFFFE;
+    if (size < 2 || (record[0] | record[1] << 8) != kExtensible) {
+        return;
+    }
+    swap(18, 2); // valid bits
+    swap(20, 4); // channel mask
+    // The known sub-format GUIDs all have 0x0010 as their third field: in
+    // big-endian order its bytes read 00 10.
+    constexpr size_t kGuid = 24;
+    if (kGuid + 8 <= size && record[kGuid + 6] == 0x00 && record[kGuid + 7] == 0x10) {
+        swap(kGuid, 4);
+        swap(kGuid + 4, 2);
+        swap(kGuid + 6, 2);
+    }
+}
+
 FormatBuffer::FormatBuffer() : FormatBuffer(defaultWaveFormat()) {}
 
 FormatBuffer::FormatBuffer(const WaveFormat& format)

@@ -50,6 +50,13 @@ uint64_t secondsToBytes(const WaveFormat& format, uint64_t seconds);
 // least one block (the request size of every source that loads a format).
 uint32_t tenthOfSecondBytes(const WaveFormat& format);
 
+// Turns a "fmt " payload of the big-endian "RIFX" form into the
+// little-endian record, in place, as far as size bytes go: the seven fields
+// and, for WAVE_FORMAT_EXTENSIBLE, the valid bits, the channel mask and the
+// sub-format GUID's three leading fields. A GUID that a writer left in
+// little-endian order is kept as it is.
+void waveFormatFromBigEndian(uint8_t* record, size_t size);
+
 // Owned storage for a stream's format: largestFormatSize() bytes, zero-filled,
 // holding the 18-byte record and its extra bytes. Never reallocated, so the
 // pointer a stream hands out stays valid for the stream's life.

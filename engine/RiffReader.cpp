@@ -70,7 +70,7 @@ bool RiffReader::readChunkHeader(RiffChunk* chunk) {
     }
     *chunk = RiffChunk{};
     std::memcpy(chunk->id, header, 4);
-    chunk->size = readLe32(header + 4);
+    chunk->size = big ? readBe32(header + 4) : readLe32(header + 4);
     if (riffHasForm(chunk->id)) {
         if (read(chunk->formType, 4) != 4) {
             return false;
@@ -89,11 +89,18 @@ bool RiffReader::readChunkHeader(RiffChunk* chunk) {
 
 bool RiffReader::Rewind() {
     stack.clear();
-    if (!file || !seek(0)) {
+    big = false;
+    // The first id decides how every chunk size that follows is read.
+    char first[4];
+    if (!file || !seek(0) || read(first, 4) != 4) {
+        return false;
+    }
+    big = std::memcmp(first, "RIFX", 4) == 0;
+    if (!big && std::memcmp(first, "RIFF", 4) != 0) {
         return false;
     }
     RiffChunk chunk;
-    if (!readChunkHeader(&chunk) || std::memcmp(chunk.id, "RIFF", 4) != 0) {
+    if (!seek(0) || !readChunkHeader(&chunk)) {
         return false;
     }
     stack.push_back(chunk);

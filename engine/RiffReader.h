@@ -3,8 +3,11 @@
 //
 // A chunk header is a 4-character id and a little-endian u32 size; "RIFF"
 // and "LIST" chunks carry a 4-character form type that the size counts but
-// the payload excludes. Payloads are padded to even length. The reader keeps
-// a stack of the chunks it has descended into; the top is the current one.
+// the payload excludes. Payloads are padded to even length. A file that
+// starts with "RIFX" instead is the big-endian form: every chunk size in it
+// is big-endian (bigEndian() says so; what the payloads hold is the reader's
+// caller's to swap). The reader keeps a stack of the chunks it has descended
+// into; the top is the current one.
 //
 // Offsets are 64-bit, so files over 2 GiB work. Sizes that point past the
 // end of the file are followed only as far as the file goes: every step of
@@ -33,13 +36,14 @@ class RiffReader {
     // Closes any open file, opens path for reading, records its length and
     // rewinds to the "RIFF" chunk. False (file closed) when the file cannot
     // be opened, is not a regular file (a FIFO, device, directory or socket,
-    // refused without blocking), or does not start with a "RIFF" chunk
-    // header.
+    // refused without blocking), or does not start with a "RIFF" or "RIFX"
+    // chunk header.
     bool Open(const char* path);
     void Close();
     bool isOpen() const { return file != nullptr; }
 
-    // Empties the stack and pushes the first chunk, which must be "RIFF".
+    // Empties the stack and pushes the first chunk, which must be "RIFF" or
+    // "RIFX"; the latter makes the file big-endian.
     bool Rewind();
     // Searches the current chunk's payload for a chunk with the id (4
     // characters, exact) from the start of that payload and makes it
@@ -58,6 +62,8 @@ class RiffReader {
     const RiffChunk* current() const;
     // Length of the file last opened; 0 before any file was opened.
     int64_t fileLength() const { return length; }
+    // Whether the open file is the big-endian "RIFX" form.
+    bool bigEndian() const { return big; }
 
     // Direct access for the stream that reads the payload.
     FILE* handle() const { return file; }
@@ -72,5 +78,6 @@ class RiffReader {
 
     FILE* file = nullptr;
     int64_t length = 0;
+    bool big = false;
     std::vector<RiffChunk> stack;
 };

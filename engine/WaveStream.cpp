@@ -17,6 +17,7 @@ constexpr const char* kLoadException = "Exception caught in WaveStream::LoadWave
 bool WaveStream::LoadWave(const char* path) {
     loaded = false;
     dataStart = 0;
+    swapBytes = 0;
     try {
         if (!reader.Open(path)) {
             return false;
@@ -45,7 +46,8 @@ bool WaveStream::loadChunks() {
     }
     const char* id = reader.id();
     const char* form = reader.formType();
-    if (!id || !form || std::memcmp(id, "RIFF", 4) != 0 || std::memcmp(form, "WAVE", 4) != 0) {
+    if (!id || !form || (std::memcmp(id, "RIFF", 4) != 0 && std::memcmp(id, "RIFX", 4) != 0) ||
+        std::memcmp(form, "WAVE", 4) != 0) {
         return false;
     }
     if (!reader.Descend("fmt ")) {
@@ -57,6 +59,9 @@ bool WaveStream::loadChunks() {
     std::vector<uint8_t> payload(std::min<size_t>(reader.size(), format.capacity()));
     size_t got = payload.empty() ? 0 : reader.read(payload.data(), payload.size());
     if (got > 0) {
+        if (reader.bigEndian()) {
+            waveFormatFromBigEndian(payload.data(), got);
+        }
         format.assignBytes(payload.data(), got);
     }
     reader.Ascend();
@@ -78,6 +83,19 @@ bool WaveStream::loadChunks() {
     WaveFormat pcm = pcmFormat(format->nChannels, format->nSamplesPerSec, 16);
     if (acmStreamOpen(nullptr, format.get(), &pcm, kAcmOpenQuery) != kAcmOk) {
         return false;
+    }
+    if (reader.bigEndian()) {
+        // Only samples of whole bytes can be put in little-endian order;
+        // what a compressed format would mean in this form is not defined.
+        constexpr uint16_t kFloat = 3;
+        constexpr uint16_t kExtensible = 0xFFFE;
+        const uint16_t tag = format->wFormatTag;
+        if (tag != kWaveFormatPcm && tag != kFloat && tag != kExtensible) {
+            return false;
+        }
+        // The conversion layer has checked that a block is one sample per
+        // channel.
+        swapBytes = format->nBlockAlign / format->nChannels;
     }
     dataStart = reader.tell();
     return dataStart > 0;
@@ -105,6 +123,13 @@ AudioBuffer WaveStream::GetBuffer() {
     }
     buffer.setKind(BufferKind::WaveOut);
     size_t got = reader.read(buffer.data(), want);
+    if (swapBytes > 1) {
+        // Every read starts on a block, so whole samples line up from the
+        // start; a cut-off last sample is left for the conversion to drop.
+        for (size_t at = 0; at + swapBytes <= got; at += swapBytes) {
+            std::reverse(buffer.data() + at, buffer.data() + at + swapBytes);
+        }
+    }
     buffer.setLength(uint32_t(got));
     return buffer;
 }

@@ -4,7 +4,11 @@
 // conversion stage's work.
 //
 // A file loads when it is "RIFF" with form "WAVE" and holds a "fmt " and a
-// "data" chunk, in either order; other chunks are skipped. The audio runs
+// "data" chunk, in either order; other chunks are skipped. The big-endian
+// "RIFX" form loads too when it holds PCM or IEEE float (plain or
+// extensible): its format is handed on as the little-endian record, and the
+// bytes of every sample are reversed as they are read, so that what follows
+// sees an ordinary little-endian file. The audio runs
 // from the first byte of the "data" payload to the end of the file: the
 // "data" size does not bound reading, position or duration, so chunks that
 // follow it are played and counted.
@@ -63,4 +67,7 @@ class WaveStream : public AudioStream {
     FormatBuffer format;
     RiffReader reader;
     bool loaded = false;
+    // "RIFX" files: the bytes of one sample, reversed in every buffer; 0 for
+    // little-endian files.
+    uint32_t swapBytes = 0;
 };

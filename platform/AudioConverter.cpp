@@ -87,8 +87,8 @@ bool channelsAndRateOk(const FormatFields& f) {
            f.rate <= kMaxRate && f.blockAlign != 0;
 }
 
-// The sample format of an uncompressed layout, or NONE. 24-bit samples are
-// widened to 32 bits before the resampler sees them.
+// The sample format of a float source or of a target layout, or NONE. The
+// resampler writes a 24-bit target as 32-bit words (*packed24 says so).
 AVSampleFormat pcmSampleFormat(bool isFloat, uint16_t bits, bool* packed24) {
     *packed24 = false;
     if (isFloat) {
@@ -109,6 +109,40 @@ AVSampleFormat pcmSampleFormat(bool isFloat, uint16_t bits, bool* packed24) {
     }
 }
 
+// The sample format an integer PCM source is handed to the resampler in, by
+// the bytes of its container, or NONE. A sample narrower than its container
+// (12 bits in 16, 20 in 24) is left-justified in it, so it reads as the
+// container's size. Containers the resampler does not take (24 and 64 bits)
+// are widened to 32 bits first: *widenFrom becomes the container's bytes
+// (else 0), of which the top four are kept.
+AVSampleFormat integerSourceFormat(uint32_t containerBytes, uint32_t* widenFrom) {
+    *widenFrom = 0;
+    switch (containerBytes) {
+    case 1:
+        return AV_SAMPLE_FMT_U8;
+    case 2:
+        return AV_SAMPLE_FMT_S16;
+    case 3:
+    case 8:
+        *widenFrom = containerBytes;
+        return AV_SAMPLE_FMT_S32;
+    case 4:
+        return AV_SAMPLE_FMT_S32;
+    default:
+        return AV_SAMPLE_FMT_NONE;
+    }
+}
+
+// The top (at most) four bytes of a little-endian sample of containerBytes,
+// as a 32-bit sample.
+int32_t widenedSample(const uint8_t* sample, uint32_t containerBytes) {
+    uint32_t value = 0;
+    for (uint32_t i = 0; i < 4 && i < containerBytes; ++i) {
+        value |= static_cast<uint32_t>(sample[containerBytes - 1 - i]) << (24 - 8 * i);
+    }
+    return static_cast<int32_t>(value);
+}
+
 std::mutex liveMutex;
 std::set<const AcmStreamState*>& liveStreams() {
     static std::set<const AcmStreamState*> streams; // Guarded by liveMutex
@@ -123,7 +157,8 @@ struct AcmStreamState {
     // Source, immutable after open
     SourceKind kind = SourceKind::Pcm;
     AVSampleFormat pcmFormat = AV_SAMPLE_FMT_NONE; // Pcm only
-    bool pcmPacked24 = false;
+    // Pcm only: the container bytes widened to 32 bits first, or 0.
+    uint32_t pcmWidenFrom = 0;
     bool partialBlocks = false;   // whether a short last block can be decoded
     bool wholeRunPackets = false; // A-law and mu-law: one packet per call
     uint32_t blockAlign = 0;
@@ -154,7 +189,7 @@ struct AcmStreamState {
 
     std::vector<uint8_t> pending;     // converted bytes the caller has not received
     std::vector<uint8_t> produced;    // this call's output, in the resampler's layout
-    std::vector<int32_t> widened;     // 24-bit source samples widened to 32 bits
+    std::vector<int32_t> widened;     // 24- or 64-bit source samples widened to 32 bits
     std::vector<uint8_t> parserInput; // MPEG input with the padding the parser needs
 
     bool openDecoder(AVCodecID id, const FormatFields& f);
@@ -435,6 +470,8 @@ int describeSource(AcmStreamState& s, FormatFields f) {
     if (f.cbSize > largestFormatSize() - kWaveFormatBaseSize) {
         return kAcmInvalidParam;
     }
+    // Bits that carry the sample; the rest of the container is padding.
+    uint16_t validBits = f.bits;
     if (f.tag == kTagExtensible) {
         if (f.cbSize < 22 ||
             std::memcmp(f.extra + 8, kSubFormatGuidTail, sizeof kSubFormatGuidTail) != 0) {
@@ -444,6 +481,8 @@ int describeSource(AcmStreamState& s, FormatFields f) {
         if (sub != kTagPcm && sub != kTagFloat) {
             return kAcmNotPossible;
         }
+        // 0 is written by some tools for "all of the container".
+        validBits = readLe16(f.extra) != 0 ? readLe16(f.extra) : f.bits;
         f.tag = sub;
         f.cbSize = 0;
     }
@@ -458,11 +497,15 @@ int describeSource(AcmStreamState& s, FormatFields f) {
     case kTagPcm:
     case kTagFloat: {
         s.kind = SourceKind::Pcm;
-        s.pcmFormat = pcmSampleFormat(f.tag == kTagFloat, f.bits, &s.pcmPacked24);
-        if (s.pcmFormat == AV_SAMPLE_FMT_NONE || f.blockAlign != f.channels * f.bits / 8) {
+        // Whole bytes per sample: 12 bits take two, 20 take three.
+        const uint32_t container = (f.bits + 7u) / 8u;
+        if (f.bits == 0 || validBits > f.bits || f.blockAlign != f.channels * container) {
             return kAcmNotPossible;
         }
-        return kAcmOk;
+        bool floatPacked24 = false;
+        s.pcmFormat = f.tag == kTagFloat ? pcmSampleFormat(true, f.bits, &floatPacked24)
+                                         : integerSourceFormat(container, &s.pcmWidenFrom);
+        return s.pcmFormat == AV_SAMPLE_FMT_NONE ? kAcmNotPossible : kAcmOk;
     }
     case kTagALaw:
     case kTagMuLaw:
@@ -701,14 +744,11 @@ int acmStreamConvert(AcmStream stream, AcmStreamHeader* header, uint32_t flags) 
             for (uint32_t done = 0; done < frames && s.swr;) {
                 int chunk = static_cast<int>(std::min<uint32_t>(frames - done, kChunkFrames));
                 const uint8_t* start = src + static_cast<size_t>(done) * s.blockAlign;
-                if (s.pcmPacked24) {
+                if (s.pcmWidenFrom != 0) {
                     size_t count = static_cast<size_t>(chunk) * s.channels;
                     s.widened.resize(count);
                     for (size_t i = 0; i < count; ++i) {
-                        const uint8_t* p = start + i * 3;
-                        s.widened[i] = static_cast<int32_t>(static_cast<uint32_t>(p[0]) << 8 |
-                                                            static_cast<uint32_t>(p[1]) << 16 |
-                                                            static_cast<uint32_t>(p[2]) << 24);
+                        s.widened[i] = widenedSample(start + i * s.pcmWidenFrom, s.pcmWidenFrom);
                     }
                     const uint8_t* planes[1] = {reinterpret_cast<const uint8_t*>(s.widened.data())};
                     s.resample(planes, chunk);

@@ -5,9 +5,13 @@
 //     -> acmStreamConvert -> acmStreamUnprepareHeader -> acmStreamClose.
 //
 // Sources it understands (anything else fails at open with kAcmNotPossible):
-//  - PCM: 8-bit unsigned, 16, 24 and 32-bit signed integer; IEEE float 32 and
-//    64-bit; 1 to 8 channels; 1000 to 768000 frames per second;
-//  - WAVE_FORMAT_EXTENSIBLE whose sub-format is PCM or IEEE float;
+//  - PCM: 8-bit unsigned, 16, 24, 32 and 64-bit signed integer; IEEE float 32
+//    and 64-bit; 1 to 8 channels; 1000 to 768000 frames per second. A sample
+//    size that is not a whole number of bytes (5, 12, 20 bits) sits
+//    left-justified in the next whole byte count, which the block alignment
+//    must show (channels x container bytes), and reads as that container;
+//  - WAVE_FORMAT_EXTENSIBLE whose sub-format is PCM or IEEE float, with valid
+//    bits (extra bytes 0 and 1) no more than the container holds;
 //  - A-law, mu-law, MS ADPCM, IMA ADPCM, GSM 6.10 (65-byte blocks) and MPEG
 //    layer 3, decoded and then converted in the same stream.
 // Targets: PCM of 8, 16, 24 or 32 bits, or 32-bit IEEE float, 1 to 8

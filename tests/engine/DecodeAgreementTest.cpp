@@ -8,9 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 
 using namespace testing_support;
 namespace ff = ffmpeg_tools;
@@ -35,6 +37,7 @@ const WaveCase kCases[] = {
     {"u8", "-c:a pcm_u8", 0x0001, 2, 44100},
     {"mp3", "-c:a libmp3lame -b:a 128k", 0x0055, 2, 44100},
     {"s24-extensible", "-c:a pcm_s24le", 0xFFFE, 2, 44100},
+    {"s64-extensible", "-c:a pcm_s64le", 0xFFFE, 2, 44100},
     {"six-channel-extensible",
      "-af \"pan=5.1|c0=c0|c1=c1|c2=0.5*c0|c3=0.2*c1|c4=0.7*c0|c5=0.3*c1\" -c:a pcm_s16le", 0xFFFE,
      6, 44100},
@@ -239,6 +242,48 @@ TEST_F(DecodeAgreement, DamagedCompressedWaveEndsCleanly) {
             std::vector<int16_t> noise = ff::readSamples(cb);
             EXPECT_LE(noise.size(), whole.size() / c.channels * 11025 / c.rate + 11025);
         }
+    }
+}
+
+TEST_F(DecodeAgreement, HandBuiltLayoutsDecodeExactlyAsAnotherReader) {
+    // Layouts ffmpeg reads but does not write: samples narrower than their
+    // container, and the big-endian form. ffmpeg reads the samples of that
+    // form in little-endian order, so sox is the reference there: it decodes
+    // to 32 bits, of which the top 16 are what Velumo keeps.
+    ASSERT_TRUE(ff::run("sox --version")) << "sox is one of the test packages";
+    const std::tuple<const char*, PcmLayout, bool> cases[] = {
+        {"12 in 16", {2, 12, 2}, false},
+        {"20 in 24", {2, 20, 3}, false},
+        {"RIFX 16", {2, 16, 2, false, true}, true},
+        {"RIFX 24", {1, 24, 3, false, true}, true},
+    };
+    const std::string file = dir->file("built.wav");
+    const std::string raw = dir->file("built.raw");
+    for (const auto& [name, layout, bySox] : cases) {
+        SCOPED_TRACE(name);
+        std::vector<int64_t> samples;
+        for (uint32_t i = 0; i < 8000u * layout.channels; ++i) {
+            const double tone = 0.6 * std::sin(i * 0.07 + (i % layout.channels));
+            samples.push_back(static_cast<int64_t>(std::ldexp(tone, layout.bits - 1)) + i % 7);
+        }
+        writeFileBytes(file, pcmWaveFile(layout, samples));
+        std::vector<int16_t> expected;
+        if (!bySox) {
+            expected = ff::decode(file);
+        } else {
+            std::string sox = "sox -D \"" + file + "\" -t raw -e signed -b 32 -L \"";
+            ASSERT_TRUE(ff::run(sox += raw + "\""));
+            const std::vector<uint8_t> wide = readFileBytes(raw);
+            for (size_t at = 0; at + 4 <= wide.size(); at += 4) {
+                expected.push_back(static_cast<int16_t>(wide[at + 2] | wide[at + 3] << 8));
+            }
+        }
+        ASSERT_EQ(expected.size(), samples.size());
+        WaveStream wave;
+        ASSERT_TRUE(wave.LoadWave(file.c_str()));
+        ConversionStream conversion;
+        conversion.SetSource(&wave);
+        EXPECT_TRUE(ff::readSamples(conversion) == expected);
     }
 }
 

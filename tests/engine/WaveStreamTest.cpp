@@ -1,5 +1,7 @@
 #include "engine/WaveStream.h"
 
+#include "engine/ConversionStream.h"
+
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -7,13 +9,14 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <tuple>
 #include <unistd.h>
 
 using namespace testing_support;
 
 namespace {
 
-std::vector<uint8_t> readAll(WaveStream& stream, size_t* buffers = nullptr) {
+std::vector<uint8_t> readAll(AudioStream& stream, size_t* buffers = nullptr) {
     std::vector<uint8_t> out;
     size_t count = 0;
     for (;;) {
@@ -253,8 +256,11 @@ TEST_F(WaveStreamTest, BrokenFilesFailWithoutMessages) {
     std::vector<std::pair<std::string, std::vector<uint8_t>>> cases;
     cases.push_back({"empty", {}});
     std::vector<uint8_t> notRiff = good;
-    std::memcpy(notRiff.data(), "RIFX", 4);
+    std::memcpy(notRiff.data(), "RIFZ", 4);
     cases.push_back({"not RIFF", notRiff});
+    std::vector<uint8_t> littleRifx = good;
+    std::memcpy(littleRifx.data(), "RIFX", 4);
+    cases.push_back({"RIFX with little-endian fields", littleRifx});
     std::vector<uint8_t> notWave = good;
     std::memcpy(notWave.data() + 8, "AVI ", 4);
     cases.push_back({"not WAVE", notWave});
@@ -344,6 +350,21 @@ TEST_F(WaveStreamTest, FormatsNoConversionReadsAreRefusedAtLoad) {
         {"unknown tag", formatBytes(with(stereo, [](WaveFormat& f) { f.wFormatTag = 0x1234; }))},
         {"block too small", formatBytes(with(stereo, [](WaveFormat& f) { f.nBlockAlign = 3; }))},
     };
+    // Sample sizes and blocks that do not add up: bits, then block bytes.
+    const std::pair<int, int> mismatched[] = {{0, 4}, {65, 18}, {65, 16}, {12, 3}, {20, 4}};
+    for (const auto& [bits, block] : mismatched) {
+        WaveFormat f = stereo;
+        f.wBitsPerSample = uint16_t(bits);
+        f.nBlockAlign = uint16_t(block);
+        refused.push_back(
+            {std::to_string(bits) + " bits in " + std::to_string(block), formatBytes(f)});
+    }
+    // WAVE_FORMAT_EXTENSIBLE PCM with the valid bits given.
+    auto extensiblePcm = [&](uint16_t validBits) {
+        std::vector<uint8_t> file = pcmWaveFile({2, validBits, 2, true}, {});
+        return std::vector<uint8_t>(file.begin() + 20, file.begin() + 20 + 40);
+    };
+    refused.push_back({"more valid bits than the container", extensiblePcm(17)});
     // WAVE_FORMAT_EXTENSIBLE: 22 extra bytes (valid bits, channel mask, the
     // sub-format GUID), of which only 10 are present here.
     WaveFormat extensible = stereo;
@@ -368,13 +389,85 @@ TEST_F(WaveStreamTest, FormatsNoConversionReadsAreRefusedAtLoad) {
     WaveFormat floats = pcmFormat(1, 48000, 32);
     floats.wFormatTag = 3;
     for (const auto& record :
-         {formatBytes(full, extra), formatBytes(floats), formatBytes(pcmFormat(6, 96000, 24))}) {
+         {formatBytes(full, extra), formatBytes(floats), formatBytes(pcmFormat(6, 96000, 24)),
+          extensiblePcm(0), extensiblePcm(12)}) {
         std::vector<uint8_t> chunks;
         putChunk(chunks, "fmt ", record);
         putChunk(chunks, "data", ramp(4000));
         WaveStream s;
         EXPECT_TRUE(s.LoadWave(write(riff("WAVE", chunks), "fine.wav").c_str()));
         EXPECT_FALSE(s.GetBuffer().isEmpty());
+    }
+    EXPECT_TRUE(messages.texts().empty());
+}
+
+TEST_F(WaveStreamTest, EveryContainerDecodesToItsTopSixteenBitsAtEveryPosition) {
+    // Samples narrower than their container sit at its top; wider ones keep
+    // their top 16 bits. A ramp over the whole 16-bit range, with junk below
+    // those bits that must not show.
+    const std::pair<const char*, PcmLayout> cases[] = {
+        // channels, bits, container bytes, extensible, big-endian ("RIFX")
+        {"12 in 16", {1, 12, 2}},
+        {"20 in 24", {2, 20, 3}},
+        {"5 in 8", {1, 5, 1}},
+        {"12 in 16 ext", {2, 12, 2, true}},
+        {"20 in 24 ext", {1, 20, 3, true}},
+        {"64", {2, 64, 8}},
+        {"48 in 64 ext", {1, 48, 8, true}},
+        {"RIFX 8", {1, 8, 1, false, true}},
+        {"RIFX 16", {2, 16, 2, false, true}},
+        {"RIFX 20 in 24", {2, 20, 3, false, true}},
+        {"RIFX 32 ext", {1, 32, 4, true, true}},
+        {"RIFX 64", {2, 64, 8, false, true}},
+    };
+    for (const auto& [name, layout] : cases) {
+        SCOPED_TRACE(name);
+        std::vector<int16_t> expected;
+        std::vector<int64_t> stored;
+        for (uint32_t i = 0; i < 10000u * layout.channels; ++i) { // 1.25 s at 8000 Hz
+            auto top = static_cast<int16_t>(static_cast<uint16_t>(i * 4099u + 11u));
+            const int below = layout.bits - 16;
+            if (below < 0) {
+                top = static_cast<int16_t>(top & ~((1 << -below) - 1));
+                stored.push_back(top >> -below);
+            } else {
+                const uint64_t junk = below == 0 ? 0 : (i * 0x9E3779B97F4A7C15ull) >> (64 - below);
+                stored.push_back(int64_t(uint64_t(int64_t{top}) << below | junk));
+            }
+            expected.push_back(top);
+        }
+        WaveStream wave;
+        ASSERT_TRUE(wave.LoadWave(write(pcmWaveFile(layout, stored)).c_str()));
+        EXPECT_DOUBLE_EQ(wave.GetDuration(), 1.25);
+        ConversionStream conversion;
+        conversion.SetSource(&wave);
+        ASSERT_NE(conversion.converter, nullptr);
+        EXPECT_TRUE(sameFormat(*conversion.GetFormat(), pcmFormat(layout.channels, 8000, 16)));
+        EXPECT_EQ(readAll(conversion), toBytes(expected));
+        conversion.Seek(1);
+        expected.erase(expected.begin(), expected.begin() + 8000 * layout.channels);
+        EXPECT_EQ(readAll(conversion), toBytes(expected));
+    }
+    EXPECT_TRUE(messages.texts().empty());
+}
+
+TEST_F(WaveStreamTest, BigEndianFilesOnlyLoadWithWholeByteSamples) {
+    const std::vector<uint8_t> good = pcmWaveFile({1, 16, 2, false, true}, {1, 2, 3});
+    WaveStream s;
+    EXPECT_TRUE(s.LoadWave(write(good).c_str()));
+    // Big-endian fields patched in: at that offset, these bytes.
+    const std::tuple<const char*, size_t, std::vector<uint8_t>> refused[] = {
+        {"IMA ADPCM", 20, {0x00, 0x11}},
+        {"A-law", 20, {0x00, 0x06}},
+        {"12 bits packed in one byte", 32, {0x00, 0x01, 0x00, 0x0C}},
+        {"huge fmt", 16, {0xFF, 0xFF, 0xFF, 0xF0}},
+    };
+    for (const auto& [name, at, bytes] : refused) {
+        std::vector<uint8_t> file = good;
+        std::copy(bytes.begin(), bytes.end(), file.begin() + std::ptrdiff_t(at));
+        WaveStream r;
+        EXPECT_FALSE(r.LoadWave(write(file, "refused.wav").c_str())) << name;
+        EXPECT_TRUE(r.GetBuffer().isEmpty()) << name;
     }
     EXPECT_TRUE(messages.texts().empty());
 }

@@ -276,6 +276,54 @@ std::vector<uint8_t> waveFile(const WaveFormat& format, const std::vector<uint8_
     return file;
 }
 
+std::vector<uint8_t> pcmWaveFile(const PcmLayout& layout, const std::vector<int64_t>& samples) {
+    const bool big = layout.bigEndian;
+    // A number of `bytes` bytes in the file's order.
+    auto put = [big](std::vector<uint8_t>& out, uint64_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) {
+            out.push_back(uint8_t(v >> (8 * (big ? bytes - 1 - i : i))));
+        }
+    };
+    const int block = layout.channels * layout.containerBytes;
+    std::vector<uint8_t> fmt;
+    put(fmt, layout.extensible ? 0xFFFE : 1, 2);
+    put(fmt, layout.channels, 2);
+    put(fmt, layout.rate, 4);
+    put(fmt, uint64_t(layout.rate) * block, 4);
+    put(fmt, block, 2);
+    put(fmt, layout.extensible ? layout.containerBytes * 8 : layout.bits, 2);
+    if (layout.extensible) {
+        put(fmt, 22, 2);
+        put(fmt, layout.bits, 2);
+        put(fmt, 0, 4); // channel mask
+        // The PCM sub-format GUID, its three leading fields in the file's order.
+        put(fmt, 1, 4);
+        put(fmt, 0, 2);
+        put(fmt, 0x10, 2);
+        for (uint8_t b : {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}) {
+            fmt.push_back(b);
+        }
+    }
+    std::vector<uint8_t> data;
+    for (int64_t value : samples) {
+        const uint64_t stored = uint64_t(value) << (layout.containerBytes * 8 - layout.bits);
+        put(data, layout.containerBytes == 1 ? stored ^ 0x80 : stored, layout.containerBytes);
+    }
+    std::vector<uint8_t> file;
+    putTag(file, big ? "RIFX" : "RIFF");
+    put(file, 4 + 8 + fmt.size() + 8 + data.size() + data.size() % 2, 4);
+    putTag(file, "WAVE");
+    for (const auto& [id, body] : {std::pair{"fmt ", &fmt}, std::pair{"data", &data}}) {
+        putTag(file, id);
+        put(file, body->size(), 4);
+        file.insert(file.end(), body->begin(), body->end());
+    }
+    if (data.size() % 2) {
+        file.push_back(0);
+    }
+    return file;
+}
+
 bool chooseSdlDiskDriver() {
     setenv("SDL_AUDIODRIVER", "disk", 1);
     setenv("SDL_DISKAUDIODELAY", "1", 1);

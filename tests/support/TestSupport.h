@@ -114,6 +114,22 @@ std::vector<uint8_t> formatBytes(const WaveFormat& format, const std::vector<uin
 std::vector<uint8_t> waveFile(const WaveFormat& format, const std::vector<uint8_t>& data,
                               bool shortFmt = false);
 
+// Integer PCM laid out as other programs write it: every sample a signed
+// value of `bits` bits, stored left-justified in containerBytes (1 to 8)
+// bytes, an 8-bit container offset to unsigned. The header is the plain
+// 16-byte record (wBitsPerSample = bits) or WAVE_FORMAT_EXTENSIBLE
+// (wBitsPerSample = the container's bits, valid bits = bits); bigEndian makes
+// the whole file, header fields and samples, the "RIFX" form.
+struct PcmLayout {
+    uint16_t channels = 1;
+    uint16_t bits = 16;
+    uint16_t containerBytes = 2;
+    bool extensible = false;
+    bool bigEndian = false;
+    uint32_t rate = 8000;
+};
+std::vector<uint8_t> pcmWaveFile(const PcmLayout& layout, const std::vector<int64_t>& samples);
+
 // Makes SDL's disk driver the audio driver of the test program, at one
 // millisecond per period: what would be heard goes to SDL_DISKAUDIOFILE,
 // and capture reads SDL_DISKAUDIOFILEIN (zeros past its end). SDL picks its
