@@ -93,10 +93,18 @@ TEST(ConversionJob, CompressedFilesConvertThroughTheMediaReader) {
     }
     TempDir dir;
     std::string wav = writeWave(dir.file("in.wav"), 2, 44100, 2.0, 500.0);
-    for (const char* name : {"in.mp3", "in.WMA"}) {
+    const struct {
+        const char* name;
+        const char* args;
+    } sources[] = {
+        {"in.mp3", "-b:a 128k"},      {"in.WMA", "-b:a 128k"},      {"in.flac", ""},
+        {"in.ogg", "-c:a libvorbis"}, {"in.OGA", "-c:a libvorbis"}, {"in.opus", "-b:a 96k"},
+        {"aac.m4a", "-c:a aac"},      {"alac.M4A", "-c:a alac"},
+    };
+    for (const auto& [name, args] : sources) {
         SCOPED_TRACE(name);
         int status = 0;
-        runCommand("ffmpeg -v error -i " + shellQuoted(wav) + " -b:a 128k " +
+        runCommand("ffmpeg -v error -i " + shellQuoted(wav) + " " + args + " " +
                        shellQuoted(dir.file(name)),
                    &status);
         ASSERT_EQ(0, status);
