@@ -125,7 +125,7 @@ TEST(ConversionJob, SourceAndTargetNamesAreCheckedWithTheirMessages) {
     TempDir dir;
     MessageRecorder messages;
     ConversionJob job(22050);
-    EXPECT_FALSE(job.LoadSource(dir.file("song.ogg")));
+    EXPECT_FALSE(job.LoadSource(dir.file("song.aiff")));
     EXPECT_FALSE(job.LoadSource(dir.file("missing.wav")));
     EXPECT_FALSE(job.LoadSource(dir.file("missing.MP3")));
     std::string source = writeWave(dir.file("in.wav"), 1, 22050, 0.5);
@@ -311,7 +311,7 @@ TEST_F(ConversionJobCd, OnlyTrackAndTwoDigitsNameATrack) {
     ASSERT_TRUE(job.LoadSource("track-01"));
     EXPECT_DOUBLE_EQ(2.0, job.Duration());
     // Names that merely begin like one are files of no known kind.
-    for (const char* name : {"Track", "Tracks.flac", "Tracklist.txt", "Track--1", "Track-123"}) {
+    for (const char* name : {"Track", "Tracks.aiff", "Tracklist.txt", "Track--1", "Track-123"}) {
         MessageRecorder messages;
         EXPECT_FALSE(job.LoadSource(name)) << name;
         EXPECT_EQ((std::vector<std::string>{ConversionJob::kUnknownSourceMessage}),
