@@ -247,12 +247,16 @@ DroppedFiles droppedFiles(const QByteArray& uriList) {
 }
 
 void addDroppedFiles(MainWindow& window, const DroppedFiles& dropped) {
+    std::vector<NotAddedFile> notAdded;
     if (!dropped.paths.empty()) {
         window.setListMode(kListFiles);
-        window.addFiles(dropped.paths);
+        window.addFilesQuietly(dropped.paths, notAdded);
     }
+    // One message for the whole drop: the refused addresses, then the files
+    // that did not decode.
+    std::string text;
     if (!dropped.refused.empty()) {
-        std::string text = kRefusedMessage;
+        text = kRefusedMessage;
         const size_t named = std::min(dropped.refused.size(), kRefusedNamed);
         for (size_t i = 0; i < named; ++i) {
             text += dropped.refused[i] + "\n";
@@ -261,6 +265,11 @@ void addDroppedFiles(MainWindow& window, const DroppedFiles& dropped) {
             text += "and " + std::to_string(dropped.refused.size() - named) + " more\n";
         }
         text.pop_back();
+    }
+    if (const std::string broken = notAddedMessage(notAdded); !broken.empty()) {
+        text += text.empty() ? broken : "\n\n" + broken;
+    }
+    if (!text.empty()) {
         showMessage(text);
     }
 }

@@ -4,7 +4,7 @@
 // The drop's text/uri-list becomes the paths that Add Audio Files is given:
 //  - only local files are taken: file: URLs without a host or on this host;
 //    every other URL is refused and named back to the user;
-//  - a dropped folder gives the supported audio files (wav, mp3, wma) inside
+//  - a dropped folder gives the supported audio files (playlist/AudioItem.h) inside
 //    it and inside its subfolders down to kDropFolderDepth levels below it,
 //    each folder's entries in name order (case-insensitive, numbers by
 //    value, so "2 b.wav" comes before "10 a.wav"), a subfolder's files in
@@ -42,7 +42,8 @@ DroppedFiles droppedFiles(const QByteArray& uriList);
 
 // The drop handler of the window's list: a drop that brings files switches
 // to the file rows and adds the files as Add Audio Files does; refused URLs
-// are named in one message. A drop with no local file changes nothing.
+// and files that do not decode are named together in one message. A drop
+// with no local file changes nothing.
 void addDroppedFiles(MainWindow& window, const DroppedFiles& dropped);
 
 // Lets view take drops of URL lists while it is enabled and hands each drop

@@ -42,6 +42,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 class BitmapButton;
 struct PlayRow;
@@ -86,6 +87,15 @@ extern std::string gDefaultChannel; // "stereo"
 // "%02d:%02d" of whole minutes and seconds (the minutes may have more digits).
 // Negative, NaN and huge values are shown as "00:00" and the largest time.
 std::string formatTime(double seconds);
+
+// A file that adding to the list left out, and why ("it holds no audio").
+struct NotAddedFile {
+    std::string path;
+    std::string reason;
+};
+// The one message that names the files an add left out, each with its
+// reason (the first ten, then how many more); empty for none.
+std::string notAddedMessage(const std::vector<NotAddedFile>& notAdded);
 
 class MainWindow : public QDialog, public CommandTarget {
     // The player's state under the window. First, so that it is built
@@ -158,8 +168,13 @@ class MainWindow : public QDialog, public CommandTarget {
     // returns the number of rows added. Many files are read on a worker
     // thread while the window answers and a progress dialog shows how far
     // it has come; its Cancel adds the files read until then. The rows come
-    // in one step, checked for duplicates in one pass.
+    // in one step, checked for duplicates in one pass. A file of a known
+    // kind that does not decode (damaged, cut short, without audio) gets no
+    // row; one message afterwards names every such file and why.
     int addFiles(const std::vector<std::string>& paths);
+    // addFiles without the message: the files that were not added are
+    // appended to notAdded instead, for a caller that tells them itself.
+    int addFilesQuietly(const std::vector<std::string>& paths, std::vector<NotAddedFile>& notAdded);
 
     // --- The player ---
     void setStatus(int s); // 0 "Stopped", 1 "Playing", 2 "Paused"
@@ -344,9 +359,10 @@ class MainWindow : public QDialog, public CommandTarget {
     int selectedRow() const;
     // What addFiles learns of one file.
     struct ProbedFileInfo {
-        bool usable = false; // a regular file of a kind the player reads
-        int64_t length = 0;  // bytes
-        int64_t seconds = 0; // whole seconds
+        bool usable = false;           // a regular file of a kind the player reads
+        const char* problem = nullptr; // why a file read is not usable
+        int64_t length = 0;            // bytes
+        int64_t seconds = 0;           // whole seconds
     };
     // Reads paths on a worker thread into probed (sized as paths), running
     // the window's events meanwhile; returns how many were read before the

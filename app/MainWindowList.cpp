@@ -34,8 +34,10 @@
 namespace {
 
 constexpr const char* kAudioFilter =
-    "Audio Files (*.wav,*.mp3,*.wma)|*.wav;*.mp3;*.wma|Wave Files (*.wav)|*.wav|"
-    "Mp3 Files(*.mp3)|*.mp3|Windows Media Files (*.wma)|*.wma||";
+    "Audio Files (*.wav,*.mp3,*.wma,*.flac,*.ogg,*.oga,*.opus,*.m4a)|"
+    "*.wav;*.mp3;*.wma;*.flac;*.ogg;*.oga;*.opus;*.m4a|Wave Files (*.wav)|*.wav|"
+    "Mp3 Files(*.mp3)|*.mp3|Windows Media Files (*.wma)|*.wma|FLAC Files (*.flac)|*.flac|"
+    "Ogg Files (*.ogg,*.oga,*.opus)|*.ogg;*.oga;*.opus|M4A Files (*.m4a)|*.m4a||";
 
 // Equal without regard to case. Texts that are not valid UTF-8 (file names
 // are bytes) are equal only byte for byte: decoded, two different names
@@ -81,12 +83,41 @@ std::string duplicateKey(const std::string& name, const std::string& path) {
     return foldedText(path) + '\0' + foldedText(name);
 }
 
+// Why a file of a known kind was not added; the texts are shown after the
+// file's path.
+constexpr const char* kNotWaveProblem = "not a WAVE file that can be read";
+constexpr const char* kUnknownFormatProblem = "not in a known format, or damaged";
+constexpr const char* kNoDecoderProblem = "its audio is in a form that cannot be decoded";
+constexpr const char* kNoAudioProblem = "it holds no audio";
+constexpr const char* kUnreadableProblem = "it cannot be read";
+
+constexpr const char* kNotAddedMessage = "These files were not added to the list:\n";
+// More files than this are counted rather than named.
+constexpr size_t kNotAddedNamed = 10;
+
 // What Add Audio Files learns of one file; any thread.
 struct ProbedFile {
     bool usable = false;
+    // Why a file that was read is not usable; null when it is, or when it
+    // is skipped without a word (not a regular readable file, an unknown
+    // extension).
+    const char* problem = nullptr;
     int64_t length = 0;
     int64_t seconds = 0;
 };
+
+const char* mediaProblem(int32_t result) {
+    switch (result) {
+    case kMediaInvalidFormat:
+        return kUnknownFormatProblem;
+    case kMediaNoDecoder:
+        return kNoDecoderProblem;
+    case kMediaUnexpected:
+        return kNoAudioProblem;
+    default:
+        return kUnreadableProblem;
+    }
+}
 
 ProbedFile probeFile(const std::string& path) {
     ProbedFile probed;
@@ -98,14 +129,23 @@ ProbedFile probeFile(const std::string& path) {
     if (length < 0) {
         return probed;
     }
+    // A file that does not decode would be a silent row of 00:00: it is
+    // left out and named instead.
     double duration = 0.0;
     if (kind == FileKind::Wave) {
         WaveStream stream;
-        stream.LoadWave(path.c_str());
+        if (!stream.LoadWave(path.c_str())) {
+            probed.problem = kNotWaveProblem;
+            return probed;
+        }
         duration = stream.GetDuration();
     } else {
         WmaStream stream;
-        stream.Open(path.c_str());
+        const int32_t result = stream.Open(path.c_str());
+        if (result < 0) {
+            probed.problem = mediaProblem(result);
+            return probed;
+        }
         duration = stream.GetDuration();
     }
     probed.usable = true;
@@ -151,7 +191,7 @@ size_t MainWindow::probeWhileAnswering(const std::vector<std::string>& paths,
     std::thread worker([&] {
         for (size_t i = 0; i < paths.size() && !stop.load(std::memory_order_relaxed); ++i) {
             const ProbedFile file = probeFile(paths[i]);
-            probed[i] = {file.usable, file.length, file.seconds};
+            probed[i] = {file.usable, file.problem, file.length, file.seconds};
             done.store(i + 1, std::memory_order_release);
         }
         finished.store(true, std::memory_order_release);
@@ -194,12 +234,22 @@ size_t MainWindow::probeWhileAnswering(const std::vector<std::string>& paths,
 }
 
 int MainWindow::addFiles(const std::vector<std::string>& paths) {
+    std::vector<NotAddedFile> notAdded;
+    const int added = addFilesQuietly(paths, notAdded);
+    if (!notAdded.empty()) {
+        showMessage(notAddedMessage(notAdded));
+    }
+    return added;
+}
+
+int MainWindow::addFilesQuietly(const std::vector<std::string>& paths,
+                                std::vector<NotAddedFile>& notAdded) {
     std::vector<ProbedFileInfo> probed(paths.size());
     size_t count = paths.size();
     if (paths.size() < kProbeInBackgroundFrom) {
         for (size_t i = 0; i < paths.size(); ++i) {
             const ProbedFile file = probeFile(paths[i]);
-            probed[i] = {file.usable, file.length, file.seconds};
+            probed[i] = {file.usable, file.problem, file.length, file.seconds};
         }
     } else {
         count = probeWhileAnswering(paths, probed);
@@ -215,6 +265,9 @@ int MainWindow::addFiles(const std::vector<std::string>& paths) {
     std::vector<PlayRow> rows;
     for (size_t i = 0; i < count; ++i) {
         if (!probed[i].usable) {
+            if (probed[i].problem != nullptr) {
+                notAdded.push_back({paths[i], probed[i].problem});
+            }
             continue;
         }
         PlayRow row = PlayRow::file(paths[i], probed[i].seconds, probed[i].length);
@@ -225,6 +278,22 @@ int MainWindow::addFiles(const std::vector<std::string>& paths) {
     const int added = static_cast<int>(rows.size());
     model.rows().append(std::move(rows));
     return added;
+}
+
+std::string notAddedMessage(const std::vector<NotAddedFile>& notAdded) {
+    if (notAdded.empty()) {
+        return {};
+    }
+    std::string text = kNotAddedMessage;
+    const size_t named = std::min(notAdded.size(), kNotAddedNamed);
+    for (size_t i = 0; i < named; ++i) {
+        text += notAdded[i].path + ": " + notAdded[i].reason + "\n";
+    }
+    if (notAdded.size() > named) {
+        text += "and " + std::to_string(notAdded.size() - named) + " more\n";
+    }
+    text.pop_back();
+    return text;
 }
 
 void MainWindow::onAddFiles() {

@@ -64,8 +64,9 @@ class ConversionJob {
     ConversionJob& operator=(const ConversionJob&) = delete;
 
     // Empties the Mixer and loads the source, told as playlist/AudioItem.h
-    // says: ".wav" as a WAVE file, ".wma" and ".mp3" through the media
-    // reader (the last three characters, any case), otherwise a CD track
+    // says: ".wav" as a WAVE file, the other known kinds (".mp3", ".wma",
+    // ".flac", ".ogg", ".oga", ".opus", ".m4a") through the media reader (the
+    // end of the name, any case), otherwise a CD track
     // name "Track-NN" (NN the 0-based audio track index; "Track" in any
     // case, an index that does not parse is 0).
     // False, after a message, for any other name or a source that does not

@@ -1,9 +1,8 @@
 #pragma once
-// The AudioStream over a file that the media reader decodes: ".mp3" and
-// ".wma" files. It opens the file, picks the first output whose major type
-// is audio, takes that output's format (16-bit PCM at the file's rate and
-// channel count) as the stream format, and hands out each decoded sample as
-// one buffer.
+// The AudioStream over a file that the media reader decodes: every audio
+// file but WAVE (MP3, WMA, FLAC, Ogg, Opus, M4A). It opens the file, picks the first output whose
+// major type is audio, takes that output's format (16-bit PCM at the file's rate and channel count)
+// as the stream format, and hands out each decoded sample as one buffer.
 //
 // Diagnostics of Open go to standard output; nothing shows them to the user.
 // Positions and the duration are whole seconds; seeking is by whole seconds

@@ -57,7 +57,8 @@ class Mixer : public AudioStream {
 
     // Each returns the new source (owned by the Mixer) or null.
     WaveStream* LoadWave(const char* path);
-    // Media files are opened with the stop flag (see SetStopFlag).
+    // Media files (every kind the media reader decodes, not only WMA) are
+    // opened with the stop flag (see SetStopFlag).
     WmaStream* LoadWMA(const char* path);
     CdDrive* LoadCdTrack(int track); // 0-based index among the audio tracks
 

@@ -45,8 +45,9 @@ constexpr int64_t kScanLimitBytes = 64 * 1024 * 1024;
 // last attempt decodes from the start.
 constexpr int64_t kPrerollSeconds[] = {1, 5, -1};
 
-// The file's streams as probed, limited to what the reader serves.
-const char* const kFormats = "mp3,asf";
+// The file's streams as probed, limited to what the reader serves: MP3,
+// ASF (WMA), FLAC, Ogg (Vorbis, Opus, FLAC) and MP4 (M4A: AAC, ALAC).
+const char* const kFormats = "mp3,asf,flac,ogg,mov";
 // The containers whose tags readTags reads: the reader's, and those of the
 // files that other readers play (WAVE) or that carry the same tags.
 const char* const kTagFormats = "mp3,asf,wav,flac,ogg,mov";

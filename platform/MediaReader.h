@@ -1,7 +1,8 @@
 #pragma once
-// The synchronous media reader: opens an MP3 or a Windows Media audio (ASF)
-// file, describes its streams as numbered outputs with media types, and hands
-// out the decoded audio of its first audio output, one sample at a time, as
+// The synchronous media reader: opens an MP3, Windows Media audio (ASF),
+// FLAC, Ogg (Vorbis, Opus) or MP4 audio (M4A: AAC, ALAC) file, describes
+// its streams as numbered outputs with media types, and hands out the
+// decoded audio of its first audio output, one sample at a time, as
 // interleaved 16-bit PCM at the file's own rate and channel count.
 //
 // Results are HRESULT-like: 0 or positive is success, negative a failure.
@@ -15,8 +16,9 @@
 // rounded to milliseconds.
 //
 // Only local regular files are read (no network or other protocols, no FIFO,
-// device, directory or socket: see base/FileIo.h), and only the MP3
-// and ASF container formats are accepted, whatever the file's name.
+// device, directory or socket: see base/FileIo.h), and only the MP3, ASF,
+// FLAC, Ogg and MP4 container formats are accepted, whatever the file's
+// name.
 //
 // Opening is bounded whatever the file's size: the container is told from at
 // most its first MiB, its header (tags included) from at most 32 MiB, the

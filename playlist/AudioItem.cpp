@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -20,10 +21,21 @@ bool sameText(const std::string& text, const char* expected, CaseRule caseRule) 
     return i == text.size() && expected[i] == '\0';
 }
 
+struct KnownExtension {
+    const char* text;
+    FileKind kind;
+};
+
+constexpr KnownExtension kKnownExtensions[] = {
+    {"wav", FileKind::Wave},  {"mp3", FileKind::Mp3}, {"wma", FileKind::Wma},
+    {"flac", FileKind::Flac}, {"ogg", FileKind::Ogg}, {"oga", FileKind::Ogg},
+    {"opus", FileKind::Opus}, {"m4a", FileKind::M4a},
+};
+
 std::string extensionOf(const std::string& path, ExtensionRule rule) {
     switch (rule) {
     case ExtensionRule::LastThree:
-        return path.size() >= 3 ? path.substr(path.size() - 3) : std::string();
+        return path;
     case ExtensionRule::AfterLastDot: {
         const size_t dot = path.rfind('.');
         return dot == std::string::npos || dot == 0 ? std::string() : path.substr(dot + 1);
@@ -38,20 +50,39 @@ std::string extensionOf(const std::string& path, ExtensionRule rule) {
     return {};
 }
 
+// The known extension that names path's kind, or null.
+const KnownExtension* knownExtension(const std::string& path, ExtensionRule rule,
+                                     CaseRule caseRule) {
+    const std::string extension = extensionOf(path, rule);
+    for (const KnownExtension& known : kKnownExtensions) {
+        const size_t length = std::strlen(known.text);
+        // LastThree compares the path's ending; the other rules the whole
+        // extension.
+        if (rule == ExtensionRule::LastThree) {
+            if (extension.size() >= length &&
+                sameText(extension.substr(extension.size() - length), known.text, caseRule)) {
+                return &known;
+            }
+        } else if (sameText(extension, known.text, caseRule)) {
+            return &known;
+        }
+    }
+    return nullptr;
+}
+
 } // namespace
 
 FileKind fileKind(const std::string& path, ExtensionRule rule, CaseRule caseRule) {
-    const std::string extension = extensionOf(path, rule);
-    if (sameText(extension, "wav", caseRule)) {
-        return FileKind::Wave;
+    const KnownExtension* known = knownExtension(path, rule, caseRule);
+    return known ? known->kind : FileKind::Other;
+}
+
+std::string kindExtension(const std::string& path, ExtensionRule rule, CaseRule caseRule) {
+    const KnownExtension* known = knownExtension(path, rule, caseRule);
+    if (!known) {
+        return {};
     }
-    if (sameText(extension, "mp3", caseRule)) {
-        return FileKind::Mp3;
-    }
-    if (sameText(extension, "wma", caseRule)) {
-        return FileKind::Wma;
-    }
-    return FileKind::Other;
+    return path.substr(path.size() - std::strlen(known->text));
 }
 
 bool isCdRow(const std::string& path) {

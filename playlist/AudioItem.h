@@ -1,6 +1,6 @@
 #pragma once
-// What an item of the play list is: a WAV, MP3 or WMA file told by its
-// extension, or a track of the audio CD.
+// What an item of the play list is: an audio file told by its extension
+// (WAV, MP3, WMA, FLAC, Ogg, Opus or M4A), or a track of the audio CD.
 //
 // A CD row has the path kCdRowPath; its name, "Track-NN" of the 0-based
 // audio-track index, is the only link to its track. The item that a CD row
@@ -9,7 +9,9 @@
 // The places that tell a file's kind read its extension in different ways,
 // and each keeps its own; the rule is always chosen by the caller:
 //  - ExtensionRule::LastThree, any case: the conversion job's source and
-//    target, and so the Convert dialog's check. "songwav" is a WAV file here.
+//    target, and so the Convert dialog's check. "songwav" is a WAV file here
+//    and "songflac" a FLAC file: the name's ending is compared with each
+//    extension, so the four-letter ones (flac, opus) take four characters.
 //  - ExtensionRule::LastThree, as typed: the Convert command's save dialog,
 //    which offers the other format; "SONG.WAV" is of no known kind there.
 //  - ExtensionRule::OfFileName, any case: the rows of the play list, added,
@@ -31,10 +33,11 @@
 // The path of every CD row.
 inline constexpr const char* kCdRowPath = "CDROM";
 
-enum class FileKind { Other, Wave, Mp3, Wma };
+enum class FileKind { Other, Wave, Mp3, Wma, Flac, Ogg, Opus, M4a };
 
 enum class ExtensionRule {
-    // The last three characters ("" for a shorter path).
+    // The end of the path: its last three characters, or four for the
+    // four-letter extensions.
     LastThree,
     // What follows the last '.' of the whole path; nothing when there is no
     // '.' or the path begins with its last one.
@@ -46,15 +49,22 @@ enum class ExtensionRule {
 
 enum class CaseRule { AnyCase, AsTyped };
 
-// The kind named by the extension ("wav", "mp3", "wma") under rule; Other
-// for any other extension.
+// The kind named by the extension under rule: "wav"; "mp3"; "wma"; "flac";
+// "ogg" and "oga" (Ogg Vorbis, or whatever else the Ogg file holds);
+// "opus"; "m4a" (AAC or ALAC). Other for any other extension.
 FileKind fileKind(const std::string& path, ExtensionRule rule,
                   CaseRule caseRule = CaseRule::AnyCase);
 
-// MP3 and WMA files are read by the media reader, WAV files by the WAVE
+// The extension that named path's kind under rule, as it is written in path
+// ("WAV" for "LOUD.WAV"); empty for FileKind::Other. What is left when it is
+// cut off ends in the dot (or, for LastThree, in whatever precedes it).
+std::string kindExtension(const std::string& path, ExtensionRule rule,
+                          CaseRule caseRule = CaseRule::AnyCase);
+
+// WAV files are read by the WAVE reader, every other kind by the media
 // reader.
 inline bool readByMediaReader(FileKind kind) {
-    return kind == FileKind::Mp3 || kind == FileKind::Wma;
+    return kind != FileKind::Other && kind != FileKind::Wave;
 }
 
 // True for the path of a CD row (compared exactly).
@@ -73,6 +83,6 @@ int trackIndexOfName(const std::string& name);
 // shorter) read as atoi reads them, so "Track-07" is 7 and "Track-x" is 0.
 int trackIndexOfTitle(const std::string& title);
 
-// True for a source the conversion job can load: a WAV, MP3 or WMA file by
-// its last three characters (any case), otherwise a track name.
+// True for a source the conversion job can load: an audio file of a known
+// kind by ExtensionRule::LastThree (any case), otherwise a track name.
 bool isLoadableItem(const std::string& item);

@@ -12,7 +12,7 @@ packages=(cmake ninja-build g++ pkg-config
     fonts-dejavu-core fonts-dejavu-extra)
 if [[ "${1:-}" == "--test" ]]; then
     packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev clang-format clang-tidy
-        xvfb xauth xdotool imagemagick sox ffmpeg lame cd-paranoia
+        xvfb xauth xdotool imagemagick sox ffmpeg lame cd-paranoia flac vorbis-tools opus-tools
         bc time ccache python3
         fonts-urw-base35 fonts-liberation2 fonts-noto-core
         dbus dbus-bin libglib2.0-bin playerctl xdg-user-dirs

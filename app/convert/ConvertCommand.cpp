@@ -47,7 +47,12 @@ SaveFileRequest convertSaveRequest(int listMode, const std::string& source) {
             request.defaultExtension = "mp3";
             request.filterIndex = 2;
         }
-        const std::string stem = name.size() >= 3 ? name.substr(0, name.size() - 3) : std::string();
+        // The proposed name replaces the extension: three characters, or the
+        // whole of a four-letter one ("song.flac" becomes "song.mp3").
+        const size_t known = kindExtension(name, ExtensionRule::LastThree).size();
+        const size_t cut = known > 0 ? known : 3;
+        const std::string stem =
+            name.size() >= cut ? name.substr(0, name.size() - cut) : std::string();
         request.proposedName = stem + request.defaultExtension;
     }
     return request;

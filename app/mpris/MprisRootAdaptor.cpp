@@ -18,8 +18,12 @@ QStringList MprisRootAdaptor::supportedUriSchemes() const {
 }
 
 QStringList MprisRootAdaptor::supportedMimeTypes() const {
-    return {QStringLiteral("audio/wav"), QStringLiteral("audio/x-wav"),
-            QStringLiteral("audio/mpeg"), QStringLiteral("audio/x-ms-wma")};
+    return {QStringLiteral("audio/wav"),        QStringLiteral("audio/x-wav"),
+            QStringLiteral("audio/mpeg"),       QStringLiteral("audio/x-ms-wma"),
+            QStringLiteral("audio/flac"),       QStringLiteral("audio/x-flac"),
+            QStringLiteral("audio/ogg"),        QStringLiteral("audio/x-vorbis+ogg"),
+            QStringLiteral("audio/x-opus+ogg"), QStringLiteral("audio/mp4"),
+            QStringLiteral("audio/x-m4a")};
 }
 
 void MprisRootAdaptor::Raise() {

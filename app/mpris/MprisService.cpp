@@ -5,6 +5,7 @@
 #include "app/StopRequests.h"
 #include "app/mpris/MprisPlayerAdaptor.h"
 #include "app/mpris/MprisRootAdaptor.h"
+#include "platform/MessageBox.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -289,7 +290,14 @@ void MprisService::openUri(const QString& uri) {
         return;
     }
     const std::string path(bytes.constData(), static_cast<size_t>(bytes.size()));
-    window.addFiles({path});
+    // A file that does not decode is told after the answer, not inside the
+    // call: the box would hold the caller until someone dismisses it.
+    std::vector<NotAddedFile> notAdded;
+    window.addFilesQuietly({path}, notAdded);
+    if (!notAdded.empty()) {
+        post([message = notAddedMessage(notAdded)] { showMessage(message); });
+        return;
+    }
     const int row = window.rowOfPath(path);
     if (row >= 0) {
         post([this, row] { window.playRow(row); });

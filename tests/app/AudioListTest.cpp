@@ -2,10 +2,13 @@
 // duplicates, removing, clearing, the list modes with the saved copy, and
 // the stored list.
 
+#include "app/OpenedFiles.h"
 #include "app/WindowFixture.h"
 
 #include "controls/BitmapButton.h"
 #include "playlist/StoredList.h"
+#include "support/SoundServer.h"
+#include "support/TaggedMedia.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -15,8 +18,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -68,6 +73,66 @@ QByteArray fileUrl(const std::string& path) {
     return "file://" + QByteArray::fromStdString(path).toPercentEncoding("/");
 }
 
+// 3.6 s of a tone in every kind of file the player opens.
+std::vector<std::string> writeEveryKind(const testing_support::TempDir& dir) {
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+    } kinds[] = {
+        {"a.wav", {}},
+        {"b.mp3", {"-b:a", "64k"}},
+        {"c.wma", {}},
+        {"d.flac", {}},
+        {"e.ogg", {"-c:a", "libvorbis"}},
+        {"f.OGA", {"-c:a", "libvorbis", "-f", "ogg"}},
+        {"g.opus", {}},
+        {"h.m4a", {"-c:a", "aac"}},
+        {"i.m4a", {"-c:a", "alac"}},
+    };
+    std::vector<std::string> paths;
+    for (const auto& kind : kinds) {
+        paths.push_back(dir.file(kind.name));
+        if (!testing_support::makeTaggedFile(paths.back(), kind.args, {}, 3.6)) {
+            return {};
+        }
+    }
+    return paths;
+}
+
+struct BrokenFile {
+    std::string path;
+    const char* reason;
+};
+
+// Files of the known kinds that do not decode: text, a cut-off head, a
+// video without sound, nothing at all.
+std::vector<BrokenFile> writeBrokenFiles(const testing_support::TempDir& dir) {
+    const std::string text = dir.file("text.flac");
+    const std::string cut = dir.file("cut.ogg");
+    const std::string video = dir.file("video.m4a");
+    const std::string empty = dir.file("empty.opus");
+    const std::string whole = dir.file("whole.ogg");
+    writeFileBytes(text, std::vector<uint8_t>(3000, 'x'));
+    writeFileBytes(empty, {});
+    if (!testing_support::makeTaggedFile(whole, {}, {})) {
+        return {};
+    }
+    std::vector<uint8_t> head = readFileBytes(whole);
+    head.resize(std::min<size_t>(head.size(), 200));
+    writeFileBytes(cut, head);
+    const pid_t pid = testing_support::spawnProgram(
+        {"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+         "testsrc=size=64x48:rate=5:duration=1", "-c:v", "mpeg4", "-f", "mp4", video},
+        {}, "/dev/null");
+    if (pid <= 0 || testing_support::waitForProgram(pid, 120000) != 0) {
+        return {};
+    }
+    return {{text, "not in a known format, or damaged"},
+            {cut, "not in a known format, or damaged"},
+            {video, "it holds no audio"},
+            {empty, "not in a known format, or damaged"}};
+}
+
 } // namespace
 
 TEST_F(WindowTest, AddedFilesShowNameTimeSizeAndPath) {
@@ -81,8 +146,10 @@ TEST_F(WindowTest, AddedFilesShowNameTimeSizeAndPath) {
     window().onCommand(kIdAddFiles);
 
     EXPECT_EQ(lastOpenRequest().filter,
-              "Audio Files (*.wav,*.mp3,*.wma)|*.wav;*.mp3;*.wma|Wave Files (*.wav)|*.wav|"
-              "Mp3 Files(*.mp3)|*.mp3|Windows Media Files (*.wma)|*.wma||");
+              "Audio Files (*.wav,*.mp3,*.wma,*.flac,*.ogg,*.oga,*.opus,*.m4a)|"
+              "*.wav;*.mp3;*.wma;*.flac;*.ogg;*.oga;*.opus;*.m4a|Wave Files (*.wav)|*.wav|"
+              "Mp3 Files(*.mp3)|*.mp3|Windows Media Files (*.wma)|*.wma|FLAC Files (*.flac)|*.flac|"
+              "Ogg Files (*.ogg,*.oga,*.opus)|*.ogg;*.oga;*.opus|M4A Files (*.m4a)|*.m4a||");
     EXPECT_TRUE(lastOpenRequest().multipleSelection);
     EXPECT_TRUE(lastOpenRequest().fileMustExist);
 
@@ -215,12 +282,13 @@ TEST_F(WindowTest, FilesAreSkippedByExtensionAndReadability) {
     chooseFiles({upper, noDot, text, missing, folder, dir.file("pipe.wav"), junk});
     window().onCommand(kIdAddFiles);
     EXPECT_FALSE(pipe.released());
-    ASSERT_EQ(rowCount(), 2);
+    ASSERT_EQ(rowCount(), 1);
     EXPECT_EQ(row(0, 1), "LOUD.WAV");
     EXPECT_EQ(row(0, 2), "00:01");
-    // A file the reader cannot parse still gets a row.
-    EXPECT_EQ(row(1, 1), "junk.wav");
-    EXPECT_EQ(row(1, 3), "0 KB");
+    // A file the reader cannot parse gets no row; it alone is named.
+    EXPECT_EQ(messages->texts(),
+              (std::vector<std::string>{"These files were not added to the list:\n" + junk +
+                                        ": not a WAVE file that can be read"}));
 }
 
 TEST_F(WindowTest, RemoveDeletesOnlyTheSelectedRowAndMoveSwapsIt) {
@@ -693,7 +761,7 @@ TEST_F(WindowTest, DroppedFilesAndFoldersAreAddedByTheAddAudioFilesRules) {
     // nested folders down to the last level taken, and a link back up.
     const std::filesystem::path album = dir.path() / "album";
     std::filesystem::create_directories(album / "sub" / "l2" / "l3" / "l4");
-    for (const char* name : {"10 b.wav", "2 a.WAV", "sub/c.mp3", "sub/l2/l3/deep.wav"}) {
+    for (const char* name : {"10 b.wav", "2 a.WAV", "sub/c.Wav", "sub/l2/l3/deep.wav"}) {
         writeWave((album / name).string(), 1, 8000, 0.2);
     }
     writeWave((album / ".hidden.wav").string(), 1, 8000, 0.2);
@@ -712,7 +780,7 @@ TEST_F(WindowTest, DroppedFilesAndFoldersAreAddedByTheAddAudioFilesRules) {
     for (int i = 0; i < rowCount(); ++i) {
         names.push_back(row(i, 1));
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"single.wav", "2 a.WAV", "10 b.wav", "c.mp3",
+    EXPECT_EQ(names, (std::vector<std::string>{"single.wav", "2 a.WAV", "10 b.wav", "c.Wav",
                                                "deep.wav", "caf\xe9.wav"}));
     EXPECT_EQ(row(1, 4), (album / "2 a.WAV").string());
     EXPECT_EQ(row(5, 4), latin); // the name's bytes, not UTF-8
@@ -750,4 +818,94 @@ TEST_F(WindowTest, DropsAreTakenOnlyAsFilesAndNotWhileTheTakeIsLoaded) {
     ASSERT_EQ(rowCount(), 2);
     EXPECT_EQ(row(0, 1), "a");
     EXPECT_EQ(row(1, 1), "c.wav");
+}
+
+// Every kind opens: added with its length, loaded by the player, and kept
+// by the stored list.
+TEST_F(WindowTest, EveryKindOfFileIsAddedWithItsLengthAndLoads) {
+    if (!testing_support::haveFfmpeg()) {
+        GTEST_SKIP() << "the ffmpeg tool is not installed";
+    }
+    const std::vector<std::string> paths = writeEveryKind(dir);
+    ASSERT_FALSE(paths.empty()) << "ffmpeg could not make the files";
+    chooseFiles(paths);
+    window().onCommand(kIdAddFiles);
+    EXPECT_TRUE(messages->texts().empty());
+    ASSERT_EQ(rowCount(), static_cast<int>(paths.size()));
+    for (int i = 0; i < rowCount(); ++i) {
+        SCOPED_TRACE(paths[static_cast<size_t>(i)]);
+        EXPECT_EQ(row(i, 4), paths[static_cast<size_t>(i)]);
+        EXPECT_EQ(row(i, 2), "00:03");
+        EXPECT_EQ(window().loadFile(row(i, 4), row(i, 1)), 0);
+        EXPECT_EQ(labelText(kIdTime), "00:03");
+    }
+
+    ASSERT_TRUE(window().storeList());
+    resetWindow();
+    ASSERT_EQ(rowCount(), static_cast<int>(paths.size()));
+    EXPECT_EQ(row(6, 4), paths[6]);
+    EXPECT_EQ(window().loadFile(row(6, 4), row(6, 1)), 0);
+}
+
+// Files that do not decode get no row, whichever way they come; one message
+// for the whole add names each of them and why, and the rest are added.
+TEST_F(WindowTest, UndecodableFilesAreNamedInOneMessageAndTheRestAdded) {
+    if (!testing_support::haveFfmpeg()) {
+        GTEST_SKIP() << "the ffmpeg tool is not installed";
+    }
+    const std::vector<BrokenFile> broken = writeBrokenFiles(dir);
+    ASSERT_FALSE(broken.empty()) << "ffmpeg could not make the files";
+    const std::string good = writeWave(dir.file("good.wav"), 1, 8000, 2.0);
+    const std::string flac = dir.file("good.flac");
+    ASSERT_TRUE(testing_support::makeTaggedFile(flac, {}, {}, 1.5));
+    const std::vector<std::string> mixed = {broken[0].path, good, broken[1].path,
+                                            broken[2].path, flac, broken[3].path};
+    const std::string refused = "https://example.com/song.flac";
+
+    const struct {
+        const char* way;
+        std::function<void(MainWindow&)> add;
+    } ways[] = {
+        {"Add Audio Files",
+         [&](MainWindow& w) {
+             chooseFiles(mixed);
+             w.onCommand(kIdAddFiles);
+         }},
+        {"drop",
+         [&](MainWindow& w) {
+             QByteArray uris = QByteArray::fromStdString(refused) + "\r\n";
+             for (const std::string& path : mixed) {
+                 uris += fileUrl(path) + "\r\n";
+             }
+             EXPECT_TRUE(dropOnList(w, uris));
+         }},
+        {"velumo FILE...", [&](MainWindow& w) { EXPECT_TRUE(addAndPlay(w, mixed)); }},
+    };
+    useAudioDriver("dummy");
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.way);
+        MainWindow& w = window();
+        w.onCommand(kIdClearAll);
+        messages.reset(); // the recorder gone gives back the handler it replaced
+        messages = std::make_unique<testing_support::MessageRecorder>();
+        way.add(w);
+        ASSERT_EQ(rowCount(), 2);
+        EXPECT_EQ(row(0, 4), good);
+        EXPECT_EQ(row(1, 4), flac);
+        EXPECT_EQ(row(1, 2), "00:01");
+        const std::vector<std::string> texts = messages->texts();
+        ASSERT_EQ(texts.size(), 1U);
+        std::string expected;
+        if (std::string(way.way) == "drop") {
+            expected = "Only files on this computer can be added to the list. Not added:\n";
+            expected += refused + "\n\n";
+        }
+        expected += "These files were not added to the list:";
+        for (const BrokenFile& file : broken) {
+            expected += "\n" + file.path + ": " + file.reason;
+        }
+        EXPECT_EQ(texts[0], expected);
+    }
+    // The command line played the first file that was added.
+    EXPECT_TRUE(waitFor([&] { return window().loadedFile() == good; }));
 }

@@ -276,7 +276,7 @@ TEST_F(PlayerTest, FailedLoadsShowTheirTitleAndMessage) {
     EXPECT_EQ(messages->texts().back(),
               "no audio file in audio file list,\nPlease add audio files firstly!");
 
-    w.addRow("song.ogg", 1, 1, "/music/song.ogg");
+    w.addRow("song.aiff", 1, 1, "/music/song.aiff");
     w.addRow("gone.wav", 1, 1, dir.file("gone.wav"));
     w.addRow("x", 1, 1, "ab"); // shorter than a type
     w.listView->SelectRow(0);

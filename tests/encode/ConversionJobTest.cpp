@@ -93,10 +93,18 @@ TEST(ConversionJob, CompressedFilesConvertThroughTheMediaReader) {
     }
     TempDir dir;
     std::string wav = writeWave(dir.file("in.wav"), 2, 44100, 2.0, 500.0);
-    for (const char* name : {"in.mp3", "in.WMA"}) {
+    const struct {
+        const char* name;
+        const char* args;
+    } sources[] = {
+        {"in.mp3", "-b:a 128k"},      {"in.WMA", "-b:a 128k"},      {"in.flac", ""},
+        {"in.ogg", "-c:a libvorbis"}, {"in.OGA", "-c:a libvorbis"}, {"in.opus", "-b:a 96k"},
+        {"aac.m4a", "-c:a aac"},      {"alac.M4A", "-c:a alac"},
+    };
+    for (const auto& [name, args] : sources) {
         SCOPED_TRACE(name);
         int status = 0;
-        runCommand("ffmpeg -v error -i " + shellQuoted(wav) + " -b:a 128k " +
+        runCommand("ffmpeg -v error -i " + shellQuoted(wav) + " " + args + " " +
                        shellQuoted(dir.file(name)),
                    &status);
         ASSERT_EQ(0, status);
@@ -117,7 +125,7 @@ TEST(ConversionJob, SourceAndTargetNamesAreCheckedWithTheirMessages) {
     TempDir dir;
     MessageRecorder messages;
     ConversionJob job(22050);
-    EXPECT_FALSE(job.LoadSource(dir.file("song.ogg")));
+    EXPECT_FALSE(job.LoadSource(dir.file("song.aiff")));
     EXPECT_FALSE(job.LoadSource(dir.file("missing.wav")));
     EXPECT_FALSE(job.LoadSource(dir.file("missing.MP3")));
     std::string source = writeWave(dir.file("in.wav"), 1, 22050, 0.5);
@@ -303,7 +311,7 @@ TEST_F(ConversionJobCd, OnlyTrackAndTwoDigitsNameATrack) {
     ASSERT_TRUE(job.LoadSource("track-01"));
     EXPECT_DOUBLE_EQ(2.0, job.Duration());
     // Names that merely begin like one are files of no known kind.
-    for (const char* name : {"Track", "Tracks.flac", "Tracklist.txt", "Track--1", "Track-123"}) {
+    for (const char* name : {"Track", "Tracks.aiff", "Tracklist.txt", "Track--1", "Track-123"}) {
         MessageRecorder messages;
         EXPECT_FALSE(job.LoadSource(name)) << name;
         EXPECT_EQ((std::vector<std::string>{ConversionJob::kUnknownSourceMessage}),

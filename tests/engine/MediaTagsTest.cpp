@@ -82,9 +82,10 @@ TEST(MediaTags, EveryContainerGivesItsTitleArtistAndAlbum) {
          true,
          {"T\xc3\xaftle", "\xc3\x84rtist", "\xc3\x84lbum"}},
         {"asf.wma", {"-c:a", "wmav2"}, false, true, tags},
-        {"vorbis.ogg", {"-c:a", "libvorbis"}, false, false, tags},
-        {"vorbis.flac", {}, false, false, tags},
-        {"mp4.m4a", {"-c:a", "aac"}, false, false, tags},
+        {"vorbis.ogg", {"-c:a", "libvorbis"}, false, true, tags},
+        {"vorbis.flac", {}, false, true, tags},
+        {"mp4.m4a", {"-c:a", "aac"}, false, true, tags},
+        {"opus.opus", {}, false, true, tags},
     };
     for (const auto& f : files) {
         SCOPED_TRACE(f.name);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -23,10 +24,21 @@ struct Media {
     std::string name;
     std::string path;
     bool exactSeek; // timestamps good to the sample (MP3), or to the millisecond (WMA)
-    std::vector<int16_t> reference; // what ffmpeg decodes from it
+    mutable std::vector<int16_t> reference; // what ffmpeg decodes from it, once asked
+    uint16_t channels;
+    uint32_t rate;
+
+    // Decoded when first asked: not every test needs it.
+    const std::vector<int16_t>& decoded() const {
+        if (reference.empty()) {
+            reference = ff::decode(path);
+        }
+        return reference;
+    }
 };
 
-// Files shared by the tests of this suite, made once.
+// Files shared by the tests of this suite, made once: every kind the media
+// reader opens, by the ffmpeg tool and by the codecs' own encoders.
 class WmaStreamFiles : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
@@ -35,22 +47,59 @@ class WmaStreamFiles : public ::testing::Test {
         }
         dir = std::make_unique<TempDir>();
         const std::string stereo = ff::stereoSource(44100, 6.5);
+        const std::string source = dir->file("source.wav");
+        if (!ff::make(source, stereo, "-c:a pcm_s16le")) {
+            return;
+        }
         const struct {
             const char* name;
             std::string source;
             const char* args;
             bool exactSeek;
+            uint16_t channels;
+            uint32_t rate;
         } recipes[] = {
-            {"cbr.mp3", stereo, "-c:a libmp3lame -b:a 128k", true},
-            {"vbr.mp3", stereo, "-c:a libmp3lame -q:a 4", true},
-            {"mono22.mp3", ff::stereoSource(22050, 6.5), "-ac 1 -c:a libmp3lame -b:a 32k", true},
-            {"v1.wma", stereo, "-c:a wmav1 -b:a 128k", false},
-            {"v2.wma", stereo, "-c:a wmav2 -b:a 128k", false},
+            {"cbr.mp3", stereo, "-c:a libmp3lame -b:a 128k", true, 2, 44100},
+            {"vbr.mp3", stereo, "-c:a libmp3lame -q:a 4", true, 2, 44100},
+            {"mono22.mp3", ff::stereoSource(22050, 6.5), "-ac 1 -c:a libmp3lame -b:a 32k", true, 1,
+             22050},
+            {"v1.wma", stereo, "-c:a wmav1 -b:a 128k", false, 2, 44100},
+            {"v2.wma", stereo, "-c:a wmav2 -b:a 128k", false, 2, 44100},
+            {"tone.flac", stereo, "-c:a flac", true, 2, 44100},
+            {"tone.ogg", stereo, "-c:a libvorbis -q:a 4", false, 2, 44100},
+            {"mono.oga", ff::stereoSource(22050, 6.5), "-ac 1 -c:a libvorbis -f ogg", false, 1,
+             22050},
+            {"tone.opus", stereo, "-c:a libopus -b:a 96k", false, 2, 48000},
+            {"aac.m4a", stereo, "-c:a aac -b:a 128k", false, 2, 44100},
+            {"alac.m4a", stereo, "-c:a alac", true, 2, 44100},
         };
         for (const auto& recipe : recipes) {
             std::string path = dir->file(recipe.name);
             if (ff::make(path, recipe.source, recipe.args)) {
-                media.push_back({recipe.name, path, recipe.exactSeek, ff::decode(path)});
+                media.push_back(
+                    {recipe.name, path, recipe.exactSeek, {}, recipe.channels, recipe.rate});
+            }
+        }
+        // The same tone through the reference encoders of FLAC, Vorbis and
+        // Opus, whose files other programs meet most.
+        const struct {
+            const char* name;
+            std::string command;
+            bool exactSeek;
+            uint32_t rate;
+        } tools[] = {
+            {"tool.flac",
+             "flac --silent -f -o \"" + dir->file("tool.flac") + "\" \"" + source + "\"", true,
+             44100},
+            {"tool.ogg", "oggenc --quiet -o \"" + dir->file("tool.ogg") + "\" \"" + source + "\"",
+             false, 44100},
+            {"tool.opus", "opusenc --quiet \"" + source + "\" \"" + dir->file("tool.opus") + "\"",
+             false, 48000},
+        };
+        for (const auto& tool : tools) {
+            std::string path = dir->file(tool.name);
+            if (ff::run(tool.command)) {
+                media.push_back({tool.name, path, tool.exactSeek, {}, 2, tool.rate});
             }
         }
     }
@@ -62,7 +111,7 @@ class WmaStreamFiles : public ::testing::Test {
         if (!ff::available()) {
             GTEST_SKIP() << "the ffmpeg tool is not installed";
         }
-        ASSERT_EQ(media.size(), 5u) << "ffmpeg could not make the reference files";
+        ASSERT_EQ(media.size(), 14u) << "ffmpeg, flac, oggenc or opusenc could not make the files";
     }
 
     static std::unique_ptr<TempDir> dir;
@@ -71,6 +120,12 @@ class WmaStreamFiles : public ::testing::Test {
 
 std::unique_ptr<TempDir> WmaStreamFiles::dir;
 std::vector<Media> WmaStreamFiles::media;
+
+// AAC fills some bands with noise from a generator that a seek does not
+// reset: after one the noise differs, a few steps below the tone.
+bool synthesisedNoise(const Media& m) {
+    return m.name == "aac.m4a";
+}
 
 std::string captureOpen(WmaStream& stream, const char* path, int32_t* result) {
     testing::internal::CaptureStdout();
@@ -114,11 +169,11 @@ TEST_F(WmaStreamFiles, DecodedPcmMatchesTheFfmpegToolSampleForSample) {
         const WaveFormat* format = stream.GetFormat();
         EXPECT_EQ(+format->wFormatTag, 1);
         EXPECT_EQ(+format->wBitsPerSample, 16);
-        EXPECT_EQ(+format->nChannels, m.name == "mono22.mp3" ? 1 : 2);
-        EXPECT_EQ(uint32_t{format->nSamplesPerSec}, m.name == "mono22.mp3" ? 22050u : 44100u);
+        EXPECT_EQ(+format->nChannels, m.channels);
+        EXPECT_EQ(uint32_t{format->nSamplesPerSec}, m.rate);
         EXPECT_EQ(stream.requestSize, tenthOfSecondBytes(*format));
 
-        const std::vector<int16_t>& reference = m.reference;
+        const std::vector<int16_t>& reference = m.decoded();
         ASSERT_FALSE(reference.empty());
         std::vector<int16_t> got = ff::readSamples(stream);
         ASSERT_EQ(got.size(), reference.size());
@@ -146,7 +201,7 @@ TEST_F(WmaStreamFiles, SeekStartsAtTheRequestedSecondAndRewindAtTheFirstSample) 
         ASSERT_GE(stream.Open(m.path.c_str()), 0);
         int channels = stream.GetFormat()->nChannels;
         size_t rate = stream.GetFormat()->nSamplesPerSec;
-        const std::vector<int16_t>& reference = m.reference;
+        const std::vector<int16_t>& reference = m.decoded();
 
         for (uint32_t second : {3u, 1u, 5u}) {
             SCOPED_TRACE(second);
@@ -163,18 +218,22 @@ TEST_F(WmaStreamFiles, SeekStartsAtTheRequestedSecondAndRewindAtTheFirstSample) 
                 bestAlignment(reference, second * rate * channels, got, channels, 200);
             if (m.exactSeek) {
                 EXPECT_EQ(offset, 0);
-                EXPECT_EQ(error, 0);
             } else {
                 // WMA timestamps are rounded to the millisecond.
                 EXPECT_LE(std::abs(offset), static_cast<int>(rate / 1000) + 1);
-                EXPECT_EQ(error, 0);
             }
+            EXPECT_LE(error, synthesisedNoise(m) ? 16 : 0);
         }
 
         stream.Rewind();
         EXPECT_EQ(stream.GetPosition(), 0.0);
         std::vector<int16_t> again = ff::readSamples(stream);
-        EXPECT_TRUE(again == reference) << "rewinding replays the file from its first sample";
+        if (synthesisedNoise(m)) {
+            ASSERT_EQ(again.size(), reference.size());
+            EXPECT_LT(ff::rmsDifference(again, reference), 0.001);
+        } else {
+            EXPECT_TRUE(again == reference) << "rewinding replays the file from its first sample";
+        }
     }
 }
 
@@ -338,7 +397,7 @@ TEST_F(WmaStreamFiles, DamagedFilesDecodeWhatTheyCanWithoutCrashing) {
     for (const Media& m : media) {
         SCOPED_TRACE(m.name);
         std::vector<uint8_t> bytes = readFileBytes(m.path);
-        const std::vector<int16_t>& whole = m.reference;
+        const std::vector<int16_t>& whole = m.decoded();
 
         std::vector<uint8_t> truncated(
             bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() / 2));
@@ -366,7 +425,16 @@ TEST_F(WmaStreamFiles, DamagedFilesDecodeWhatTheyCanWithoutCrashing) {
             std::vector<int16_t> got = ff::readSamples(b);
             std::vector<int16_t> expected = ff::decode(bad);
             EXPECT_GT(got.size(), whole.size() / 4);
-            EXPECT_TRUE(got == expected) << "damaged frames are skipped as ffmpeg skips them";
+            if (m.name == "tool.flac") {
+                // After damage in a file of the flac tool the reader and the
+                // ffmpeg tool take up the stream at different frames; from
+                // there on the intact frames come out whole.
+                const size_t tail = std::min(got.size(), whole.size()) / 4;
+                EXPECT_TRUE(std::equal(got.end() - static_cast<std::ptrdiff_t>(tail), got.end(),
+                                       whole.end() - static_cast<std::ptrdiff_t>(tail)));
+            } else {
+                EXPECT_TRUE(got == expected) << "damaged frames are skipped as ffmpeg skips them";
+            }
         }
     }
 }

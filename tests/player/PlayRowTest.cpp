@@ -18,7 +18,13 @@ TEST(PlayRow, OneRuleTellsTheKindOfEveryFile) {
         {"b.Mp3", FileKind::Mp3},
         {"/x/c.wma", FileKind::Wma},
         {"/x/c.tar.wav", FileKind::Wave},
-        {"/x/song.ogg", FileKind::Other},
+        {"/x/song.ogg", FileKind::Ogg},
+        {"/x/Song.OGA", FileKind::Ogg},
+        {"/x/a.flac", FileKind::Flac},
+        {"/x/a.Opus", FileKind::Opus},
+        {"/x/a.m4a", FileKind::M4a},
+        {"/x/a.mp4", FileKind::Other},
+        {"/x/songflac", FileKind::Other},
         {"/x/songwav", FileKind::Other},  // no extension at all
         {"/x.wav/song", FileKind::Other}, // a dot in a folder is not the file's
         {"/x/.wav", FileKind::Other},     // a hidden name, not an extension
@@ -79,6 +85,10 @@ TEST(PlayRow, StoredRowsComeBackByteForByte) {
         {{"mark", "track-7x", "", "", "CDROM"}, true, 7, FileKind::Other},
         {{"", "caf\xe9.mp3", "99:99", "?", "/m/caf\xe9.mp3"}, false, 0, FileKind::Mp3},
         {{"", "x", "", "", "cdrom"}, false, 0, FileKind::Other}, // the marker is exact
+        {{"", "b.flac", "03:07", "20480 KB", "/m/b.flac"}, false, 0, FileKind::Flac},
+        {{"", "c.OGG", "00:01", "9 KB", "/m/c.OGG"}, false, 0, FileKind::Ogg},
+        {{"", "d.opus", "10:00", "4700 KB", "/m/d.opus"}, false, 0, FileKind::Opus},
+        {{"", "e.m4a", "01:00", "900 KB", "/m/e.m4a"}, false, 0, FileKind::M4a},
     };
     std::vector<StoredRow> stored;
     std::vector<StoredRow> again;

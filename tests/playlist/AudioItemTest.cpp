@@ -56,11 +56,48 @@ TEST(AudioItem, FileNameRuleIgnoresADotThatBeginsTheName) {
     EXPECT_EQ(kind("outwav"), FileKind::Other);
 }
 
-TEST(AudioItem, OnlyMp3AndWmaGoThroughTheMediaReader) {
-    EXPECT_TRUE(readByMediaReader(FileKind::Mp3));
-    EXPECT_TRUE(readByMediaReader(FileKind::Wma));
+TEST(AudioItem, EveryKindButWaveGoesThroughTheMediaReader) {
+    for (FileKind kind : {FileKind::Mp3, FileKind::Wma, FileKind::Flac, FileKind::Ogg,
+                          FileKind::Opus, FileKind::M4a}) {
+        EXPECT_TRUE(readByMediaReader(kind)) << static_cast<int>(kind);
+    }
     EXPECT_FALSE(readByMediaReader(FileKind::Wave));
     EXPECT_FALSE(readByMediaReader(FileKind::Other));
+}
+
+// The newer kinds under each rule, with their four-letter extensions read
+// whole by the rule of the path's end.
+TEST(AudioItem, FlacOggOpusAndM4aAreKnownUnderEveryRule) {
+    struct Case {
+        const char* path;
+        ExtensionRule rule;
+        CaseRule caseRule;
+        FileKind kind;
+        const char* extension; // kindExtension's answer
+    };
+    const auto last = ExtensionRule::LastThree;
+    const auto name = ExtensionRule::OfFileName;
+    const auto any = CaseRule::AnyCase;
+    const auto typed = CaseRule::AsTyped;
+    const Case cases[] = {
+        {"/m/a.FLAC", name, any, FileKind::Flac, "FLAC"},
+        {"/m/a.Oga", name, any, FileKind::Ogg, "Oga"},
+        {"/m/a.opus", name, any, FileKind::Opus, "opus"},
+        {"/m/a.m4a", name, any, FileKind::M4a, "m4a"},
+        {"/m/aflac", name, any, FileKind::Other, ""},
+        {"/m/a.mp4", name, any, FileKind::Other, ""},
+        {"songflac", last, any, FileKind::Flac, "flac"},
+        {"/m/A.OPUS", last, any, FileKind::Opus, "OPUS"},
+        {"/m/a.ogg", last, any, FileKind::Ogg, "ogg"},
+        {"/m/a.lac", last, any, FileKind::Other, ""},
+        {"/m/A.FLAC", last, typed, FileKind::Other, ""},
+        {"/m/A.WAV", last, any, FileKind::Wave, "WAV"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(fileKind(c.path, c.rule, c.caseRule), c.kind);
+        EXPECT_EQ(kindExtension(c.path, c.rule, c.caseRule), c.extension);
+    }
 }
 
 TEST(AudioItem, CdRowStandsForItsTrackNameAndAFileRowForItsPath) {
@@ -104,6 +141,7 @@ TEST(AudioItem, LoadableItemsAreKnownFilesOrTrackNames) {
     EXPECT_TRUE(isLoadableItem("/music/a.WMA"));
     EXPECT_FALSE(isLoadableItem("trackless"));
     EXPECT_TRUE(isLoadableItem("Track-02"));
-    EXPECT_FALSE(isLoadableItem("/music/a.ogg"));
+    EXPECT_TRUE(isLoadableItem("/music/a.ogg"));
+    EXPECT_FALSE(isLoadableItem("/music/a.aiff"));
     EXPECT_FALSE(isLoadableItem(""));
 }

@@ -16,10 +16,11 @@ bool haveFfmpeg() {
 }
 
 bool makeTaggedFile(const std::string& path, const std::vector<std::string>& codecArgs,
-                    const MediaTags& tags) {
-    std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-v",
-                                     "error",  "-y",       "-f",
-                                     "lavfi",  "-i",       "sine=frequency=440:duration=1"};
+                    const MediaTags& tags, double seconds) {
+    std::vector<std::string> argv = {
+        "ffmpeg", "-nostdin", "-v",
+        "error",  "-y",       "-f",
+        "lavfi",  "-i",       "sine=frequency=440:duration=" + std::to_string(seconds)};
     argv.insert(argv.end(), codecArgs.begin(), codecArgs.end());
     const std::pair<const char*, const std::string*> fields[] = {
         {"title=", &tags.title}, {"artist=", &tags.artist}, {"album=", &tags.album}};

@@ -14,11 +14,11 @@ namespace testing_support {
 // Whether the ffmpeg tool is installed.
 bool haveFfmpeg();
 
-// A second of a tone in path, encoded with codecArgs ("-c:a libvorbis"; the
-// container follows path's extension) and the non-empty texts of tags as
-// its title, artist and album. False when ffmpeg failed.
+// seconds of a 440 Hz tone in path, encoded with codecArgs ("-c:a
+// libvorbis"; the container follows path's extension) and the non-empty
+// texts of tags as its title, artist and album. False when ffmpeg failed.
 bool makeTaggedFile(const std::string& path, const std::vector<std::string>& codecArgs,
-                    const MediaTags& tags);
+                    const MediaTags& tags, double seconds = 1.0);
 
 // Appends an ID3v1 tag with these texts, as bytes (at most 30 each).
 bool appendId3v1(const std::string& path, const std::string& title, const std::string& artist,

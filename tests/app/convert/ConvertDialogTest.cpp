@@ -161,6 +161,10 @@ TEST_F(ConvertTest, SaveDialogProposesTheOtherTypeNextToAFileSource) {
         {"song.wma", "song.mp3", "mp3", both, 2},
         // The type is told case-sensitively: capitals get both targets.
         {"Loud.WAV", "Loud.mp3", "mp3", both, 2},
+        // A four-letter extension is replaced whole.
+        {"song.flac", "song.mp3", "mp3", both, 2},
+        {"Song.OPUS", "Song.mp3", "mp3", both, 2},
+        {"song.m4a", "song.mp3", "mp3", both, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);

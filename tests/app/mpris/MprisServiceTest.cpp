@@ -460,6 +460,16 @@ TEST_F(MprisTest, ExtremeSeeksClampAndUrlsWithANulByteAreRefused) {
     for (int row = 0; row < rowCount(); ++row) {
         EXPECT_EQ(window().listView->GetItemText(row, 4).find('\0'), std::string::npos);
     }
+
+    // A file that does not decode gets no row, and is named after the answer.
+    const std::string text = dir.file("text.flac");
+    writeFileBytes(text, std::vector<uint8_t>(100, 'x'));
+    const size_t shown = messages->texts().size();
+    mpris.openUri(QString::fromStdString("file://" + text));
+    ASSERT_TRUE(waitFor([&] { return messages->texts().size() > shown; }));
+    EXPECT_EQ(messages->texts().back(), "These files were not added to the list:\n" + text +
+                                            ": not in a known format, or damaged");
+    EXPECT_EQ(rowCount(), 1);
 }
 
 // Without a bus nothing is registered and the window plays as before; the
