@@ -33,6 +33,14 @@ int main(int argc, char* argv[]) {
                      "velumo: no display (set DISPLAY or WAYLAND_DISPLAY to run the window)\n");
         return 1;
     }
+    // On X11, Qt hands the window's pixels to the server through shared
+    // memory and then waits for the server's completion event, which wakes
+    // two of its threads for every repaint. The live spectrum repaints a
+    // small strip 25 times a second, where those wake-ups cost more than
+    // sending the strip over the connection; a user's own setting is kept.
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM")) {
+        qputenv("QT_XCB_NO_MITSHM", "1");
+    }
     QApplication application(argc, argv); // takes Qt's own options out of argv
     // Wayland desktops match the window to its menu entry and icon by this.
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.velumo.Velumo"));

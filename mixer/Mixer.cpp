@@ -9,6 +9,7 @@
 
 #include <exception>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -54,13 +55,36 @@ AudioBuffer Mixer::GetBuffer() {
     if (entries.empty()) {
         return {};
     }
-    return entries.front().conversion->GetBuffer();
+    ConversionStream& conversion = *entries.front().conversion;
+    AudioBuffer first = carried.isEmpty() ? conversion.GetBuffer() : std::exchange(carried, {});
+    const uint32_t enough = requestSize / 4 * 3;
+    if (first.isEmpty() || first.length() >= enough) {
+        return first;
+    }
+    // Joined into a block of its own: the conversion's buffers may share
+    // their blocks with other readers.
+    AudioBuffer joined;
+    if (!joined.appendBuffer(first)) {
+        return first;
+    }
+    while (joined.length() < enough) {
+        AudioBuffer next = conversion.GetBuffer();
+        if (next.isEmpty()) {
+            break;
+        }
+        if (!joined.appendBuffer(next)) {
+            carried = std::move(next);
+            break;
+        }
+    }
+    return joined;
 }
 
 // Seeking goes through each entry's conversion, which moves its source and
 // drops what the converter held from the old position.
 void Mixer::Rewind() {
     std::lock_guard lock(mutex);
+    carried = AudioBuffer();
     for (auto& entry : entries) {
         entry.conversion->Rewind();
     }
@@ -68,6 +92,7 @@ void Mixer::Rewind() {
 
 void Mixer::SkipBack(uint32_t seconds) {
     std::lock_guard lock(mutex);
+    carried = AudioBuffer();
     for (auto& entry : entries) {
         entry.conversion->SkipBack(seconds);
     }
@@ -75,6 +100,7 @@ void Mixer::SkipBack(uint32_t seconds) {
 
 void Mixer::SkipForward(uint32_t seconds) {
     std::lock_guard lock(mutex);
+    carried = AudioBuffer();
     for (auto& entry : entries) {
         entry.conversion->SkipForward(seconds);
     }
@@ -82,6 +108,7 @@ void Mixer::SkipForward(uint32_t seconds) {
 
 void Mixer::Seek(uint32_t seconds) {
     std::lock_guard lock(mutex);
+    carried = AudioBuffer();
     for (auto& entry : entries) {
         entry.conversion->Seek(seconds);
     }
@@ -149,6 +176,7 @@ bool Mixer::AddStream(AudioStream* stream, bool owned) {
     bool formatFailed = false;
     {
         std::lock_guard lock(mutex);
+        carried = AudioBuffer();
         // The stages built so far, owned here until the entry holds them;
         // a failure deletes them again (the caller deletes the stream).
         std::unique_ptr<ConversionStream> conversion;
@@ -218,6 +246,7 @@ void Mixer::RemoveAll() {
     std::vector<StreamEntry> removed;
     std::lock_guard lock(mutex);
     removed.swap(entries);
+    carried = AudioBuffer();
     // Deleted under the lock: a reader on another thread may be inside
     // GetBuffer, and must finish with the chain before it goes. Each
     // analyser's thread takes only the analyser's lock, so joining it here
@@ -244,6 +273,7 @@ void Mixer::calcoutputformat() {
 }
 
 bool Mixer::computeOutputFormat() {
+    carried = AudioBuffer(); // in the layout being replaced
     try {
         uint16_t channels = outputChannels == 2 ? 2 : 1;
         auto rate = static_cast<uint32_t>(outputSampleRate);

@@ -42,8 +42,13 @@ class Mixer : public AudioStream {
     ~Mixer() override;
 
     const WaveFormat* GetFormat() override { return &outputFormat; }
-    // One buffer of the first entry's conversion (about a tenth of a second
-    // of output); empty with no entry or at the end of the item.
+    // About a tenth of a second of the first entry's conversion: its
+    // buffers are joined until they hold at least three quarters of a
+    // request, so that a source that decodes a frame at a time (26 ms for
+    // an MP3 frame) does not wake the device's notifier and the analyser
+    // reading the output for every frame, and the device's queue holds as
+    // much sound as with a WAVE file. Empty with no entry or at the end of
+    // the item.
     AudioBuffer GetBuffer() override;
     // Seeking moves every entry through its conversion, which also drops
     // what the converter held from before.
@@ -119,6 +124,11 @@ class Mixer : public AudioStream {
     // Guarded by mutex
     std::mutex mutex;
     std::vector<StreamEntry> entries;
+
+    // A conversion buffer read but not handed out, because joining it ran
+    // out of memory; the next GetBuffer starts with it. Dropped by every
+    // seek, load and removal.
+    AudioBuffer carried;
 
     std::unique_ptr<SpectrumAnalyzer> embeddedAnalyser;
     WaveFormat outputFormat{};

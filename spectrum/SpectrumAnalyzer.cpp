@@ -10,9 +10,11 @@
 namespace {
 
 constexpr double kSampleScale = 1.0 / 32767.0;
-// How long an idle analysis thread waits before it looks at `state` again;
-// a queued buffer wakes it at once.
-constexpr auto kIdleWait = std::chrono::milliseconds(50);
+// How long an idle analysis thread waits before it looks at `state` again.
+// A queued buffer and Stop wake it at once; the wait only bounds a stop
+// requested some other way. An analyser idles for as long as its item is
+// loaded and not playing, so a short wait would cost wake-ups for nothing.
+constexpr auto kIdleWait = std::chrono::seconds(1);
 
 int16_t sampleAt(const uint8_t* bytes, size_t index) {
     return static_cast<int16_t>(static_cast<uint16_t>(bytes[2 * index]) |
@@ -28,11 +30,7 @@ SpectrumAnalyzer::~SpectrumAnalyzer() {
     // are, also when a stop was requested earlier. It ends only once it has
     // emptied the input queue. An idle thread is woken to see the stop at
     // once rather than at the end of its wait.
-    WorkerThread::Stop(false);
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        queued.notify_all();
-    }
+    SpectrumAnalyzer::Stop(false);
     WaitForEnd();
     std::lock_guard<std::mutex> lock(mutex);
     plan.reset();
@@ -50,9 +48,13 @@ AudioBuffer SpectrumAnalyzer::GetBuffer() {
     }
     AudioBuffer buffer = source->GetBuffer();
     if (!buffer.isEmpty()) {
-        std::lock_guard<std::mutex> lock(mutex);
-        inputQueue.push_front({buffer, channels, sampleRate});
-        framesRead += channels ? buffer.length() / (2u * channels) : 0;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            inputQueue.push_front({buffer, channels, sampleRate});
+            framesRead += channels ? buffer.length() / (2u * channels) : 0;
+        }
+        // Woken with the lock released, so that the analysis thread does not
+        // wake only to wait for it again.
         queued.notify_one();
     }
     return buffer;
@@ -91,6 +93,17 @@ void SpectrumAnalyzer::SetSource(AudioStream* stream) {
         Start();
     }
     FilterStream::SetSource(stream);
+}
+
+bool SpectrumAnalyzer::Stop(bool wait) {
+    WorkerThread::Stop(false);
+    {
+        // Taking the lock orders the request before the thread's next look
+        // at `state`: it cannot check, miss the request and then sleep.
+        std::lock_guard<std::mutex> lock(mutex);
+        queued.notify_all();
+    }
+    return wait ? WaitForEnd() : true;
 }
 
 void SpectrumAnalyzer::Run() {

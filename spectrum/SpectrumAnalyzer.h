@@ -61,9 +61,14 @@ class SpectrumAnalyzer : public FilterStream, public WorkerThread {
     // detaches the analyser.
     void SetSource(AudioStream* stream) override;
 
+    // Requests the end of the thread as WorkerThread does, and wakes an idle
+    // thread so that it sees the request at once.
+    bool Stop(bool wait) override;
+
     // The analysis loop: analyse what is queued, then wait for the next
-    // buffer (or at most 50 ms, to see a stop request); return once a
-    // stop is requested and the queue has been emptied.
+    // buffer or a stop request (a stop that did not come through Stop is
+    // seen within a second); return once a stop is requested and the queue
+    // has been emptied.
     void Run() override;
 
     // Reading the results (any thread; each takes mutex).

@@ -451,4 +451,20 @@ TEST_P(MixerSeekTest, SeekIsHeardAtOnceAndTheEndStillComesOnce) {
     ASSERT_TRUE(playOvers.reaches(3));
 }
 
+// Sources that decode a frame or a packet at a time reach the reader in
+// buffers of about a tenth of a second, as a WAVE file's do, so the device
+// and the output's analyser wake ten times a second rather than for every
+// frame; nothing is lost in the joining.
+TEST_P(MixerSeekTest, EveryKindReachesTheReaderInTenthsOfASecond) {
+    mixer.Rewind();
+    std::vector<uint32_t> sizes;
+    const size_t total = drainBytes(mixer, &sizes);
+    ASSERT_GT(sizes.size(), 1u);
+    for (size_t i = 0; i + 1 < sizes.size(); ++i) {
+        EXPECT_GE(sizes[i], mixer.requestSize / 4 * 3) << "buffer " << i;
+        EXPECT_LE(sizes[i], 2 * mixer.requestSize) << "buffer " << i;
+    }
+    EXPECT_NEAR(10.0 * 44100 * 2, double(total), mixer.requestSize);
+}
+
 INSTANTIATE_TEST_SUITE_P(Sources, MixerSeekTest, ::testing::Values("wav", "mp3", "wma", "cd"));

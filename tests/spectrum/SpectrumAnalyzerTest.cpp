@@ -363,6 +363,19 @@ TEST(SpectrumAnalyzer, DestructionWhileBusyAnalysesTheQueueThenEnds) {
         ListStream source(2, 4096);
         analyser.SetSource(&source);
     }
+    // An idle thread is woken by a stop rather than seeing it at the end of
+    // its wait for the next buffer, which is a second long.
+    {
+        SpectrumAnalyzer analyser;
+        ListStream source(2, 4096);
+        analyser.SetSource(&source);
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < 5; ++i) {
+            ASSERT_TRUE(analyser.Stop(true));
+            ASSERT_TRUE(analyser.Start());
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    }
     // A stop requested earlier does not let the destructor free what the
     // still running thread uses.
     for (int i = 0; i < 10; ++i) {
